@@ -33,4 +33,12 @@ inline std::vector<float> valuesOf(const ZelData& area, int i) {
     return values ? std::vector<float>(values, values + area.matrixSize()) : std::vector<float>();
 }
 
+// The variable names in list order.
+inline std::vector<std::string> namesOf(const ZelData& area) {
+    std::vector<std::string> names;
+    for (const ZelDataVarInfo& info : area.variables())
+        names.push_back(info.name);
+    return names;
+}
+
 } // namespace orvex::testing

@@ -12,17 +12,11 @@
 
 using namespace orvex;
 using orvex::testing::makeArea;
+using orvex::testing::namesOf;
 using orvex::testing::valuesOf;
 using orvex::testing::VariableSpec;
 
 namespace {
-
-std::vector<std::string> namesOf(const ZelData& area) {
-    std::vector<std::string> names;
-    for (const ZelDataVarInfo& info : area.variables())
-        names.push_back(info.name);
-    return names;
-}
 
 // A 2 x 2 pixel grid with blanking values `sigma`.
 ZelData pixelGrid(const std::vector<float>& sigma) {
