@@ -13,15 +13,22 @@ bool endsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// Runs `convert` on `text`; a thrown exception gives nothing and leaves its message in `failure`.
+// Logs a warning under the name of the public function that failed.
+void warnAs(const char* function, const char* message) {
+    plog::Logger<0>* logger = plog::get<0>();
+    if (logger && logger->checkSeverity(plog::warning))
+        *logger += plog::Record(plog::warning, function, __LINE__) << message;
+}
+
+// Runs `convert` on `text`; a thrown exception gives nothing and a warning with
+// its message, logged as coming from `caller`.
 template <typename Convert>
-auto tryConvert(Convert convert, const std::string& text, std::string& failure)
+auto convertOrWarn(Convert convert, const std::string& text, const char* caller)
     -> std::optional<decltype(convert(text))> {
     try {
         return convert(text);
     } catch (const std::exception& exception) {
-        const char* message = exception.what();
-        failure = message ? message : "(null)";
+        warnAs(caller, exception.what());
         return std::nullopt;
     }
 }
@@ -56,30 +63,15 @@ std::string replace(std::string text, const std::string& from, const std::string
 }
 
 std::optional<int> stoi_maybe(const std::string& text) {
-    std::string failure;
-    const auto value = tryConvert([](const std::string& s) { return std::stoi(s); }, text, failure);
-    if (!value) {
-        PLOGW << failure;
-    }
-    return value;
+    return convertOrWarn([](const std::string& s) { return std::stoi(s); }, text, __PRETTY_FUNCTION__);
 }
 
 std::optional<double> stod_maybe(const std::string& text) {
-    std::string failure;
-    const auto value = tryConvert([](const std::string& s) { return std::stod(s); }, text, failure);
-    if (!value) {
-        PLOGW << failure;
-    }
-    return value;
+    return convertOrWarn([](const std::string& s) { return std::stod(s); }, text, __PRETTY_FUNCTION__);
 }
 
 std::optional<long> stol_maybe(const std::string& text) {
-    std::string failure;
-    const auto value = tryConvert([](const std::string& s) { return std::stol(s); }, text, failure);
-    if (!value) {
-        PLOGW << failure;
-    }
-    return value;
+    return convertOrWarn([](const std::string& s) { return std::stol(s); }, text, __PRETTY_FUNCTION__);
 }
 
 std::vector<std::string> split(const std::string& text, const std::string& separator) {

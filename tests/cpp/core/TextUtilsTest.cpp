@@ -94,6 +94,17 @@ TEST(TextUtils, SplitsKeepingEmptySegments) {
         EXPECT_EQ(orvex::split(c.text, c.separator), c.expected) << "'" << c.text << "' at '" << c.separator << "'";
 }
 
+// Checks that exactly `count` warnings were logged, each with `message` from `function`.
+void expectWarnings(WarningRecorder& warnings, std::size_t count, const std::string& message,
+                    const std::string& function) {
+    ASSERT_EQ(warnings.entries.size(), count);
+    for (const auto& entry : warnings.entries) {
+        EXPECT_EQ(entry.message, message);
+        EXPECT_EQ(entry.function, function);
+    }
+    warnings.entries.clear();
+}
+
 TEST(TextUtils, ParsesNumbersOrWarns) {
     WarningRecorder& warnings = recordWarnings();
     struct IntCase {
@@ -103,37 +114,26 @@ TEST(TextUtils, ParsesNumbersOrWarns) {
         {" 42", 42}, {"12abc", 12}, {"-7", -7}, {"abc", std::nullopt}, {"99999999999", std::nullopt}, {"", std::nullopt},
     };
     for (const IntCase& c : intCases) {
-        warnings.entries.clear();
-        EXPECT_EQ(orvex::stoi_maybe(c.text), c.expected) << c.text;
-        if (c.expected) {
-            EXPECT_TRUE(warnings.entries.empty()) << c.text;
-        } else {
-            ASSERT_EQ(warnings.entries.size(), 1u) << c.text;
-            EXPECT_EQ(warnings.entries[0].message, "stoi");
-            EXPECT_EQ(warnings.entries[0].function, stoiFunction);
-        }
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(orvex::stoi_maybe(c.text), c.expected);
+        expectWarnings(warnings, c.expected ? 0 : 1, "stoi", stoiFunction);
     }
 
-    warnings.entries.clear();
     EXPECT_EQ(orvex::stod_maybe(" 2.5e3x"), 2500.0);
     EXPECT_EQ(orvex::stod_maybe("1e-400"), std::nullopt);
     EXPECT_EQ(orvex::stod_maybe("1e400"), std::nullopt);
     EXPECT_EQ(orvex::stod_maybe("e5"), std::nullopt);
-    ASSERT_EQ(warnings.entries.size(), 3u);
-    for (const auto& entry : warnings.entries) {
-        EXPECT_EQ(entry.message, "stod");
-        EXPECT_EQ(entry.function, stodFunction);
-    }
+    expectWarnings(warnings, 3, "stod", stodFunction);
 
-    warnings.entries.clear();
     EXPECT_EQ(orvex::stol_maybe("-9000000000"), -9000000000L);
     EXPECT_EQ(orvex::stol_maybe(""), std::nullopt);
     EXPECT_EQ(orvex::stol_maybe("99999999999999999999"), std::nullopt);
-    ASSERT_EQ(warnings.entries.size(), 2u);
-    for (const auto& entry : warnings.entries) {
-        EXPECT_EQ(entry.message, "stol");
-        EXPECT_EQ(entry.function, stolFunction);
-    }
+    expectWarnings(warnings, 2, "stol", stolFunction);
+
+    // Below warning severity nothing is recorded.
+    plog::get<0>()->setMaxSeverity(plog::error);
+    EXPECT_EQ(orvex::stoi_maybe("abc"), std::nullopt);
+    expectWarnings(warnings, 0, "", "");
 }
 
 TEST(TextUtils, SplitsHdf5EntryNames) {
@@ -206,11 +206,7 @@ TEST(TextUtils, ChangeFileExtensionRefusesEmptyArguments) {
     WarningRecorder& warnings = recordWarnings();
     EXPECT_EQ(orvex::changeFileExtension("", ".csv"), std::nullopt);
     EXPECT_EQ(orvex::changeFileExtension("/d/run.out", ""), std::nullopt);
-    ASSERT_EQ(warnings.entries.size(), 2u);
-    for (const auto& entry : warnings.entries) {
-        EXPECT_EQ(entry.message, "File and extension should not be empty");
-        EXPECT_EQ(entry.function, changeExtensionFunction);
-    }
+    expectWarnings(warnings, 2, "File and extension should not be empty", changeExtensionFunction);
 }
 
 } // namespace
