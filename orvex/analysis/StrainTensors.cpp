@@ -31,20 +31,19 @@ struct TangentFrame {
 };
 
 // The frame of the triangle (a, b, c) as documented at analyze_triang; false when the
-// triangle is degenerate.
+// triangle is degenerate. Both axes are invariant to the normal's length, so the normal
+// is used as the cross product gives it.
 bool tangentFrame(TangentFrame& frame, const Vector3& a, const Vector3& b, const Vector3& c) {
     const Vector3 u = a - c;
     const Vector3 v = b - c;
-    const Vector3 normal = cross(u, v);
-    const double length = norm(normal);
-    if (!(length > kCollinearSine * norm(u) * norm(v)))
+    const Vector3 n = cross(u, v);
+    // |u × v| > sine · |u|·|v|, squared; false also for non-finite vertices.
+    if (!(dot(n, n) > kCollinearSine * kCollinearSine * dot(u, u) * dot(v, v)))
         return false;
-    const Vector3 n(normal.x / length, normal.y / length, normal.z / length);
     const double inPlane = std::sqrt(n.x * n.x + n.z * n.z);
     frame.e1 = inPlane > 0.0 ? Vector3(n.z / inPlane, 0.0, -n.x / inPlane) : Vector3(1.0, 0.0, 0.0);
     const Vector3 e2 = cross(frame.e1, n);
-    const double e2Length = norm(e2);
-    frame.e2 = Vector3(e2.x / e2Length, e2.y / e2Length, e2.z / e2Length);
+    frame.e2 = e2 * (1.0 / norm(e2));
     return true;
 }
 
@@ -174,14 +173,19 @@ bool analyze_triang(Matrix2x2& H, const Vector3& a, const Vector3& b, const Vect
         double x[3], y[3], xd[3], yd[3];
         centredLocalCoordinates(x, y, reference, a, b, c);
         centredLocalCoordinates(xd, yd, deformed, a2, b2, c2);
-        // Normal equations of the affine map [x', y'] = S₀ + S₁x + S₂y over the vertices.
-        Eigen::Matrix3d A = Eigen::Matrix3d::Zero();
-        Eigen::Matrix<double, 3, 2> B = Eigen::Matrix<double, 3, 2>::Zero();
+        // Normal equations of the affine map [x', y'] = S₀ + S₁x + S₂y over the vertices:
+        // A = Σ [1, x, y]ᵀ[1, x, y], B = Σ [1, x, y]ᵀ[x', y'].
+        double sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
+        double su = 0, sv = 0, sxu = 0, sxv = 0, syu = 0, syv = 0;
         for (int i = 0; i < 3; ++i) {
-            const Eigen::Vector3d row(1.0, x[i], y[i]);
-            A += row * row.transpose();
-            B += row * Eigen::RowVector2d(xd[i], yd[i]);
+            sx += x[i], sy += y[i], sxx += x[i] * x[i], sxy += x[i] * y[i], syy += y[i] * y[i];
+            su += xd[i], sv += yd[i], sxu += x[i] * xd[i], sxv += x[i] * yd[i], syu += y[i] * xd[i],
+                syv += y[i] * yd[i];
         }
+        Eigen::Matrix3d A;
+        A << 3.0, sx, sy, sx, sxx, sxy, sy, sxy, syy;
+        Eigen::Matrix<double, 3, 2> B;
+        B << su, sv, sxu, sxv, syu, syv;
         const Eigen::Matrix<double, 3, 2> S = A.inverse() * B;
         H = Matrix2x2{S(1, 0) - 1.0, S(2, 0), S(1, 1), S(2, 1) - 1.0};
         ok = isFinite(H);
