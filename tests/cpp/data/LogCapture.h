@@ -1,0 +1,32 @@
+#pragma once
+// Collects the library's log records for tests that check failure messages.
+
+#include "orvex/core/Logging.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace orvex::testing {
+
+class LogCapture : public plog::IAppender {
+public:
+    // The one capture of this process, attached to the library logger at verbose.
+    static LogCapture& instance() {
+        static LogCapture capture;
+        init_plog_h_core(plog::verbose, &capture);
+        plog::get<0>()->setMaxSeverity(plog::verbose);
+        return capture;
+    }
+
+    void write(const plog::Record& record) override { messages.push_back(record.getMessage()); }
+    // The messages since the last call.
+    std::vector<std::string> take() { return std::exchange(messages, {}); }
+
+    std::vector<std::string> messages;
+
+private:
+    LogCapture() = default;
+};
+
+} // namespace orvex::testing
