@@ -195,8 +195,9 @@ bool ZelDataSet::decode(const char* buffer, int length, bool alternativeMagic) {
     }
     if (length < 8)
         return false;
-    if (std::memcmp(buffer + 4, kVersion, 4) != 0)
+    if (std::memcmp(buffer + 4, kVersion, 4) != 0) {
         PLOGE << "Version mismatch, proceeding anyway...";
+    }
     Header header;
     if (length < 12 || !readHeader(buffer, length, header))
         return false;

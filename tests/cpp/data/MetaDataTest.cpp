@@ -112,6 +112,7 @@ TEST(MetaData, UserBytesInBase64) {
 
 TEST(MetaData, ReadsAreaRecordsOfTheRightKind) {
     auto& log = orvex::testing::LogCapture::instance();
+    log.take();
     const MetaData metaData = read(R"({"aois":{
         "1x":{"step_size":7.0,"subset_size":31},
         " 2":{"step_size":9,"vars":{"exx":{"strain_filter_size":15.9},"eyy":{},"e1":{"strain_tensor_type":"LAGRANGE"}}},

@@ -44,7 +44,7 @@ ZelData* pixelGrid(int rows, int columns) {
     return new ZelData(makeArea(rows, columns,
                                 {{orvex::PixelCoordinate, "x", "", x},
                                  {orvex::PixelCoordinate, "y", "", y},
-                                 {Correlation, "sigma", ""}}));
+                                 {Correlation, "sigma", "", {}}}));
 }
 
 // The area's triangles with every index shifted by `offset`.
@@ -83,14 +83,14 @@ TEST(ZelDataSet, EmptySet) {
 
 TEST(ZelDataSet, AreasByIndexAndSetWideQueries) {
     ZelDataSet set;
-    set.addData(new ZelData(makeArea(2, 3, {{GlobalCoordinate, "x_c", ""}, {Correlation, "sigma", ""}})));
+    set.addData(new ZelData(makeArea(2, 3, {{GlobalCoordinate, "x_c", "", {}}, {Correlation, "sigma", "", {}}})));
     ZelData* stereo = new ZelData(makeArea(3, 3,
-                                           {{GlobalCoordinate, "X", ""},
-                                            {GlobalCoordinate, "Y", ""},
-                                            {GlobalCoordinate, "Z", ""},
-                                            {GlobalDisplacement, "U", ""},
-                                            {GlobalDisplacement, "V", ""},
-                                            {GlobalDisplacement, "W", ""}}));
+                                           {{GlobalCoordinate, "X", "", {}},
+                                            {GlobalCoordinate, "Y", "", {}},
+                                            {GlobalCoordinate, "Z", "", {}},
+                                            {GlobalDisplacement, "U", "", {}},
+                                            {GlobalDisplacement, "V", "", {}},
+                                            {GlobalDisplacement, "W", "", {}}}));
     set.addData(stereo);
     EXPECT_EQ(set.numData(), 2);
     EXPECT_EQ(set.data(-1), nullptr);
@@ -197,10 +197,10 @@ TEST(ZelDataSet, RecordsStrainVariables) {
     ZelDataSet set;
     for (int area = 0; area < 3; ++area)
         set.addData(new ZelData(makeArea(1, 1,
-                                         {{orvex::Strain, "exx", ""},
-                                          {orvex::Strain, "exy", ""},
-                                          {orvex::Strain, "eyy", ""},
-                                          {orvex::Strain, "e1", ""}})));
+                                         {{orvex::Strain, "exx", "", {}},
+                                          {orvex::Strain, "exy", "", {}},
+                                          {orvex::Strain, "eyy", "", {}},
+                                          {orvex::Strain, "e1", "", {}}})));
     orvex::StrainVariableIds first;
     first.exx = 0;
     first.exy = 1;
