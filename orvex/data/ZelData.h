@@ -7,11 +7,13 @@
 // Correlation: a point is valid when its blanking value is >= 0 (negative and NaN
 // values mark it invalid). Operations that need validity fail without it.
 
+#include "orvex/core/Vector.h"
 #include "orvex/data/ZelDataTypes.h"
 #include "orvex/data/ZelDataVarInfo.h"
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -110,6 +112,34 @@ public:
     void shuffle();
     // Variables named in `names` first, then those of each of `types`, then the rest.
     void shuffle(const std::vector<std::string>& names, const std::vector<ZelDataVariableType>& types);
+
+    // Lookups at a reference pixel position (x, y). The cell is located through the
+    // pixel coordinates "x" (growing along a row) and "y" (growing down a column);
+    // valid corners are weighted bilinearly, or by a triangle when one is invalid.
+    // Outputs are written only on success.
+
+    // Interpolation weights of the corners 00, 01, 10, 11 at fractions s (along the
+    // row) and t (down the column); false when fewer than three corners are valid or
+    // (s, t) lies outside the triangle of the three valid ones.
+    static bool ipol_coeff(float& w00, float& w01, float& w10, float& w11, float s, float t, bool valid00,
+                           bool valid01, bool valid10, bool valid11);
+    // World position: X, Y, Z for Type3d; "x_c", "y_c" and Z = 0 otherwise.
+    bool lookupXYZ(float x, float y, float& X, float& Y, float& Z, CsDataSystemType cs) const;
+    bool lookupUVW(float x, float y, float& U, float& V, float& W) const;
+    bool lookupVar(float x, float y, int var, float& value) const;
+    bool lookupVar(float x, float y, const std::string& name, float& value) const;
+    // Each named variable (name or description) in order; stops at the first unknown name.
+    bool lookupVariables(float x, float y, const std::vector<std::string>& names, std::vector<float>& out) const;
+    // Every variable at p; `out` is all +infinity when the lookup fails after the checks.
+    bool extractPoint(std::vector<float>& out, const Vector2& p) const;
+    // Means of the named variables over the valid points with x0 <= x <= x1 and y0 <= y <= y1.
+    bool lookupVariableAverage(float x0, float y0, float x1, float y1, const std::vector<std::string>& names,
+                               Vector& out) const;
+    // Means over the valid points strictly inside the circle of `radius` around (x, y).
+    bool lookupVariableAverage(float x, float y, float radius, const std::vector<std::string>& names,
+                               Vector& out) const;
+    // The reference pixel position of the deformed pixel position p.
+    std::optional<Vector2> deformedToReference(const Vector2& p) const;
 
     struct Private;
 

@@ -45,6 +45,26 @@ struct ZelData::Private {
     Variable makeVariable(ZelDataVariableType type, const std::string& name, const std::string& description) const;
 };
 
+// Barycentric coordinates of (px, py) in the triangle (x1, y1), (x2, y2), (x3, y3);
+// true when all three lie in [-1e-8, 1 + 1e-8]. False, writing nothing, when degenerate.
+bool pointInTriangle(float& l1, float& l2, float& l3, float px, float py, float x1, float y1, float x2, float y2,
+                     float x3, float y3);
+
+// The arrays a cell interpolation reads: validity, positions and displacements.
+struct CellArrays {
+    const float* blanking;
+    const float* x;
+    const float* y;
+    const float* u;
+    const float* v;
+};
+
+// Every variable of `area` at (x, y) inside the cell with corners tl, tr, bl, br
+// (point indexes), located by position (x, y), or by x + u, y + v when `deformed`,
+// and interpolated over the first triangle of valid corners that holds the point.
+bool interpolateCell(const ZelData& area, std::vector<float>& out, bool deformed, int tl, int tr, int bl, int br,
+                     float x, float y, const CellArrays& arrays);
+
 // A grid point takes part in lookups and analyses when its blanking value is >= 0.
 inline bool isValidPoint(float blankingValue) { return blankingValue >= 0.0f; }
 
