@@ -46,6 +46,15 @@ ZelData* ZelDataSet::data(int i) { return i >= 0 && i < numData() ? d->areas[i] 
 
 const ZelData* ZelDataSet::data(int i) const { return i >= 0 && i < numData() ? d->areas[i] : nullptr; }
 
+ZelData* ZelDataSet::data(float x, float y, CsDataSystemType type) {
+    float X, Y, Z;
+    for (ZelData* area : d->areas) {
+        if (area->lookupXYZ(x, y, X, Y, Z, type))
+            return area;
+    }
+    return nullptr;
+}
+
 int ZelDataSet::sumNumDataPoints() const {
     int sum = 0;
     for (const ZelData* area : d->areas)
@@ -64,6 +73,32 @@ const std::string& ZelDataSet::referenceImage() const { return d->referenceImage
 void ZelDataSet::setDeformed(const std::string& name) { d->deformedImageName = name; }
 
 const std::string& ZelDataSet::deformedImage() const { return d->deformedImageName; }
+
+bool ZelDataSet::lookupXYZ(float x, float y, float& X, float& Y, float& Z, CsDataSystemType type) const {
+    return std::any_of(d->areas.begin(), d->areas.end(),
+                       [&](const ZelData* area) { return area->lookupXYZ(x, y, X, Y, Z, type); });
+}
+
+bool ZelDataSet::lookupUVW(float x, float y, float& U, float& V, float& W) const {
+    return std::any_of(d->areas.begin(), d->areas.end(),
+                       [&](const ZelData* area) { return area->lookupUVW(x, y, U, V, W); });
+}
+
+bool ZelDataSet::lookupVar(float x, float y, int variableIndex, float& value) const {
+    return std::any_of(d->areas.begin(), d->areas.end(),
+                       [&](const ZelData* area) { return area->lookupVar(x, y, variableIndex, value); });
+}
+
+bool ZelDataSet::lookupVar(float x, float y, const std::string& name, float& value) const {
+    return std::any_of(d->areas.begin(), d->areas.end(),
+                       [&](const ZelData* area) { return area->lookupVar(x, y, name, value); });
+}
+
+bool ZelDataSet::lookupVariables(float x, float y, const std::vector<std::string>& names,
+                                 std::vector<float>& values) const {
+    return std::any_of(d->areas.begin(), d->areas.end(),
+                       [&](const ZelData* area) { return area->lookupVariables(x, y, names, values); });
+}
 
 CsDataSystemType ZelDataSet::currentDataType() const {
     const bool stereo = std::any_of(d->areas.begin(), d->areas.end(),

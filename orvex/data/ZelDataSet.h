@@ -41,6 +41,8 @@ public:
     // The area at index i; null outside [0, numData()).
     ZelData* data(int i);
     const ZelData* data(int i) const;
+    // The first area whose lookupXYZ succeeds at pixel position (x, y); null when none.
+    ZelData* data(float x, float y, CsDataSystemType type);
     int sumNumDataPoints() const;
     // The first area's variables; empty without areas.
     std::vector<ZelDataVarInfo> variables() const;
@@ -49,6 +51,14 @@ public:
     const std::string& referenceImage() const;
     void setDeformed(const std::string& name);
     const std::string& deformedImage() const;
+
+    // Lookups at a pixel position of the reference image, answered by the first
+    // area that succeeds.
+    bool lookupXYZ(float x, float y, float& X, float& Y, float& Z, CsDataSystemType type) const;
+    bool lookupUVW(float x, float y, float& U, float& V, float& W) const;
+    bool lookupVar(float x, float y, int variableIndex, float& value) const;
+    bool lookupVar(float x, float y, const std::string& name, float& value) const;
+    bool lookupVariables(float x, float y, const std::vector<std::string>& names, std::vector<float>& values) const;
 
     // Type3d when some area holds stereo coordinates.
     CsDataSystemType currentDataType() const;

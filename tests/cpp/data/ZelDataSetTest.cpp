@@ -47,6 +47,20 @@ ZelData* pixelGrid(int rows, int columns) {
                                  {Correlation, "sigma", "", {}}}));
 }
 
+// A 2 x 2 planar cell whose pixel x starts at `x0`; all other variables hold `value`.
+ZelData* constantCell(float x0, float value) {
+    const std::vector<float> same(4, value);
+    return new ZelData(makeArea(2, 2,
+                                {{orvex::PixelCoordinate, "x", "", {x0, x0 + 1, x0, x0 + 1}},
+                                 {orvex::PixelCoordinate, "y", "", {0, 0, 1, 1}},
+                                 {Correlation, "sigma", "", {0, 0, 0, 0}},
+                                 {GlobalCoordinate, "x_c", "", same},
+                                 {GlobalCoordinate, "y_c", "", same},
+                                 {GlobalDisplacement, "U", "", same},
+                                 {GlobalDisplacement, "V", "", same},
+                                 {GlobalDisplacement, "W", "", same}}));
+}
+
 // The area's triangles with every index shifted by `offset`.
 std::vector<int> trianglesOf(const ZelData& area, int offset) {
     int count = 0;
@@ -113,6 +127,32 @@ TEST(ZelDataSet, TriangulationNumbersThePointsOfAllAreasInOrder) {
     expected.insert(expected.end(), last.begin(), last.end());
     ASSERT_EQ(expected.size(), 3u * (4 + 8));
     EXPECT_EQ(set.triangulation(1), expected);
+}
+
+TEST(ZelDataSet, LookupsAnswerFromTheFirstAreaHoldingThePoint) {
+    ZelDataSet set;
+    set.addData(constantCell(0, 1)); // covers x in [0, 1]
+    set.addData(constantCell(0.5f, 2)); // covers x in [0.5, 1.5]
+    struct Case {
+        float x;
+        float expected; // 0: no area holds the point
+    };
+    for (const Case c : {Case{0.75f, 1}, Case{1.25f, 2}, Case{5, 0}}) {
+        const bool found = c.expected != 0;
+        float X = 0, Y = 0, Z = 0, U = 0, V = 0, W = 0, byName = 0, byIndex = 0;
+        std::vector<float> values;
+        EXPECT_EQ(set.lookupXYZ(c.x, 0.5f, X, Y, Z, orvex::Type2d), found) << c.x;
+        EXPECT_EQ(set.lookupUVW(c.x, 0.5f, U, V, W), found) << c.x;
+        EXPECT_EQ(set.lookupVar(c.x, 0.5f, "U", byName), found) << c.x;
+        EXPECT_EQ(set.lookupVar(c.x, 0.5f, 5, byIndex), found) << c.x;
+        EXPECT_EQ(set.lookupVariables(c.x, 0.5f, {"V", "W"}, values), found) << c.x;
+        EXPECT_EQ(set.data(c.x, 0.5f, orvex::Type2d), found ? set.data(static_cast<int>(c.expected) - 1) : nullptr);
+        if (!found)
+            continue;
+        for (float value : {X, Y, U, V, W, byName, byIndex})
+            EXPECT_FLOAT_EQ(value, c.expected) << c.x;
+        EXPECT_EQ(values, std::vector<float>(2, c.expected)) << c.x;
+    }
 }
 
 TEST(ZelDataSet, RangeOverValidPoints) {
