@@ -141,6 +141,16 @@ public:
     // The reference pixel position of the deformed pixel position p.
     std::optional<Vector2> deformedToReference(const Vector2& p) const;
 
+    // Values of every variable at a world position (X, Y, or x_c, y_c), in the
+    // reference state or displaced by (U, V) / (u_c, v_c) when `deformed`, with the
+    // index of a nearby grid point; (-1, empty) when no cell holds the position.
+    // With `useTree` a KD-tree over the interior valid points finds the cell; it is
+    // built on first use and kept until clearSearchTrees(). Not thread-safe then.
+    std::pair<int, std::vector<float>> extractGlobalPoint(const Vector2& position, bool deformed,
+                                                          bool useTree) const;
+    // Drops both search trees; call it after changing positions, validity or the grid.
+    void clearSearchTrees();
+
     struct Private;
 
 private:

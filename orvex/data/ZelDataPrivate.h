@@ -1,6 +1,7 @@
 #pragma once
 // The private record of ZelData, shared by the files that implement it.
 
+#include "orvex/data/KDTree.h"
 #include "orvex/data/ZelData.h"
 
 #include <memory>
@@ -29,6 +30,12 @@ struct ZelData::Private {
     int columns = 0;
     std::string title;
     int dataType = GriddedDataType;
+    // Point search caches over reference and deformed world positions, and for each
+    // the grid point index of every tree point number.
+    std::unique_ptr<KDTree<float>> referenceTree;
+    std::unique_ptr<KDTree<float>> deformedTree;
+    std::vector<int> referenceGridIndex;
+    std::vector<int> deformedGridIndex;
 
     // Variable i, or null when i is out of range.
     const Variable* variable(int i) const;

@@ -1,0 +1,435 @@
+#include "orvex/core/Rotation.h"
+
+#include "orvex/core/Decompositions.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvex {
+
+namespace {
+
+constexpr double Pi = 3.141592653589793;
+constexpr double Tolerance = 1e-12;
+
+double radiansToUnit(double radians, Rotation::AngleType type) {
+    return type == Rotation::Deg ? radians * 180.0 / Pi : radians;
+}
+
+double unitToRadians(double value, Rotation::AngleType type) {
+    return type == Rotation::Deg ? value * Pi / 180.0 : value;
+}
+
+// Element (r, s) of the cross-product matrix [a]x, so that [a]x b = a × b.
+double crossMatrixElement(const Vector3& a, int r, int s) {
+    if (r == s)
+        return 0.0;
+    const int k = 3 - r - s;  // the index that is neither r nor s
+    const double sign = (s == (r + 1) % 3) ? -1.0 : 1.0;
+    return sign * a[k];
+}
+
+double determinant(const Matrix3x3& m) {
+    return m(0, 0) * (m(1, 1) * m(2, 2) - m(1, 2) * m(2, 1))
+         - m(0, 1) * (m(1, 0) * m(2, 2) - m(1, 2) * m(2, 0))
+         + m(0, 2) * (m(1, 0) * m(2, 1) - m(1, 1) * m(2, 0));
+}
+
+} // namespace
+
+Rotation::Rotation() = default;
+
+Rotation::Rotation(double alpha, double beta, double gamma, AngleType type) {
+    setCardanBryant(Vector3(alpha, beta, gamma), type);
+}
+
+Rotation::Rotation(const Vector3& angles, AngleType type) { setCardanBryant(angles, type); }
+
+Rotation::Rotation(const Matrix3x3& m) { setMatrix(m); }
+
+Rotation::Rotation(const Rotation& other) : Model(other) { copyFrom(other); }
+
+Rotation& Rotation::operator=(const Rotation& other) {
+    if (this != &other)
+        copyFrom(other);
+    return *this;
+}
+
+void Rotation::copyFrom(const Rotation& other) {
+    primary_ = other.primary_;
+    std::copy(other.parameterTypes_, other.parameterTypes_ + 3, parameterTypes_);
+    matrixValid_ = other.matrixValid_;
+    matrix_ = other.matrix_;
+    anglesValid_ = other.anglesValid_;
+    angles_ = other.angles_;
+    vectorValid_ = other.vectorValid_;
+    vector_ = other.vector_;
+    quaternionValid_ = other.quaternionValid_;
+    quaternion_ = other.quaternion_;
+    derivativeValid_ = false;  // storage kept for reuse
+}
+
+void Rotation::invalidateCache() {
+    matrixValid_ = anglesValid_ = vectorValid_ = quaternionValid_ = derivativeValid_ = false;
+    primary_ = NoRepresentation;
+}
+
+// --- conversions -----------------------------------------------------------------
+
+void Rotation::cardanBryantToMatrix(Matrix3x3& m, const Vector3& angles) {
+    const double ca = std::cos(angles.x), sa = std::sin(angles.x);
+    const double cb = std::cos(angles.y), sb = std::sin(angles.y);
+    const double cg = std::cos(angles.z), sg = std::sin(angles.z);
+    m(0, 0) = cb * cg;
+    m(0, 1) = cg * sb * sa - ca * sg;
+    m(0, 2) = cg * ca * sb + sa * sg;
+    m(1, 0) = cb * sg;
+    m(1, 1) = sa * sb * sg + ca * cg;
+    m(1, 2) = sg * ca * sb - cg * sa;
+    m(2, 0) = -sb;
+    m(2, 1) = sa * cb;
+    m(2, 2) = ca * cb;
+}
+
+// beta = atan2(-m20, h) with h = |(m00, m10)| = cos beta. In gimbal lock (h ~ 0)
+// gamma is 0 and alpha is read from row 0, whose sign depends on sin beta = -m20.
+void Rotation::matrixToCardanBryant(Vector3& angles, const Matrix3x3& m) {
+    const double h = std::sqrt(m(0, 0) * m(0, 0) + m(1, 0) * m(1, 0));
+    angles.y = std::atan2(-m(2, 0), h);
+    if (h > Tolerance) {
+        angles.z = std::atan2(m(1, 0), m(0, 0));
+        angles.x = std::atan2(m(2, 1), m(2, 2));
+    } else {
+        angles.z = 0.0;
+        angles.x = m(2, 0) < 0.0 ? std::atan2(m(0, 1), m(0, 2)) : std::atan2(-m(0, 1), -m(0, 2));
+    }
+}
+
+// Rodrigues: M = cos(theta) I + (1 - cos(theta)) / theta^2 v v^T + sin(theta) / theta [v]x.
+void Rotation::vectorToMatrix(Matrix3x3& m, const Vector3& v) {
+    const double squaredNorm = v.x * v.x + v.y * v.y + v.z * v.z;
+    if (squaredNorm <= Tolerance) {
+        m = Matrix3x3::identity();
+        return;
+    }
+    const double theta = std::sqrt(squaredNorm);
+    const double co = std::cos(theta);
+    const double f = (1.0 - co) / (theta * theta);
+    const double e = std::sin(theta) / theta;
+    for (int r = 0; r < 3; ++r)
+        for (int s = 0; s < 3; ++s)
+            m(r, s) = (r == s ? co : 0.0) + f * v[r] * v[s] + e * crossMatrixElement(v, r, s);
+}
+
+// With d = trace - 1 = 2 cos(theta), clamped into [-2, 2] so that rounding cannot
+// leave the domain of acos: theta = acos(d / 2) and the axis from the antisymmetric
+// part; at theta = pi the axis comes from the diagonal, signs from the off-diagonal.
+void Rotation::matrixToVector(Vector3& v, const Matrix3x3& m) {
+    const double d = std::clamp(m(0, 0) + m(1, 1) + m(2, 2) - 1.0, -2.0, 2.0);
+    if (std::abs(d * d - 4.0) > Tolerance) {
+        const double theta = std::acos(d / 2.0);
+        const double g = theta / std::sqrt(4.0 - d * d);
+        v = Vector3(g * (m(2, 1) - m(1, 2)), g * (m(0, 2) - m(2, 0)), g * (m(1, 0) - m(0, 1)));
+    } else if (std::abs(d + 2.0) > Tolerance) {
+        v = Vector3();
+    } else {
+        const double k = 4.934802200544679;  // pi^2 / 2
+        const auto component = [&](int i) { return std::sqrt(std::max(0.0, (m(i, i) + 1.0) * k)); };
+        v.x = -component(0);
+        v.y = component(1);
+        v.z = component(2);
+        if (v.x != 0.0) {
+            if (m(0, 1) > 0.0) v.y = -v.y;
+            if (m(0, 2) > 0.0) v.z = -v.z;
+        } else if (m(1, 2) < 0.0) {
+            v.z = -v.z;  // axis in the y-z plane: m12 = 2 ny nz gives the relative sign
+        }
+    }
+}
+
+void Rotation::vectorToQuaternion(Quaternion& q, const Vector3& v) {
+    const double theta = norm(v);
+    if (theta <= Tolerance) {
+        q = Quaternion{1.0, 0.0, 0.0, 0.0};
+        return;
+    }
+    const double s = std::sin(theta / 2.0) / theta;
+    q = Quaternion{std::cos(theta / 2.0), v.x * s, v.y * s, v.z * s};
+}
+
+// q and -q are the same rotation: the one with w >= 0 is converted. w is clamped
+// into [-1, 1] so that rounding cannot leave the domain of acos and sqrt.
+void Rotation::quaternionToVector(Vector3& v, const Quaternion& q) {
+    const double sign = q.w < 0.0 ? -1.0 : 1.0;
+    const double w = std::clamp(sign * q.w, -1.0, 1.0);
+    if (std::abs(1.0 - w * w) <= Tolerance) {
+        v = Vector3();
+        return;
+    }
+    const double g = sign * std::acos(2.0 * w * w - 1.0) / std::sqrt(1.0 - w * w);
+    v = Vector3(q.x * g, q.y * g, q.z * g);
+}
+
+void Rotation::quaternionToMatrix(Matrix3x3& m, const Quaternion& q) {
+    const double w = q.w, x = q.x, y = q.y, z = q.z;
+    m(0, 0) = 1.0 - 2.0 * y * y - 2.0 * z * z;
+    m(0, 1) = 2.0 * x * y - 2.0 * w * z;
+    m(0, 2) = 2.0 * w * y + 2.0 * x * z;
+    m(1, 0) = 2.0 * w * z + 2.0 * x * y;
+    m(1, 1) = 1.0 - 2.0 * x * x - 2.0 * z * z;
+    m(1, 2) = 2.0 * y * z - 2.0 * w * x;
+    m(2, 0) = 2.0 * x * z - 2.0 * w * y;
+    m(2, 1) = 2.0 * y * z + 2.0 * w * x;
+    m(2, 2) = 1.0 - 2.0 * x * x - 2.0 * y * y;
+}
+
+// The first of the four components (w, x, y, z) whose radicand 4 c^2 is positive
+// comes from a square root; the others follow from sums and differences of the
+// off-diagonal elements, each divided by 4 c.
+void Rotation::matrixToQuaternion(Quaternion& q, const Matrix3x3& m) {
+    const double m00 = m(0, 0), m11 = m(1, 1), m22 = m(2, 2);
+    double t = 1.0 + m00 + m11 + m22;
+    if (t > Tolerance) {
+        const double h = std::sqrt(t) / 2.0;
+        q = Quaternion{h, 0.25 * (m(2, 1) - m(1, 2)) / h, 0.25 * (m(0, 2) - m(2, 0)) / h,
+                       0.25 * (m(1, 0) - m(0, 1)) / h};
+        return;
+    }
+    t = 1.0 + m00 - m11 - m22;
+    if (t > Tolerance) {
+        const double h = std::sqrt(t) / 2.0;
+        q = Quaternion{0.25 * (m(2, 1) - m(1, 2)) / h, h, 0.25 * (m(1, 0) + m(0, 1)) / h,
+                       0.25 * (m(0, 2) + m(2, 0)) / h};
+        return;
+    }
+    t = 1.0 - m00 + m11 - m22;
+    if (t > Tolerance) {
+        const double h = std::sqrt(t) / 2.0;
+        q = Quaternion{0.25 * (m(0, 2) - m(2, 0)) / h, 0.25 * (m(1, 0) + m(0, 1)) / h, h,
+                       0.25 * (m(1, 2) + m(2, 1)) / h};
+        return;
+    }
+    t = 1.0 - m00 - m11 + m22;
+    const double h = std::sqrt(t) / 2.0;
+    q = Quaternion{0.25 * (m(1, 0) - m(0, 1)) / h, 0.25 * (m(0, 2) + m(2, 0)) / h,
+                   0.25 * (m(2, 1) + m(1, 2)) / h, h};
+}
+
+void Rotation::cardanBryantToVector(Vector3& v, const Vector3& angles) {
+    Matrix3x3 m;
+    cardanBryantToMatrix(m, angles);
+    matrixToVector(v, m);
+}
+
+void Rotation::cardanBryantToQuaternion(Quaternion& q, const Vector3& angles) {
+    Matrix3x3 m;
+    cardanBryantToMatrix(m, angles);
+    matrixToQuaternion(q, m);
+}
+
+void Rotation::vectorToCardanBryant(Vector3& angles, const Vector3& v) {
+    Matrix3x3 m;
+    vectorToMatrix(m, v);
+    matrixToCardanBryant(angles, m);
+}
+
+void Rotation::quaternionToCardanBryant(Vector3& angles, const Quaternion& q) {
+    Matrix3x3 m;
+    quaternionToMatrix(m, q);
+    matrixToCardanBryant(angles, m);
+}
+
+// --- setters ---------------------------------------------------------------------
+
+void Rotation::setMatrix(const Matrix3x3& m) {
+    invalidateCache();
+    matrix_ = m;
+    matrixValid_ = true;
+    primary_ = MatrixRepresentation;
+}
+
+// m = U diag(w) V^T; the nearest orthogonal matrix is U V^T. When that is a
+// reflection, the column of U with the smallest singular value is negated, which
+// gives the nearest proper rotation.
+bool Rotation::setGeneralMatrix(const Matrix3x3& m) {
+    Matrix3x3 u, v;
+    Vector3 w;
+    if (!svd(u, w, v, m))
+        return false;
+    Matrix3x3 nearest = u * v.transpose();
+    if (determinant(nearest) < 0.0) {
+        for (int r = 0; r < 3; ++r)
+            u(r, 2) = -u(r, 2);
+        nearest = u * v.transpose();
+    }
+    setMatrix(nearest);
+    return true;
+}
+
+void Rotation::setCardanBryant(const Vector3& angles, AngleType type) {
+    invalidateCache();
+    angles_ = Vector3(unitToRadians(angles.x, type), unitToRadians(angles.y, type),
+                      unitToRadians(angles.z, type));
+    anglesValid_ = true;
+    primary_ = CardanBryantRepresentation;
+}
+
+void Rotation::setVector(const Vector3& v) {
+    invalidateCache();
+    vector_ = v;
+    vectorValid_ = true;
+    primary_ = VectorRepresentation;
+}
+
+void Rotation::setQuaternion(const Quaternion& q) {
+    invalidateCache();
+    const double n = std::sqrt(q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z);
+    quaternion_ = Quaternion{q.w / n, q.x / n, q.y / n, q.z / n};
+    quaternionValid_ = true;
+    primary_ = QuaternionRepresentation;
+}
+
+void Rotation::loadIdentity() { setMatrix(Matrix3x3::identity()); }
+
+void Rotation::setParameterValue(int index, double value) {
+    Vector3 v = vector();
+    v[index] = value;
+    setVector(v);
+}
+
+// --- getters: each converts straight from the primary form -------------------------
+
+const Matrix3x3& Rotation::fillMatrix() const {
+    switch (primary_) {
+    case CardanBryantRepresentation: cardanBryantToMatrix(matrix_, angles_); break;
+    case VectorRepresentation: vectorToMatrix(matrix_, vector_); break;
+    case QuaternionRepresentation: quaternionToMatrix(matrix_, quaternion_); break;
+    default: break;
+    }
+    matrixValid_ = true;
+    return matrix_;
+}
+
+Vector3 Rotation::cardanBryant(AngleType type) const {
+    if (!anglesValid_) {
+        switch (primary_) {
+        case MatrixRepresentation: matrixToCardanBryant(angles_, matrix_); break;
+        case VectorRepresentation: vectorToCardanBryant(angles_, vector_); break;
+        case QuaternionRepresentation: quaternionToCardanBryant(angles_, quaternion_); break;
+        default: break;
+        }
+        anglesValid_ = true;
+    }
+    return Vector3(radiansToUnit(angles_.x, type), radiansToUnit(angles_.y, type),
+                   radiansToUnit(angles_.z, type));
+}
+
+Vector3 Rotation::vector() const {
+    if (!vectorValid_) {
+        switch (primary_) {
+        case MatrixRepresentation: matrixToVector(vector_, matrix_); break;
+        case CardanBryantRepresentation: cardanBryantToVector(vector_, angles_); break;
+        case QuaternionRepresentation: quaternionToVector(vector_, quaternion_); break;
+        default: break;
+        }
+        vectorValid_ = true;
+    }
+    return vector_;
+}
+
+Quaternion Rotation::quaternion() const {
+    if (!quaternionValid_) {
+        switch (primary_) {
+        case MatrixRepresentation: matrixToQuaternion(quaternion_, matrix_); break;
+        case CardanBryantRepresentation: cardanBryantToQuaternion(quaternion_, angles_); break;
+        case VectorRepresentation: vectorToQuaternion(quaternion_, vector_); break;
+        default: break;
+        }
+        quaternionValid_ = true;
+    }
+    return quaternion_;
+}
+
+// With n = v / theta: M = cos(theta) I + sin(theta) [n]x + (1 - cos(theta)) n n^T,
+// d theta / d v_j = n_j and d n / d v_j = (e_j - n n_j) / theta. At theta = 0 the
+// limit is the generator [e_j]x.
+const Matrix& Rotation::partial_Matrix_Vector() const {
+    if (derivativeValid_)
+        return derivative_;
+    if (derivative_.rows() != 9 || derivative_.cols() != 3)
+        derivative_ = Matrix(9, 3);
+    const Vector3 v = vector();
+    const double theta = norm(v);
+    const Vector3 n = theta != 0.0 ? v * (1.0 / theta) : Vector3();
+    const double co = std::cos(theta), sn = std::sin(theta);
+    for (int j = 0; j < 3; ++j) {
+        Vector3 unitJ;
+        unitJ[j] = 1.0;
+        const Vector3 dn = theta != 0.0 ? (unitJ - n * n[j]) * (1.0 / theta) : Vector3();
+        for (int r = 0; r < 3; ++r)
+            for (int s = 0; s < 3; ++s)
+                derivative_(3 * r + s, j) =
+                    theta == 0.0 ? crossMatrixElement(unitJ, r, s)
+                                 : (r == s ? -sn * n[j] : 0.0) + co * n[j] * crossMatrixElement(n, r, s)
+                                       + sn * crossMatrixElement(dn, r, s) + sn * n[j] * n[r] * n[s]
+                                       + (1.0 - co) * (dn[r] * n[s] + n[r] * dn[s]);
+    }
+    derivativeValid_ = true;
+    return derivative_;
+}
+
+// --- operations ------------------------------------------------------------------
+
+void Rotation::invert() { setMatrix(matrix().transpose()); }
+
+Rotation operator*(const Rotation& a, const Rotation& b) { return Rotation(a.matrix() * b.matrix()); }
+
+bool operator==(const Rotation& a, const Rotation& b) {
+    if (a.primary_ != b.primary_)
+        return false;
+    switch (a.primary_) {
+    case Rotation::NoRepresentation: return true;
+    case Rotation::MatrixRepresentation:
+        return std::equal(a.matrix_.data(), a.matrix_.data() + 9, b.matrix_.data());
+    case Rotation::CardanBryantRepresentation:
+        return a.angles_.x == b.angles_.x && a.angles_.y == b.angles_.y && a.angles_.z == b.angles_.z;
+    case Rotation::VectorRepresentation:
+        return a.vector_.x == b.vector_.x && a.vector_.y == b.vector_.y && a.vector_.z == b.vector_.z;
+    case Rotation::QuaternionRepresentation:
+        return a.quaternion_.w == b.quaternion_.w && a.quaternion_.x == b.quaternion_.x
+            && a.quaternion_.y == b.quaternion_.y && a.quaternion_.z == b.quaternion_.z;
+    }
+    return false;
+}
+
+// Forward differences J_ij = (angle_i(v + h e_j) - angle_i(v)) / h with h = 1e-4, the
+// unperturbed angles taken through the same conversion as the perturbed ones and
+// each difference wrapped into [-pi, pi]; the result is diag(J diag(variance) J^T).
+Vector3 Rotation::vectorVarianceToAngle(const Vector3& variance, AngleType type) const {
+    constexpr double step = 1e-4;
+    const Vector3 v = vector();
+    Rotation probe(*this);
+    probe.setVector(v);
+    const Vector3 unperturbed = probe.cardanBryant(Rad);
+    Vector3 result;
+    for (int j = 0; j < 3; ++j) {
+        Vector3 shifted = v;
+        shifted[j] += step;
+        probe.setVector(shifted);
+        const Vector3 perturbed = probe.cardanBryant(Rad);
+        for (int i = 0; i < 3; ++i) {
+            const double difference = std::remainder(perturbed[i] - unperturbed[i], 2.0 * Pi);
+            const double derivative = radiansToUnit(difference, type) / step;
+            result[i] += derivative * derivative * variance[j];
+        }
+    }
+    return result;
+}
+
+Vector3 Rotation::vectorStdDevToAngle(const Vector3& stdDev, AngleType type) const {
+    const Vector3 variance = vectorVarianceToAngle(
+        Vector3(stdDev.x * stdDev.x, stdDev.y * stdDev.y, stdDev.z * stdDev.z), type);
+    return Vector3(std::sqrt(variance.x), std::sqrt(variance.y), std::sqrt(variance.z));
+}
+
+} // namespace orvex
