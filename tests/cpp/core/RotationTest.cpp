@@ -201,9 +201,10 @@ TEST(Rotation, DerivativeMatchesNumericalDerivative) {
             plus[j] += h;
             minus[j] -= h;
             const Matrix3x3 numeric = (exactRodrigues(plus) - exactRodrigues(minus)) * (1.0 / (2 * h));
-            for (int r3 = 0; r3 < 3; ++r3)
-                for (int s = 0; s < 3; ++s)
-                    EXPECT_NEAR(d(3 * r3 + s, j), numeric(r3, s), 1e-8) << "row " << 3 * r3 + s << " column " << j;
+            for (int row = 0; row < 3; ++row)
+                for (int col = 0; col < 3; ++col)
+                    EXPECT_NEAR(d(3 * row + col, j), numeric(row, col), 1e-8) << "element (" << row << ", " << col
+                                                                             << ") by v" << j;
         }
     }
 }

@@ -1,0 +1,315 @@
+#include "orvex/analysis/StrainTensors.h"
+
+#include "orvex/analysis/ParallelRows.h"
+#include "orvex/core/Decompositions.h"
+#include "orvex/core/Logging.h"
+
+#include <Eigen/Dense>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace orvex {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Below this sine of the angle between its edges a triangle counts as collinear.
+constexpr double kCollinearSine = 1e-10;
+
+bool isFinite(const Matrix2x2& m) {
+    return std::isfinite(m(0, 0)) && std::isfinite(m(0, 1)) && std::isfinite(m(1, 0)) && std::isfinite(m(1, 1));
+}
+
+// In-plane axes of a triangle's tangent plane.
+struct TangentFrame {
+    Vector3 e1;
+    Vector3 e2;
+};
+
+// The frame of the triangle (a, b, c) as documented at analyze_triang; false when the
+// triangle is degenerate. Both axes are invariant to the normal's length, so the normal
+// is used as the cross product gives it.
+bool tangentFrame(TangentFrame& frame, const Vector3& a, const Vector3& b, const Vector3& c) {
+    const Vector3 u = a - c;
+    const Vector3 v = b - c;
+    const Vector3 n = cross(u, v);
+    // |u × v| > sine · |u|·|v|, squared; false also for non-finite vertices.
+    if (!(dot(n, n) > kCollinearSine * kCollinearSine * dot(u, u) * dot(v, v)))
+        return false;
+    const double inPlane = std::sqrt(n.x * n.x + n.z * n.z);
+    frame.e1 = inPlane > 0.0 ? Vector3(n.z / inPlane, 0.0, -n.x / inPlane) : Vector3(1.0, 0.0, 0.0);
+    const Vector3 e2 = cross(frame.e1, n);
+    frame.e2 = e2 * (1.0 / norm(e2));
+    return true;
+}
+
+// Coordinates of the three vertices in the frame, centred on their mean.
+void centredLocalCoordinates(double x[3], double y[3], const TangentFrame& frame, const Vector3& a,
+                             const Vector3& b, const Vector3& c) {
+    const Vector3* vertices[3] = {&a, &b, &c};
+    for (int i = 0; i < 3; ++i) {
+        x[i] = dot(*vertices[i], frame.e1);
+        y[i] = dot(*vertices[i], frame.e2);
+    }
+    const double meanX = (x[0] + x[1] + x[2]) * 0.3333333333333333;
+    const double meanY = (y[0] + y[1] + y[2]) * 0.3333333333333333;
+    for (int i = 0; i < 3; ++i) {
+        x[i] -= meanX;
+        y[i] -= meanY;
+    }
+}
+
+// Deformation gradient F = I + H.
+Matrix2x2 deformationGradient(const Matrix2x2& H) {
+    return Matrix2x2{1.0 + H(0, 0), H(0, 1), H(1, 0), 1.0 + H(1, 1)};
+}
+
+// ½·ln C of a symmetric positive definite C (3 × 3, decomposed C = U·diag(w)·Vᵀ):
+// its (0, 0), (1, 1) and (0, 1) entries. NaN when the decomposition fails.
+void halfLogarithm(double& exx, double& eyy, double& exy, const Matrix3x3& C) {
+    Matrix3x3 U, V;
+    Vector3 w;
+    if (!svd(U, w, V, C)) {
+        exx = eyy = exy = kNaN;
+        return;
+    }
+    const double logW[3] = {std::log(w.x), std::log(w.y), std::log(w.z)};
+    auto entry = [&](int i, int j) {
+        double sum = 0.0;
+        for (int k = 0; k < 3; ++k) sum += U(i, k) * logW[k] * V(j, k);
+        return 0.5 * sum;
+    };
+    exx = entry(0, 0);
+    eyy = entry(1, 1);
+    exy = entry(0, 1);
+}
+
+} // namespace
+
+void tensor_lagrange(double& exx, double& eyy, double& exy, const Matrix2x2& H) {
+    const double h00 = H(0, 0), h01 = H(0, 1), h10 = H(1, 0), h11 = H(1, 1);
+    exx = (h00 * h00 + h10 * h10) * 0.5 + h00;
+    eyy = (h01 * h01 + h11 * h11) * 0.5 + h11;
+    exy = (h01 + h10 + h00 * h01 + h10 * h11) * 0.5;
+}
+
+void tensor_engineering(double& exx, double& eyy, double& exy, const Matrix2x2& H) {
+    double lxx, lyy, lxy;
+    tensor_lagrange(lxx, lyy, lxy, H);
+    const float Exx = static_cast<float>(lxx);
+    const float Eyy = static_cast<float>(lyy);
+    const float Exy = static_cast<float>(lxy);
+    const float cx = 2.0f * Exx + 1.0f;
+    const float cy = 2.0f * Eyy + 1.0f;
+    exx = std::sqrt(static_cast<double>(cx)) - 1.0;
+    eyy = std::sqrt(static_cast<double>(cy)) - 1.0;
+    exy = std::asin(static_cast<double>(2.0f * Exy) / std::sqrt(static_cast<double>(cx * cy)));
+}
+
+void tensor_biot(double& exx, double& eyy, double& exy, const Matrix2x2& H) {
+    const Matrix3x3 F{1.0 + H(0, 0), H(0, 1), 0.0, H(1, 0), 1.0 + H(1, 1), 0.0, 0.0, 0.0, 1.0};
+    Matrix3x3 U, V;
+    Vector3 w;
+    if (!svd(U, w, V, F)) {
+        exx = eyy = exy = kNaN;
+        return;
+    }
+    // V·diag(w)·Vᵀ − I
+    const double singular[3] = {w.x, w.y, w.z};
+    auto stretch = [&](int i, int j) {
+        double sum = 0.0;
+        for (int k = 0; k < 3; ++k) sum += V(i, k) * singular[k] * V(j, k);
+        return sum;
+    };
+    exx = stretch(0, 0) - 1.0;
+    eyy = stretch(1, 1) - 1.0;
+    exy = stretch(1, 0);
+}
+
+void tensor_hencky(double& exx, double& eyy, double& exy, const Matrix2x2& H) {
+    const double h00 = H(0, 0), h01 = H(0, 1), h10 = H(1, 0), h11 = H(1, 1);
+    const double c01 = (1.0 + h00) * h01 + (1.0 + h11) * h10;
+    const Matrix3x3 C{(1.0 + h00) * (1.0 + h00) + h10 * h10, c01, 0.0,
+                      c01, h01 * h01 + (1.0 + h11) * (1.0 + h11), 0.0,
+                      0.0, 0.0, 1.0};
+    halfLogarithm(exx, eyy, exy, C);
+}
+
+void tensor_log_euler(double& exx, double& eyy, double& exy, const Matrix2x2& H) {
+    const double h00 = H(0, 0), h01 = H(0, 1), h10 = H(1, 0), h11 = H(1, 1);
+    const double c01 = (1.0 + h00) * h10 + (1.0 + h11) * h01;
+    const Matrix3x3 C{(1.0 + h00) * (1.0 + h00) + h01 * h01, c01, 0.0,
+                      c01, h10 * h10 + (1.0 + h11) * (1.0 + h11), 0.0,
+                      0.0, 0.0, 1.0};
+    halfLogarithm(exx, eyy, exy, C);
+}
+
+void tensor_euler(double& exx, double& eyy, double& exy, const Matrix2x2& H) {
+    const Matrix2x2 F = deformationGradient(H);
+    Matrix2x2 B; // F·Fᵀ
+    for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j) B(i, j) = F(i, 0) * F(j, 0) + F(i, 1) * F(j, 1);
+    const double det = B(0, 0) * B(1, 1) - B(0, 1) * B(1, 0);
+    Matrix2x2 inverse = B;
+    if (std::fabs(det) < 1e-12) {
+        PLOGW << "Can't get right Cauchy tensor.";
+    } else {
+        inverse = Matrix2x2{B(1, 1) / det, -B(0, 1) / det, -B(1, 0) / det, B(0, 0) / det};
+    }
+    exx = -0.5 * (inverse(0, 0) - 1.0);
+    eyy = -0.5 * (inverse(1, 1) - 1.0);
+    exy = -0.5 * inverse(0, 1);
+}
+
+bool analyze_triang(Matrix2x2& H, const Vector3& a, const Vector3& b, const Vector3& c,
+                    const Vector3& a2, const Vector3& b2, const Vector3& c2) {
+    TangentFrame reference, deformed;
+    bool ok = tangentFrame(reference, a, b, c) && tangentFrame(deformed, a2, b2, c2);
+    if (ok) {
+        double x[3], y[3], xd[3], yd[3];
+        centredLocalCoordinates(x, y, reference, a, b, c);
+        centredLocalCoordinates(xd, yd, deformed, a2, b2, c2);
+        // Normal equations of the affine map [x', y'] = S₀ + S₁x + S₂y over the vertices:
+        // A = Σ [1, x, y]ᵀ[1, x, y], B = Σ [1, x, y]ᵀ[x', y'].
+        double sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
+        double su = 0, sv = 0, sxu = 0, sxv = 0, syu = 0, syv = 0;
+        for (int i = 0; i < 3; ++i) {
+            sx += x[i], sy += y[i], sxx += x[i] * x[i], sxy += x[i] * y[i], syy += y[i] * y[i];
+            su += xd[i], sv += yd[i], sxu += x[i] * xd[i], sxv += x[i] * yd[i], syu += y[i] * xd[i],
+                syv += y[i] * yd[i];
+        }
+        Eigen::Matrix3d A;
+        A << 3.0, sx, sy, sx, sxx, sxy, sy, sxy, syy;
+        Eigen::Matrix<double, 3, 2> B;
+        B << su, sv, sxu, sxv, syu, syv;
+        const Eigen::Matrix<double, 3, 2> S = A.inverse() * B;
+        H = Matrix2x2{S(1, 0) - 1.0, S(2, 0), S(1, 1), S(2, 1) - 1.0};
+        ok = isFinite(H);
+    }
+    if (!ok) {
+        const Vector3 edge = c - b;
+        PLOGW << "Could not invert matrix!!! " << edge.x << " " << edge.y << " " << edge.z;
+    }
+    return ok;
+}
+
+namespace {
+
+// The grid positions and the blanking array that compute_strain works on.
+struct StrainGrid {
+    const float *X, *Y, *Z, *U, *V, *W;
+    float* blanking;
+    int columns, rows;
+
+    Vector3 reference(int p) const { return Vector3(X[p], Y[p], Z[p]); }
+    Vector3 deformed(int p) const {
+        return Vector3(static_cast<double>(X[p]) + static_cast<double>(U[p]),
+                       static_cast<double>(Y[p]) + static_cast<double>(V[p]),
+                       static_cast<double>(Z[p]) + static_cast<double>(W[p]));
+    }
+    // Inside the grid and not blanked (a NaN blanking value is not available).
+    bool available(int p) const { return blanking[p] >= 0.0f; }
+};
+
+enum Neighbour { Up, Left, Right, Down };
+
+// The four triangles around a point, each (first, second) neighbour, in averaging order.
+constexpr Neighbour kTriangles[4][2] = {{Left, Up}, {Up, Right}, {Right, Down}, {Down, Left}};
+const char* const kTriangleFailed[4] = {"tl failed.", "tr failed.", "rb failed.", "bl failed."};
+
+// Evaluates the triangles of point p whose neighbours are available now and writes the
+// means of their results into strain and gradient. Returns the number of triangles
+// that succeeded (nothing is written when none did).
+int averageTriangles(const StrainGrid& grid, int p, tensor_func fn, Array2<float>& strain,
+                     Array2<float>& gradient, bool logFailures) {
+    const int row = p / grid.columns;
+    const int column = p % grid.columns;
+    int neighbour[4] = {-1, -1, -1, -1};
+    if (row > 0 && grid.available(p - grid.columns)) neighbour[Up] = p - grid.columns;
+    if (column > 0 && grid.available(p - 1)) neighbour[Left] = p - 1;
+    if (column < grid.columns - 1 && grid.available(p + 1)) neighbour[Right] = p + 1;
+    if (row < grid.rows - 1 && grid.available(p + grid.columns)) neighbour[Down] = p + grid.columns;
+
+    const Vector3 centre = grid.reference(p);
+    const Vector3 centreDeformed = grid.deformed(p);
+    double gradientSum[4] = {0.0, 0.0, 0.0, 0.0};
+    double strainSum[3] = {0.0, 0.0, 0.0};
+    int count = 0;
+    for (int t = 0; t < 4; ++t) {
+        const int first = neighbour[kTriangles[t][0]];
+        const int second = neighbour[kTriangles[t][1]];
+        if (first < 0 || second < 0)
+            continue;
+        Matrix2x2 H;
+        double exx = 0.0, eyy = 0.0, exy = 0.0;
+        bool ok = analyze_triang(H, grid.reference(first), grid.reference(second), centre,
+                                 grid.deformed(first), grid.deformed(second), centreDeformed);
+        if (ok) {
+            fn(exx, eyy, exy, H);
+            ok = std::isfinite(exx) && std::isfinite(eyy) && std::isfinite(exy);
+        }
+        if (!ok) {
+            if (logFailures) {
+                PLOGW << kTriangleFailed[t];
+            }
+            continue;
+        }
+        for (int k = 0; k < 4; ++k) gradientSum[k] += H.data()[k];
+        strainSum[0] += exx;
+        strainSum[1] += eyy;
+        strainSum[2] += exy;
+        ++count;
+    }
+    if (count == 0)
+        return 0;
+    const double r = 1.0 / count;
+    for (int k = 0; k < 3; ++k) strain[k][p] = static_cast<float>(strainSum[k] * r);
+    for (int k = 0; k < 4; ++k) gradient[k][p] = static_cast<float>(gradientSum[k] * r);
+    return count;
+}
+
+enum PointState : std::uint8_t { NoTriangle, HasTriangle, Blanked };
+
+} // namespace
+
+void compute_strain(Array2<float>& strain, Array2<float>& gradient, const float* X, const float* Y,
+                    const float* Z, const float* U, const float* V, const float* W, float* blanking,
+                    tensor_func fn, int columns, int rows) {
+    if (columns < 1 || rows < 1)
+        return;
+    const StrainGrid grid{X, Y, Z, U, V, W, blanking, columns, rows};
+    const int size = columns * rows;
+
+    // Every point against the blanking as it was on entry, in parallel; the blanking
+    // is only read here.
+    std::vector<std::uint8_t> state(static_cast<std::size_t>(size), NoTriangle);
+    parallelForRows(rows, [&](int begin, int end) {
+        for (int p = begin * columns; p < end * columns; ++p)
+            if (!(blanking[p] < 0.0f) && averageTriangles(grid, p, fn, strain, gradient, true) > 0)
+                state[p] = HasTriangle;
+    });
+
+    // Row-major replay of the blanking cascade: a point without triangles is blanked at
+    // once, and a later point that used it as its up or left neighbour is re-averaged
+    // without it. Right and down neighbours have not been visited yet, so the parallel
+    // pass saw them as this pass does.
+    for (int p = 0; p < size; ++p) {
+        if (blanking[p] < 0.0f)
+            continue;
+        const int column = p % columns;
+        const bool lostNeighbour = (column > 0 && state[p - 1] == Blanked) ||
+                                   (p >= columns && state[p - columns] == Blanked);
+        if (lostNeighbour)
+            state[p] = averageTriangles(grid, p, fn, strain, gradient, false) > 0 ? HasTriangle : NoTriangle;
+        if (state[p] == NoTriangle) {
+            blanking[p] = -1.0f;
+            state[p] = Blanked;
+        }
+    }
+}
+
+} // namespace orvex

@@ -1,0 +1,184 @@
+#include "orvex/analysis/WindowSmoothing.h"
+#include "orvex/analysis/SmoothThread.h"
+
+#include "DirectReference.h"
+
+#include "orvex/core/CPUInfo.h"
+#include "orvex/core/Logging.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <string>
+#include <vector>
+
+using namespace orvex;
+
+namespace {
+
+constexpr float kUntouched = 777.0f;
+
+// Several fields over one grid with a mask, and output buffers preset to kUntouched.
+struct Fields {
+    int columns, rows;
+    std::vector<float> mask;
+    std::vector<std::vector<float>> inputs, outputs;
+
+    Fields(int columns_, int rows_, int count) : columns(columns_), rows(rows_), mask(columns_ * rows_, 1.0f) {
+        for (int k = 0; k < count; ++k) {
+            std::vector<float> field(mask.size());
+            for (int r = 0; r < rows; ++r)
+                for (int c = 0; c < columns; ++c)
+                    field[r * columns + c] = float(std::sin(0.3 * c + k) * std::cos(0.2 * r) * (k + 1) + 0.05 * r);
+            inputs.push_back(field);
+            outputs.emplace_back(mask.size(), kUntouched);
+        }
+    }
+    void punchHoles() {
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < columns; ++c) {
+                const bool blob = (r - 20) * (r - 20) + (c - 15) * (c - 15) < 30;
+                const bool bar = r >= 5 && r < 8 && c > 25;
+                if (blob || bar) mask[r * columns + c] = -1.0f;
+            }
+        // Invalid points may hold anything.
+        for (auto& field : inputs) field[20 * columns + 15] = NAN;
+    }
+    Array1<float*> outputPointers() {
+        Array1<float*> list;
+        for (auto& f : outputs) list.push_back(f.data());
+        return list;
+    }
+    Array1<float const*> inputPointers() const {
+        Array1<float const*> list;
+        for (const auto& f : inputs) list.push_back(f.data());
+        return list;
+    }
+    bool smooth(int windowSize, bool weighted) {
+        return orvex::smooth(outputPointers(), inputPointers(), mask.data(), columns, rows, windowSize, weighted);
+    }
+};
+
+struct CapturedLog : plog::IAppender {
+    std::vector<std::string> messages;
+    void write(const plog::Record& record) override { messages.push_back(record.getMessage()); }
+};
+
+CapturedLog& capturedLog() {
+    static CapturedLog log;
+    static bool installed = (init_plog_h_core(plog::verbose, &log), true);
+    (void)installed;
+    plog::get<0>()->setMaxSeverity(plog::verbose);
+    log.messages.clear();
+    return log;
+}
+
+} // namespace
+
+// The separable row-parallel sums give the fits of the full-window loop on a grid with
+// holes, for windows from 1 (no fit anywhere) to larger than the grid, both kernels,
+// and more workers than rows.
+TEST(WindowSmoothing, ParallelFitsEqualDirectFits) {
+    Fields base(43, 31, 3);
+    base.punchHoles();
+    const double scale = 4.0; // largest field magnitude
+    for (int windowSize : {1, 3, 5, 15, 29, 71})
+        for (bool weighted : {true, false}) {
+            Fields expected = base;
+            reference::smooth(expected.outputPointers(), expected.inputPointers(), expected.mask.data(),
+                              base.columns, base.rows, windowSize, weighted);
+            for (int threads : {1, 4, 40}) {
+                SCOPED_TRACE(testing::Message() << "window " << windowSize << " weighted " << weighted
+                                                << " threads " << threads);
+                CPUInfo::forceThreads(threads);
+                Fields fields = base;
+                ASSERT_TRUE(fields.smooth(windowSize, weighted));
+                for (int k = 0; k < 3; ++k)
+                    for (int p = 0; p < int(base.mask.size()); ++p) {
+                        const float want = expected.outputs[k][p];
+                        if (want == kUntouched)
+                            ASSERT_EQ(fields.outputs[k][p], kUntouched) << "point " << p;
+                        else
+                            ASSERT_NEAR(fields.outputs[k][p], want, 1e-6 * scale) << "point " << p;
+                    }
+            }
+        }
+    CPUInfo::forceThreads(0);
+}
+
+TEST(WindowSmoothing, SingleFieldFormMatchesDirectFits) {
+    Fields fields(20, 17, 1);
+    fields.punchHoles();
+    Fields expected = fields;
+    reference::smooth(expected.outputPointers(), expected.inputPointers(), expected.mask.data(), 20, 17, 7, true);
+    ASSERT_TRUE(smooth(fields.outputs[0].data(), fields.inputs[0].data(), fields.mask.data(), 20, 17, 7, true));
+    for (std::size_t p = 0; p < fields.mask.size(); ++p)
+        EXPECT_NEAR(fields.outputs[0][p], expected.outputs[0][p], 1e-5);
+}
+
+// A plane in row and column is its own fit wherever the window holds three
+// non-collinear valid points, also for windows far beyond the grid or an int's square.
+TEST(WindowSmoothing, LinearFieldIsReproduced) {
+    for (int windowSize : {3, 9, 4, 1001, INT_MAX})
+        for (bool weighted : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "window " << windowSize << " weighted " << weighted);
+            Fields fields(12, 9, 1);
+            for (int r = 0; r < 9; ++r)
+                for (int c = 0; c < 12; ++c) fields.inputs[0][r * 12 + c] = float(2.0 + 0.25 * c - 0.5 * r);
+            fields.mask[4 * 12 + 6] = -1.0f;
+            ASSERT_TRUE(fields.smooth(windowSize, weighted));
+            for (int p = 0; p < 12 * 9; ++p)
+                if (p == 4 * 12 + 6)
+                    EXPECT_EQ(fields.outputs[0][p], kUntouched);
+                else
+                    EXPECT_NEAR(fields.outputs[0][p], fields.inputs[0][p], 1e-5) << "point " << p;
+        }
+}
+
+TEST(WindowSmoothing, WindowSizesAndMaskValues) {
+    {   // An even window is widened to the next odd one.
+        Fields even(15, 11, 2), odd(15, 11, 2);
+        ASSERT_TRUE(even.smooth(6, true));
+        ASSERT_TRUE(odd.smooth(7, true));
+        EXPECT_EQ(even.outputs, odd.outputs);
+    }
+    {   // Below 1: refused, logged, nothing written.
+        CapturedLog& log = capturedLog();
+        Fields fields(5, 5, 1);
+        EXPECT_FALSE(fields.smooth(0, true));
+        EXPECT_FALSE(fields.smooth(-3, false));
+        EXPECT_EQ(fields.outputs[0], std::vector<float>(25, kUntouched));
+        EXPECT_EQ(log.messages, std::vector<std::string>(2, "Smoothing window too small in smooth()"));
+    }
+    {   // A NaN mask value marks a point invalid exactly like a negative one.
+        Fields withNaN(9, 8, 1), withNegative(9, 8, 1);
+        withNaN.mask[30] = NAN;
+        withNegative.mask[30] = -1.0f;
+        withNaN.inputs[0][30] = withNegative.inputs[0][30] = 1e6f;
+        ASSERT_TRUE(withNaN.smooth(5, true));
+        ASSERT_TRUE(withNegative.smooth(5, true));
+        EXPECT_EQ(withNaN.outputs, withNegative.outputs);
+        EXPECT_EQ(withNaN.outputs[0][30], kUntouched);
+    }
+    {   // One row: every fit is singular and every output stays.
+        Fields fields(10, 1, 1);
+        ASSERT_TRUE(fields.smooth(5, true));
+        EXPECT_EQ(fields.outputs[0], std::vector<float>(10, kUntouched));
+    }
+}
+
+TEST(WindowSmoothing, WorkerStartsOnlyOnce) {
+    Fields fields(6, 6, 1);
+    SmoothThread worker(fields.outputPointers(), fields.inputPointers(), fields.mask.data(),
+                        std::vector<double>{0.5, 1.0, 0.5}, 6, 6, 1, 0, 1);
+    CapturedLog& log = capturedLog();
+    worker.start();
+    worker.start();
+    worker.join();
+    EXPECT_EQ(worker.thread, nullptr);
+    EXPECT_FALSE(worker.error);
+    EXPECT_EQ(log.messages, std::vector<std::string>{"There is already a thread running."});
+    EXPECT_NE(fields.outputs[0][0], kUntouched);
+}
