@@ -88,3 +88,26 @@ def test_import_prints_nothing_at_error_severity():
     result = subprocess.run([sys.executable, "-c", f"import {MODULE}"],
                             capture_output=True, text=True, check=True)
     assert result.stderr == ""
+
+
+def test_failed_import_can_be_retried():
+    # A module of the body missing ends the import at its line; once it is back, a new
+    # import in the same process runs the whole body.
+    out = run_python(f"""
+        import sys, traceback
+        class BlockH5py:
+            def find_spec(self, name, path=None, target=None):
+                if name == "h5py":
+                    raise ModuleNotFoundError("No module named 'h5py'")
+        sys.meta_path.insert(0, BlockH5py())
+        try:
+            import {MODULE}
+        except ModuleNotFoundError as error:
+            entry = [frame for frame in traceback.extract_tb(error.__traceback__)
+                     if frame.name == "init {MODULE}"]
+            print(error, entry[0].lineno)
+        sys.meta_path.pop(0)
+        import {MODULE} as module
+        print(module.h5py.__name__, module.__warn_deprecated__)
+        """)
+    assert out.splitlines() == ["No module named 'h5py' 24", "h5py True"]

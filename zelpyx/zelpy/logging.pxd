@@ -9,4 +9,4 @@ cdef extern from "orvex/core/Logging.h" namespace "plog":
         verbose "plog::verbose"
 
 cdef extern from "orvex/core/Logging.h":
-    void init_plog_all_statically_message_only_console_cerr(Severity max_severity) nogil
+    void init_plog_all_statically_message_only_console_cerr(Severity max_severity) except +

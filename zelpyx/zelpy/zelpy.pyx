@@ -27,6 +27,8 @@ import numpy as np
 
 init_plog_all_statically_message_only_console_cerr(error)
 
+include "conversions.pxi"
+
 class ZelDataVariableType(Enum):
     PixelCoordinate = 0
     GlobalCoordinate = 1
@@ -71,3 +73,6 @@ class AngleType(Enum):
 
 # Switch of the one-time deprecation notice printed by ZelData.as_array.
 __warn_deprecated__ = True
+
+include "zeldata.pxi"
+include "zeldataset.pxi"

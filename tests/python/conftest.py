@@ -1,0 +1,58 @@
+"""Fixtures: synthetic data sets built with the example's own encoder."""
+import importlib.util
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+from zelpyx.zelpy.zelpy import ZelDataSet
+
+_spec = importlib.util.spec_from_file_location(
+    "make_synthetic", Path(__file__).resolve().parents[2] / "examples" / "make_synthetic.py")
+synthetic = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(synthetic)
+
+
+def pixel_area(rows, columns, names=("x", "y"), first=0.0):
+    """A planar pixel area whose variables hold first, first + 1, ... point by point."""
+    values = first + np.arange(rows * columns, dtype=np.float32)
+    variables = [(name, f"{name} [pixel]", synthetic.PIXEL_COORDINATE, values + 1000 * k)
+                 for k, name in enumerate(names)]
+    variables.append(("sigma", "sigma [pixel]", synthetic.CORRELATION, np.zeros(rows * columns)))
+    return synthetic.encode_area(rows, columns, variables)
+
+
+def load_image(image, file_name="synthetic.out"):
+    data_set = ZelDataSet()
+    data_set.load_from_data(image, file_name)
+    return data_set
+
+
+@pytest.fixture
+def encoder():
+    """The example's data-set file encoder (examples/make_synthetic.py)."""
+    return synthetic
+
+
+@pytest.fixture
+def loader():
+    """Decodes a data-set file image into a new ZelDataSet."""
+    return load_image
+
+
+@pytest.fixture
+def plate():
+    """The example's data set: two stereo areas (20 x 30 and 16 x 24 points)."""
+    return load_image(synthetic.synthetic_image())
+
+
+@pytest.fixture
+def two_areas():
+    """Planar areas of 4 (2 x 2) and 6 (2 x 3) points; x counts 0..3 and 100..105."""
+    return load_image(synthetic.encode_data_set([pixel_area(2, 2), pixel_area(2, 3, first=100)]))
+
+
+@pytest.fixture
+def area(two_areas):
+    """A view of the first area of two_areas."""
+    return two_areas.data(0)

@@ -1,0 +1,354 @@
+"""ZelDataSet: construction, files and HDF5 entries, structure, values and strain."""
+import h5py
+import numpy as np
+import pytest
+
+from zelpyx.zelpy.zelpy import (CsDataSystemType, TensorType, ZelData, ZelDataSet,
+                                ZelDataVariableType)
+
+
+def is_hdf5(name):
+    return ZelDataSet()._ZelDataSet__is_hdf5(name)
+
+
+def h5_open_count():
+    return h5py.h5f.get_obj_count(h5py.h5f.OBJ_ALL, h5py.h5f.OBJ_FILE)
+
+
+# ---------------------------------------------------------------- construction
+
+@pytest.mark.parametrize("source", [None, 0, [], False, ""])
+def test_false_source_gives_an_empty_data_set(source):
+    data_set = ZelDataSet(source)
+    assert data_set.num_data() == 0
+    assert data_set.file_name() is None
+    assert data_set.current_data_type() is CsDataSystemType.Type2d
+    assert list(data_set) == []
+    assert data_set and data_set.matrix_size() == 0
+    with pytest.raises(IndexError, match=r"^Index 0 outside valid range \(0, -1\)$"):
+        data_set[0]
+
+
+@pytest.mark.parametrize("source", [5, "x", ZelData])
+def test_source_must_be_a_data_set(source):
+    with pytest.raises(TypeError, match="^other is not a ZelDataSet$"):
+        ZelDataSet(source)
+
+
+@pytest.mark.parametrize("make_copy", [
+    lambda s: ZelDataSet(s), lambda s: ZelDataSet(other=s), lambda s: s.copy()])
+def test_copy_is_independent(plate, make_copy):
+    copied = make_copy(plate)
+    assert type(copied) is ZelDataSet
+    assert copied.file_name() == "synthetic.out"
+    assert copied.export_raw() == plate.export_raw()
+    copied.add_variable("extra", "extra")
+    copied.set_reference_image("other.tif")
+    assert "extra" not in plate.variables()
+    assert plate.reference_image() == "plate-0000_0.tif"
+
+
+def test_copy_of_a_subclass_is_a_plain_data_set(plate):
+    class Derived(ZelDataSet):
+        pass
+
+    assert type(Derived(plate).copy()) is ZelDataSet
+
+
+def test_areas_by_index_and_iteration(plate):
+    with pytest.raises(TypeError):
+        len(plate)
+    assert [area.num_rows() for area in plate] == [20, 16]
+    assert plate[1].num_columns() == 24
+    for bad in (-1, 2):
+        with pytest.raises(IndexError, match=rf"^Index {bad} outside valid range \(0, 1\)$"):
+            plate.data(bad)
+        with pytest.raises(IndexError):
+            plate[bad]
+    assert plate.current_data_type() is CsDataSystemType.Type3d
+
+
+# ---------------------------------------------------------------- files
+
+@pytest.mark.parametrize("name, parts", [
+    ("a.h5:out:1", ["a.h5", "1"]),
+    ("dir/a.h5:out:", ["dir/a.h5", ""]),
+    ("a.H5:out:1", None),
+    ("a.h5", None),
+    ("a.out", None),
+    ("a.h5:out:1:out:2", None),
+])
+def test_hdf5_entry_names(name, parts):
+    assert is_hdf5(name) == parts
+
+
+def test_raw_image_round_trip(plate, loader):
+    image = plate.export_raw()
+    assert image[:8] == b"\xa2QRZ1.00"
+    copied = loader(image, "x")
+    assert copied.file_name() == "x"
+    assert copied.export_raw() == image
+    assert (copied.reference_image(), copied.deformed_image()) == ("plate-0000_0.tif", "plate-0001_0.tif")
+
+
+@pytest.mark.parametrize("image", [b"", b"garbage", b"\xa2QRZ1.00"])
+def test_undecodable_buffer(plate, image):
+    before = plate.export_raw()
+    with pytest.raises(ValueError, match="^Unable to decode memory buffer$"):
+        plate.load_from_data(image, "y")
+    assert plate.file_name() == "synthetic.out"
+    assert plate.export_raw() == before
+
+
+def test_failed_decode_leaves_the_data_set_as_it_was(plate, two_areas):
+    # The areas of a damaged image are decoded before the damage is found.
+    before = plate.export_raw()
+    with pytest.raises(ValueError):
+        plate.load_from_data(two_areas.export_raw()[:-30], "damaged.out")
+    assert plate.export_raw() == before
+
+
+def test_file_round_trip(plate, tmp_path):
+    path = str(tmp_path / "step-0001_0.out")
+    plate.save(path)
+    loaded = ZelDataSet()
+    loaded.load(path)
+    assert loaded.file_name() == path
+    assert loaded.export_raw() == plate.export_raw()
+
+
+@pytest.mark.parametrize("content", [None, b"", b"\xa2QRZ1.00\xa0\x00\x00\x02\x00"])
+def test_unloadable_file(plate, tmp_path, content):
+    path = tmp_path / "bad.out"
+    if content is not None:
+        path.write_bytes(content)
+    before = plate.export_raw()
+    with pytest.raises(NameError, match=f"^Unable to find file: {path} or file is corrupted$"):
+        plate.load(str(path))
+    assert plate.file_name() == "synthetic.out"
+    assert plate.export_raw() == before
+
+
+def test_save_names(plate, tmp_path):
+    with pytest.raises(NameError, match="^A file name is required$"):
+        ZelDataSet().save()
+    first, second = str(tmp_path / "a.out"), str(tmp_path / "b.out")
+    plate.set_file_name(first)
+    plate.save()
+    plate.save(second)
+    assert plate.file_name() == first
+    for path in (first, second):
+        assert ZelDataSet().load(path) is None
+    with pytest.raises(OSError, match=f"^Unable to save file: {tmp_path}/missing/c.out$"):
+        plate.save(str(tmp_path / "missing" / "c.out"))
+    plate.set_file_name(None)
+    assert plate.file_name() is None
+
+
+def test_hdf5_entries(plate, two_areas, tmp_path):
+    path = str(tmp_path / "r.h5")
+    plate.save(path + ":out:3")
+    two_areas.save(path + ":out:3")
+    plate.save(path + ":out:4")
+    with h5py.File(path, "r") as h5:
+        assert sorted(h5["out"].keys()) == ["3", "4"]
+        entry = h5["out"]["3"]
+        assert entry.dtype == np.uint8 and entry.shape == (len(two_areas.export_raw()),)
+    loaded = ZelDataSet()
+    loaded.load(path + ":out:3")
+    assert loaded.file_name() == path + ":out:3"
+    assert loaded.export_raw() == two_areas.export_raw()
+    assert h5_open_count() == 0
+
+
+def test_hdf5_errors_close_the_file(plate, tmp_path):
+    path = str(tmp_path / "r.h5")
+    plate.save(path + ":out:1")
+    with h5py.File(path, "a") as h5:
+        h5.create_group("other")
+        h5["out"].create_dataset("junk", data=np.frombuffer(b"junk", dtype=np.uint8))
+        h5["other"].create_dataset("x", data=np.zeros(2))
+    empty = str(tmp_path / "empty.h5")
+    h5py.File(empty, "w").close()
+    cases = [
+        (path + ":out:9", ValueError, f"{path} does not contain 'out:9' dataset."),
+        (empty + ":out:1", ValueError, f"{empty} does not contain an 'out' group."),
+        (path + ":out:junk", ValueError, "Unable to decode memory buffer"),
+        (str(tmp_path / "none.h5") + ":out:1", OSError, f"Cannot open {tmp_path}/none.h5."),
+    ]
+    for name, error, message in cases:
+        with pytest.raises(error) as raised:
+            plate.load(name)
+        assert str(raised.value) == message
+        assert plate.file_name() == "synthetic.out"
+        assert h5_open_count() == 0
+    with pytest.raises(OSError, match="^Cannot open "):
+        plate.save(str(tmp_path / "missing" / "x.h5") + ":out:1")
+
+
+# ---------------------------------------------------------------- structure and variables
+
+@pytest.fixture
+def mixed(encoder, loader):
+    """Area 0 with k1, k2 and area 1 with k2, k3."""
+    return loader(encoder.encode_data_set([
+        encoder.encode_area(1, 2, [("k1", "d1", 6, [0, 0]), ("k2", "d2a", 6, [0, 0])]),
+        encoder.encode_area(1, 3, [("k2", "d2b", 13, [0] * 3), ("k3", "d3", 5, [0] * 3)]),
+    ]))
+
+
+def test_variable_lists_follow_the_first_occurrence(mixed):
+    assert mixed.variables() == ["k1", "k2", "k3"]
+    assert mixed.variable_descriptions() == ["d1", "d2a", "d3"]
+    assert mixed.variable_types() == [ZelDataVariableType.Unknown, ZelDataVariableType.Unknown,
+                                      ZelDataVariableType.Correlation]
+    assert mixed.matrix_size() == 5
+
+
+def test_empty_data_set_structure():
+    empty = ZelDataSet()
+    assert (empty.variables(), empty.variable_types(), empty.variable_descriptions()) == ([], [], [])
+    assert empty.add_variable("a", "b") == ""
+    assert empty.add_variable(None, None) == ""
+    empty.delete_variable("a")
+    empty.set_variable_description("a", "b")
+
+
+def test_add_variable_makes_names_unique_per_area(mixed):
+    assert mixed.add_variable("k2", "d2a", ZelDataVariableType.Strain) == "k2_1"
+    first, second = mixed.data(0), mixed.data(1)
+    assert first.variable_name(2) == "k2_1" and first.variable_description(2) == "d2a (1)"
+    assert second.variable_name(2) == "k2_1" and second.variable_description(2) == "d2a"
+    assert mixed.add_variable("k1", "new") == "k1"
+    assert second.variable_type(3) is ZelDataVariableType.Unknown
+
+
+@pytest.mark.parametrize("values, area_1", [
+    (list(range(10)), [4, 5, 6, 7, 8, 9]),
+    (list(range(12)), [4, 5, 6, 7, 8, 9]),
+    (np.arange(10, dtype=np.int64), [4, 5, 6, 7, 8, 9]),
+])
+def test_add_variable_spreads_values_over_the_areas(two_areas, values, area_1):
+    assert two_areas.add_variable("n", "d", ZelDataVariableType.Unknown, values) == "n"
+    assert two_areas.data(0).get_values(["n"])["n"].tolist() == [0, 1, 2, 3]
+    assert two_areas.data(1).get_values(["n"])["n"].tolist() == area_1
+
+
+def test_add_variable_with_too_few_values(two_areas):
+    with pytest.raises(IndexError, match="^Size mismatch. Matrix size is 6 while values are 5.$"):
+        two_areas.add_variable("n", "d", values=range(9))
+    assert two_areas.data(0).get_values(["n"])["n"].tolist() == [0, 1, 2, 3]
+    assert two_areas.data(1).get_values(["n"])["n"].tolist() == [0] * 6
+
+
+@pytest.mark.parametrize("action, error, message", [
+    (lambda s: s.add_variable("n", "d", 4), TypeError, "variable_type must be a ZelDataVariableType"),
+    (lambda s: s.add_variable("n", "d", values=[1, "a"]), TypeError, None),
+    (lambda s: s.add_variable(None, "d"), AttributeError, "'NoneType' object has no attribute 'encode'"),
+    (lambda s: s.add_variables([("a", "b")]), TypeError, "variables must be a dictionary"),
+    (lambda s: s.delete_variable(None), TypeError, "variable_name must be a string"),
+    (lambda s: s.delete_variable("x_c"), ValueError, "You cannot delete this variable"),
+    (lambda s: s.delete_variable("sigma"), ValueError, "You cannot delete this variable"),
+    (lambda s: s.set_variable_description(None, "d"), TypeError, "variable must be a string"),
+    (lambda s: s.set_variable_description("x", None), TypeError,
+     "variable_description must be a string"),
+    (lambda s: s.set_deformed_image(None), AttributeError, "'NoneType' object has no attribute 'encode'"),
+])
+def test_structure_errors(two_areas, action, error, message):
+    before = two_areas.export_raw()
+    with pytest.raises(error) as raised:
+        action(two_areas)
+    if message is not None:
+        assert str(raised.value) == message
+    assert two_areas.export_raw() == before
+
+
+def test_add_delete_and_describe_variables(two_areas):
+    assert two_areas.add_variables({}) == []
+    assert two_areas.add_variables({"a": "first", "b": "second"}) == ["a", "b"]
+    two_areas.add_variable("SIGMA", "upper case")
+    two_areas.delete_variable("a")
+    two_areas.delete_variable("SIGMA")
+    two_areas.delete_variable("nothing")
+    two_areas.set_variable_description("b", "renamed")
+    two_areas.set_variable_description("nothing", "ignored")
+    assert "a" not in two_areas.variables() and "SIGMA" not in two_areas.variables()
+    for area in two_areas:
+        index = area.variable_index("b")
+        assert area.variable_description(index) == "renamed"
+        assert area.variable_type(index) is ZelDataVariableType.Unknown
+
+
+def test_image_names(plate, loader):
+    plate.set_reference_image("")
+    plate.set_deformed_image("déformé.tif")
+    assert plate.reference_image() == ""
+    assert loader(plate.export_raw()).deformed_image() == "déformé.tif"
+
+
+# ---------------------------------------------------------------- values
+
+def test_get_values_follows_the_area_order(two_areas):
+    values = two_areas.get_values(["y", "x"])
+    assert values.dtype.names == ("y", "x")
+    assert values["x"].tolist() == [0, 1, 2, 3, 100, 101, 102, 103, 104, 105]
+    assert two_areas.get_values("x").dtype.names == ("x",)
+
+
+@pytest.mark.parametrize("variables, error, message", [
+    (("x",), TypeError, "variables must be a list of strings"),
+    (["x", 1], TypeError, "Each variable must be a string"),
+    (["x", "nope"], ValueError, "Could not find variable nope"),
+])
+def test_get_values_errors(two_areas, variables, error, message):
+    with pytest.raises(error, match=f"^{message}$"):
+        two_areas.get_values(variables)
+
+
+def test_get_values_of_an_empty_data_set():
+    result = ZelDataSet().get_values(["nope"])
+    assert result.shape == (0,) and result.dtype.names == ("nope",)
+    ZelDataSet().set_values({"nope": []})
+
+
+def test_set_values_round_trip(plate):
+    values = plate.get_values(plate.variables())
+    plate.set_values(values)
+    assert np.array_equal(plate.get_values(plate.variables()), values)
+    values["U"] *= 2
+    plate.set_values(values[["U"]])
+    assert np.array_equal(plate.get_values(["U"])["U"], values["U"])
+
+
+@pytest.mark.parametrize("column", [
+    list(range(12)), tuple(range(12)), np.arange(12, dtype=np.int32), np.arange(12.0)])
+def test_set_values_columns(two_areas, column):
+    two_areas.set_values({"x": column})
+    assert two_areas.get_values("x")["x"].tolist() == list(range(10))
+
+
+def test_set_values_from_integer_fields(two_areas):
+    values = np.zeros(10, dtype=[("x", np.int64), ("y", np.float64)])
+    values["x"] = np.arange(10) * 3
+    two_areas.set_values(values)
+    assert two_areas.get_values("x")["x"].tolist() == list(range(0, 30, 3))
+
+
+def test_set_values_with_a_short_column(two_areas):
+    with pytest.raises(IndexError, match="^Size mismatch. Matrix size is 6 while values are 5.$"):
+        two_areas.set_values({"x": [7] * 9})
+    assert two_areas.get_values("x")["x"].tolist() == [7] * 4 + [100, 101, 102, 103, 104, 105]
+
+
+@pytest.mark.parametrize("variables, error, message", [
+    ([1, 2], TypeError, "Expected dict or numpy structured array."),
+    (np.zeros(10), TypeError, None),
+    ({"x": (v for v in range(10))}, TypeError, "'generator' object is unsliceable"),
+    ({"nope": list(range(10))}, ValueError, "Could not find variable nope"),
+    ({b"x": list(range(10))}, AttributeError, None),
+])
+def test_set_values_errors(two_areas, variables, error, message):
+    with pytest.raises(error) as raised:
+        two_areas.set_values(variables)
+    if message is not None:
+        assert str(raised.value) == message

@@ -1,0 +1,7 @@
+# The field analyses of the library that the binding runs on data sets.
+from libcpp cimport bool
+from libcpp.vector cimport vector
+from zelpyx.zelpy.data cimport ZelDataSet, StrainComputationSettings, StrainVariableIds
+
+cdef extern from "orvex/analysis/Strain.h" namespace "orvex":
+    bool computeStrain(ZelDataSet*, const StrainComputationSettings&, vector[StrainVariableIds]*) except +

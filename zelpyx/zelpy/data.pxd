@@ -1,0 +1,64 @@
+# The result data model of the library: areas of interest and data sets.
+from libcpp cimport bool
+from libcpp.string cimport string
+from libcpp.vector cimport vector
+
+cdef extern from "orvex/data/ZelDataTypes.h" namespace "orvex":
+    enum ZelDataVariableType:
+        pass
+    enum CsDataSystemType:
+        pass
+    enum TensorType:
+        pass
+
+cdef extern from "orvex/data/ZelData.h" namespace "orvex":
+    cdef cppclass ZelData:
+        ZelData(const ZelData&) except +
+        void clear() except +
+        int numRows() except +
+        int numColumns() except +
+        size_t numVariables() except +
+        int matrixSize() except +
+        string varName(int) except +
+        string varDescription(int) except +
+        ZelDataVariableType varType(int) except +
+        int varTypeInt(int) except +
+        int findVariable(const string&) except +
+        float* data(size_t) except +
+        CsDataSystemType currentDataType() except +
+        int addVariable(int, const string&, const string&) except +
+        void deleteVariable(int) except +
+        bool setVarAttributes(int, const string&, const string&, ZelDataVariableType) except +
+        void clearSearchTrees() except +
+
+cdef extern from "orvex/data/StrainSettings.h" namespace "orvex":
+    cdef cppclass StrainComputationSettings:
+        int windowSize
+        bool computePrincipalStrain
+        bool reuseVariables
+        TensorType tensorType
+        bool computeTresca
+        bool computeVonMises
+        bool outputGradient
+        bool addSizeToDescription
+        string suffix
+        vector[string] displacementVariables
+
+    cdef cppclass StrainVariableIds:
+        int exx, exy, eyy, fxx, fxy, fyx, fyy, e1, e2, gamma, tresca, vonmises
+
+cdef extern from "orvex/data/ZelDataSet.h" namespace "orvex":
+    cdef cppclass ZelDataSet:
+        ZelDataSet() except +
+        ZelDataSet(const ZelDataSet&) except +
+        int numData() except +
+        ZelData* data(int) except +
+        CsDataSystemType currentDataType() except +
+        const string& referenceImage() except +
+        const string& deformedImage() except +
+        void setReference(const string&) except +
+        void setDeformed(const string&) except +
+        char* encode(size_t&, bool) except +
+        bool decode(const char*, int, bool) except +
+        bool load(const string&) except +
+        bool save(const string&) except +

@@ -1,0 +1,230 @@
+# ZelData: one area of interest, either a view of a data set's area or a copy
+# that owns its area.
+
+
+cdef int _check_variable_range(object index, orvex.ZelData* area) except -1:
+    """Compares a selector index, as a Python object, with the area's variables."""
+    if index < 0 or index >= <int>area.numVariables():
+        raise IndexError("Variable index out of range.")
+    return 0
+
+
+cdef int _check_size(Py_ssize_t size, Py_ssize_t count) except -1:
+    if count != size:
+        raise IndexError(f"Size mismatch. Matrix size is {size} while values are {count}.")
+    return 0
+
+
+cdef list _check_variable_names(object variables):
+    """The names of a get_values call: a list of str, every item tested first."""
+    if not isinstance(variables, list):
+        raise TypeError("variables must be a list of strings")
+    for name in variables:
+        if not isinstance(name, str):
+            raise TypeError("Each variable must be a string")
+    return variables
+
+
+cdef int _find_variable(orvex.ZelData* area, object name) except -1:
+    """The index of the variable with exactly this name."""
+    cdef int index = area.findVariable(name.encode("utf-8"))
+    if index < 0:
+        raise ValueError("Could not find variable " + name)
+    return index
+
+
+cdef object _structured_zeros(Py_ssize_t count, list names):
+    return np.zeros(count, dtype=[(name, np.float32) for name in names])
+
+
+@cython.no_gc_clear
+cdef class ZelData:
+    """Holds all the data for an AOI in a ZelDataSet.
+
+    This class should be used if you want to work on a specific AOI only. In most cases, working with a
+    ZelDataSet is prefered since that includes and affects the whole dataset.
+    """
+    cdef orvex.ZelData* thisptr
+    # The data set whose area a view borrows (it keeps the set alive); None for a copy.
+    cdef ZelDataSet _owner
+    # The owner's content generation when the view was made: a reload makes it stale.
+    cdef unsigned long _generation
+
+    def __cinit__(self, other=None, **kwargs):
+        if other and type(other) is ZelData:
+            self.thisptr = new orvex.ZelData(deref((<ZelData>other)._area()))
+        elif not kwargs.get("yes_create_the_object_i_know_what_i_do"):
+            raise TypeError(f"Instances of {self.__class__.__name__} must not be created directly.")
+
+    def __dealloc__(self):
+        if self._owner is None:
+            del self.thisptr
+
+    cdef bint _has_area(self):
+        return self.thisptr != NULL and (self._owner is None or self._owner._generation == self._generation)
+
+    cdef orvex.ZelData* _area(self) except NULL:
+        """Runs the wrapped-object check and returns the area."""
+        self.__check_thisptr()
+        if not self._has_area():
+            raise ValueError(_missing_object_message(self))
+        return self.thisptr
+
+    cdef int _check_point(self, int n) except -1:
+        size = self.matrix_size()
+        if n < 0 or n >= size:
+            raise IndexError(f"Index {n} outside valid range (0, {size - 1})")
+        return 0
+
+    cdef object _selected_index(self, object variable_index):
+        """A variable selector (name or integer) as an index, not yet range-checked."""
+        if isinstance(variable_index, str):
+            return self.variable_index(variable_index)
+        if isinstance(variable_index, (int, np.integer)):
+            return variable_index
+        raise TypeError("variable_index must be a string or an integer")
+
+    def __check_thisptr(self):
+        if not self._has_area():
+            raise ValueError(_missing_object_message(self))
+
+    def clear(self) -> None:
+        """Clears this object of all data."""
+        self._area().clear()
+
+    def copy(self) -> ZelData:
+        """Returns a copy of this."""
+        self._area()
+        return ZelData(self)
+
+    def num_rows(self) -> int:
+        """Returns the number of rows in the data matrix."""
+        return self._area().numRows()
+
+    def num_columns(self) -> int:
+        """Returns the number of columns in the data matrix."""
+        return self._area().numColumns()
+
+    def num_variables(self) -> int:
+        """Returns the number of variables in the data matrix."""
+        return self._area().numVariables()
+
+    def matrix_size(self) -> int:
+        """Returns the size of the data matrix."""
+        return self._area().matrixSize()
+
+    def current_data_type(self) -> CsDataSystemType:
+        """Returns the type of the data."""
+        return CsDataSystemType(<int>self._area().currentDataType())
+
+    def variable_name(self, int n) -> str:
+        """Returns the name of a variable."""
+        return self._area().varName(n).decode("utf-8")
+
+    def variable_description(self, int n) -> str:
+        """Returns the description of a variable."""
+        return self._area().varDescription(n).decode("utf-8")
+
+    def variable_type(self, int n) -> ZelDataVariableType:
+        """Returns the type of a variable."""
+        return ZelDataVariableType(self._area().varTypeInt(n))
+
+    def variable_index(self, str variable) -> int:
+        """Returns the index of a variable specified by its name."""
+        cdef orvex.ZelData* area = self._area()
+        return area.findVariable(variable.encode("utf-8"))
+
+    def value(self, int n, int variable_index) -> float:
+        """Returns the value of a variable at a specific position.
+
+        Args:
+            n: The position to look up.
+            variable_index: The index of the variable.
+
+        Returns:
+            The value of the variable at position n.
+        """
+        cdef orvex.ZelData* area = self._area()
+        self._check_point(n)
+        _check_variable_range(variable_index, area)
+        return area.data(variable_index)[n]
+
+    def as_array(self, variables) -> np.ndarray:
+        global __warn_deprecated__
+        if __warn_deprecated__:
+            print("DEPRECATED. Use get_values() instead.")
+            __warn_deprecated__ = False
+        return self.get_values(variables)
+
+    def get_values(self, variables) -> np.ndarray:
+        """Returns a numpy array of a set of variables.
+
+        Args:
+            variables: List of variable names.
+
+        Returns:
+            A numpy array of the values found.
+        """
+        cdef orvex.ZelData* area = self._area()
+        cdef list names = _check_variable_names(variables)
+        cdef Py_ssize_t count = area.matrixSize()
+        cdef cnp.ndarray result = _structured_zeros(count, names)
+        cdef vector[const float*] columns
+        for name in names:
+            columns.push_back(area.data(_find_variable(area, name)))
+        _interleave(<float*>cnp.PyArray_DATA(result), columns, count)
+        return result
+
+    def values(self, int n, vector[int] variable_ids) -> list[float]:
+        """Returns the values of a set of variables at a specific position.
+
+        Args:
+            n: The position to lookup.
+            variable_ids: The variables to lookup specified by index.
+
+        Returns:
+            A list of the values found.
+        """
+        cdef orvex.ZelData* area = self._area()
+        self._check_point(n)
+        cdef int count = area.numVariables()
+        cdef list found = []
+        for index in variable_ids:
+            if index < 0 or index >= count:
+                raise IndexError("Variable index out of range.")
+            found.append(area.data(index)[n])
+        return found
+
+    def set_value(self, int n, variable_index, float value) -> None:
+        """Sets the value of a variable at a specific position.
+
+        Args:
+            n: The position to set the value.
+            variable_index: The variable to change. Can be the variable name or index.
+            value: The value to set
+        """
+        cdef orvex.ZelData* area = self._area()
+        index = self._selected_index(variable_index)
+        self._check_point(n)
+        _check_variable_range(index, area)
+        area.data(<int>index)[n] = value
+
+    def set_values(self, variable_index, values) -> None:
+        """Sets all the values of a variable.
+
+        Args:
+            variable_index: The variable to change. Can be the variable name or index.
+            values: The values to set.
+        """
+        cdef vector[float] converted = _as_floats(values)
+        cdef orvex.ZelData* area = self._area()
+        index = self._selected_index(variable_index)
+        _check_size(self.matrix_size(), converted.size())
+        _check_variable_range(index, area)
+        if converted.size():
+            memcpy(area.data(<int>index), converted.data(), converted.size() * sizeof(float))
+
+    def clear_search_trees(self) -> None:
+        """Clears the search trees used in at_global_xy. Call this method if you
+        edited any data in this ZelData"""
+        self._area().clearSearchTrees()
