@@ -77,6 +77,7 @@ ZelData::Private::Variable ZelData::Private::makeVariable(ZelDataVariableType ty
 ZelData::ZelData() : d(std::make_unique<Private>()) {}
 
 ZelData::ZelData(int columns, int rows, int variableCount, const std::string& title) : ZelData() {
+    gridPointCount(rows, columns); // refuses grids whose point count overflows an int
     d->rows = rows;
     d->columns = columns;
     d->title = title;

@@ -93,7 +93,7 @@ bool ZelData::copyValidDataInto(std::vector<double>& out, int a, int b) {
 }
 
 double ZelData::stddev(int k, std::vector<int> vars) {
-    const float* values = d->values(vars[static_cast<std::size_t>(k)]);
+    const float* values = d->values(vars.at(static_cast<std::size_t>(k)));
     const int n = matrixSize();
     if (n <= 0 || !values)
         return 0.0;

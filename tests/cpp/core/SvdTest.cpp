@@ -26,7 +26,9 @@ void expectValidSvd(const Matrix& a, const Matrix& u, const Vector& w, const Mat
     ASSERT_EQ(v.cols(), n);
     for (int k = 0; k < n; ++k) {
         EXPECT_GE(w[k], 0.0);
-        if (k > 0) EXPECT_GE(w[k - 1], w[k]);
+        if (k > 0) {
+            EXPECT_GE(w[k - 1], w[k]);
+        }
     }
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j) {
@@ -34,7 +36,9 @@ void expectValidSvd(const Matrix& a, const Matrix& u, const Vector& w, const Mat
             for (int k = 0; k < n; ++k) vv += v(k, i) * v(k, j);
             for (int k = 0; k < m; ++k) uu += u(k, i) * u(k, j);
             EXPECT_NEAR(vv, i == j ? 1.0 : 0.0, 1e-12);
-            if (w[i] != 0.0 && w[j] != 0.0) EXPECT_NEAR(uu, i == j ? 1.0 : 0.0, 1e-12);
+            if (w[i] != 0.0 && w[j] != 0.0) {
+                EXPECT_NEAR(uu, i == j ? 1.0 : 0.0, 1e-12);
+            }
         }
     for (int i = 0; i < m; ++i)
         for (int j = 0; j < n; ++j) {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,7 @@ TEST(ZelData, SizedConstructorAndOutOfRangeAccessors) {
 
     const ZelData empty(0, 5, 2, "");
     EXPECT_EQ(empty.data(0), nullptr);
+    EXPECT_THROW(ZelData(100000, 100000, 0, ""), std::length_error); // point count beyond int
 }
 
 TEST(ZelData, CopiesAreDeepAndClearEmptiesTheArea) {

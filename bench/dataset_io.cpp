@@ -1,0 +1,101 @@
+// Load and save time of a data set of about 160 MB (4 areas of 1000 x 1000
+// points, 10 variables), each as a ratio to reading or writing the same number
+// of bytes with plain file I/O. The best of several runs is reported.
+
+#include "orvex/data/ZelData.h"
+#include "orvex/data/ZelDataSet.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace fs = std::filesystem;
+using namespace orvex;
+
+namespace {
+
+constexpr int kAreas = 4;
+constexpr int kSide = 1000;
+constexpr int kVariables = 10;
+constexpr int kRuns = 5;
+
+ZelDataSet makeDataSet() {
+    ZelDataSet set;
+    for (int a = 0; a < kAreas; ++a) {
+        auto* area = new ZelData(kSide, kSide, 0, "area " + std::to_string(a));
+        for (int v = 0; v < kVariables; ++v) {
+            const int index = area->addVariable(v == 0 ? Correlation : GlobalCoordinate, "v" + std::to_string(v), "");
+            float* values = area->data(static_cast<std::size_t>(index));
+            for (int p = 0; p < kSide * kSide; ++p)
+                values[p] = static_cast<float>(p % 997) * 0.25f + static_cast<float>(v);
+        }
+        set.addData(area);
+    }
+    set.setReference("reference.tif");
+    set.setDeformed("deformed.tif");
+    return set;
+}
+
+// Best wall time of `runs` calls, in seconds.
+double bestSeconds(const std::function<void()>& work) {
+    double best = 1e30;
+    for (int run = 0; run < kRuns; ++run) {
+        const auto start = std::chrono::steady_clock::now();
+        work();
+        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
+}
+
+void rawWrite(const fs::path& path, const char* bytes, std::size_t size) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes, static_cast<std::streamsize>(size));
+}
+
+void rawRead(const fs::path& path, std::size_t size) {
+    std::ifstream file(path, std::ios::binary);
+    std::unique_ptr<char[]> buffer(new char[size]);
+    file.read(buffer.get(), static_cast<std::streamsize>(size));
+}
+
+} // namespace
+
+int main() {
+    const fs::path directory = fs::temp_directory_path() / ("bench_dataset_io-" + std::to_string(::getpid()));
+    fs::create_directories(directory);
+    const fs::path setPath = directory / "set.out";
+    const fs::path rawPath = directory / "raw.bin";
+
+    ZelDataSet set = makeDataSet();
+    std::size_t size = 0;
+    const std::unique_ptr<char[]> image(set.encode(size, false));
+    if (!image) {
+        std::fprintf(stderr, "encode failed\n");
+        return 1;
+    }
+
+    bool ok = true;
+    const double save = bestSeconds([&] { ok = set.save(setPath.string()) && ok; });
+    const double write = bestSeconds([&] { rawWrite(rawPath, image.get(), size); });
+    ZelDataSet loaded;
+    const double load = bestSeconds([&] { ok = loaded.load(setPath.string()) && ok; });
+    const double read = bestSeconds([&] { rawRead(rawPath, size); });
+    fs::remove_all(directory);
+    if (!ok || loaded.numData() != kAreas) {
+        std::fprintf(stderr, "save or load failed\n");
+        return 1;
+    }
+
+    std::printf("data set: %d areas of %d x %d points, %d variables, %.1f MB\n", kAreas, kSide, kSide, kVariables,
+                static_cast<double>(size) / 1e6);
+    std::printf("save %.1f ms, raw write %.1f ms: %.2fx (target 1.5x)\n", save * 1e3, write * 1e3, save / write);
+    std::printf("load %.1f ms, raw read  %.1f ms: %.2fx (target 1.5x)\n", load * 1e3, read * 1e3, load / read);
+    return 0;
+}

@@ -1,0 +1,99 @@
+// Writes the seed corpus of the fuzzers: images of a few small valid data sets
+// into <directory>/dataset_decode and their metadata texts into
+// <directory>/metadata_read.
+//
+//   fuzz_make_seeds <directory>
+
+#include "orvex/calibration/Calibration3D.h"
+#include "orvex/core/RigidTransform.h"
+#include "orvex/data/ZelData.h"
+#include "orvex/data/ZelDataSet.h"
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace orvex;
+
+namespace {
+
+// A planar area of rows x columns points with pixel and world coordinates,
+// displacements and a blanking variable.
+ZelData* makeArea(int rows, int columns, const std::string& title) {
+    auto* area = new ZelData(columns, rows, 0, title);
+    const std::vector<std::pair<ZelDataVariableType, const char*>> variables = {
+        {PixelCoordinate, "x"},    {PixelCoordinate, "y"},     {GlobalCoordinate, "x_c"},
+        {GlobalCoordinate, "y_c"}, {GlobalDisplacement, "u_c"}, {Correlation, "sigma"}};
+    for (const auto& [type, name] : variables) {
+        float* values = area->data(static_cast<std::size_t>(area->addVariable(type, name, name)));
+        for (int p = 0; p < rows * columns; ++p)
+            values[p] = static_cast<float>(p % columns) + 0.5f * static_cast<float>(p / columns);
+    }
+    return area;
+}
+
+std::vector<std::unique_ptr<ZelDataSet>> seedSets() {
+    std::vector<std::unique_ptr<ZelDataSet>> sets;
+    sets.push_back(std::make_unique<ZelDataSet>()); // no areas
+
+    auto single = std::make_unique<ZelDataSet>();
+    single->addData(makeArea(2, 2, ""));
+    single->setDeformed("def.tif");
+    sets.push_back(std::move(single));
+
+    auto full = std::make_unique<ZelDataSet>();
+    full->addData(makeArea(2, 3, "Zone \xC3\x84"));
+    full->addData(makeArea(3, 2, "\xE5\x8C\xBA"));
+    full->setReference("ref.tif");
+    full->setUserMetaData({1, 2, 3, 4});
+    full->setStepSizeForAoi(0, 7);
+    full->setSubsetSizeForAoi(1, 29);
+    StrainVariableIds ids;
+    ids.exx = 2;
+    StrainComputationSettings settings;
+    settings.windowSize = 15;
+    full->setStrainVariablesAdditionalInfo({ids}, settings);
+    full->setCalibration(*Calibration3D::fromJson(
+        {{"magnifications", {1.5}}, {"imaps", {{"fwd", {1.0}}, {"rev", {2.0}}}}}));
+    full->addTransformation(*RigidTransform::fromJson(nlohmann::json::parse("[1.0,2.0,3.0,4.0,5.0,6.0]")));
+    sets.push_back(std::move(full));
+    return sets;
+}
+
+bool writeFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream file(path, std::ios::binary);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    return !file.fail();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::cerr << "usage: " << argv[0] << " <directory>\n";
+        return 2;
+    }
+    const fs::path images = fs::path(argv[1]) / "dataset_decode";
+    const fs::path texts = fs::path(argv[1]) / "metadata_read";
+    fs::create_directories(images);
+    fs::create_directories(texts);
+    int index = 0;
+    for (const auto& set : seedSets()) {
+        std::size_t size = 0;
+        const std::unique_ptr<char[]> image(set->encode(size, false));
+        const std::string bytes(image.get(), size);
+        const std::string name = "seed-" + std::to_string(index++);
+        // The image ends with the metadata tag, the text length and the text.
+        const std::size_t tag = bytes.rfind(std::string("\xA0\x00\x00\x05", 4));
+        if (!writeFile(images / name, bytes) || !writeFile(texts / name, bytes.substr(tag + 8)))
+            return 1;
+    }
+    return 0;
+}

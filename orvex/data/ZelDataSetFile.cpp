@@ -1,0 +1,255 @@
+// The data-set file image: magic, version, tagged header (area count, reference
+// and deformed image names), one block per area, and the JSON metadata trailer.
+// Tags, counts and lengths are big-endian 32-bit values; positions are 32-bit
+// ints, so an image stays below 2 GiB.
+
+#include "orvex/core/Logging.h"
+#include "orvex/core/Utf.h"
+#include "orvex/data/MemStream.h"
+#include "orvex/data/MetaData.h"
+#include "orvex/data/ZelData.h"
+#include "orvex/data/ZelDataSet.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+namespace orvex {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint32_t kAreaCountTag = 0xA0000002;
+constexpr std::uint32_t kReferenceNameTag = 0xA0000003;
+constexpr std::uint32_t kDeformedNameTag = 0xA0000004;
+constexpr std::uint32_t kMetaDataTag = 0xA0000005;
+constexpr std::uint32_t kAreaStartTag = 0xA0000101;
+constexpr std::uint32_t kEmptyLength = 0xFFFFFFFF;
+
+constexpr char kStandardMagic[4] = {'\xA2', 'Q', 'R', 'Z'};
+constexpr char kAlternativeMagic[4] = {'\xC3', '\x27', '\x5B', '\x51'};
+constexpr char kVersion[4] = {'1', '.', '0', '0'};
+
+constexpr std::uint64_t kMaxImageSize = INT_MAX;
+// The smallest area block the area reader accepts: its variable-start tag alone.
+constexpr int kMinAreaBlockSize = 4;
+
+// Bytes of a string in the stream's string form.
+std::uint64_t stringFormSize(const std::string& text) { return 4 + 2 * std::uint64_t{utfStrToU16(text).size()}; }
+
+std::uint32_t bigEndianU32(const char* bytes) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    return std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3];
+}
+
+bool magicAccepted(const char* bytes, bool alternativeMagic) {
+    return std::memcmp(bytes, kAlternativeMagic, 4) == 0 ||
+           (!alternativeMagic && std::memcmp(bytes, kStandardMagic, 4) == 0);
+}
+
+struct Header {
+    int areaCount = 0;
+    std::string referenceName;
+    std::string deformedName;
+    int areasStart = 0; // offset of the first area's content
+};
+
+// Reads the tagged header that follows magic and version. It ends at the first
+// area-start tag, or, for a set without areas, at the metadata tag.
+bool readHeader(const char* buffer, int length, Header& header) {
+    constexpr int kHeaderStart = 8; // past magic and version
+    MemStream stream(buffer + kHeaderStart, length - kHeaderStart);
+    for (;;) {
+        std::uint32_t tag = 0;
+        if (!stream.pop_u32(tag))
+            return false;
+        switch (tag) {
+        case kAreaCountTag: {
+            std::uint32_t count = 0;
+            if (!stream.pop_u32(count))
+                return false;
+            header.areaCount = static_cast<int>(count);
+            if (header.areaCount > static_cast<int>(stream.remaining() / kMinAreaBlockSize))
+                return false; // more areas than the buffer can hold
+            break;
+        }
+        case kReferenceNameTag:
+            if (!stream.pop_string(header.referenceName))
+                return false;
+            break;
+        case kDeformedNameTag:
+            if (!stream.pop_string(header.deformedName))
+                return false;
+            break;
+        case kAreaStartTag:
+            header.areasStart = kHeaderStart + stream.position();
+            return true;
+        case kMetaDataTag:
+            if (header.areaCount == 0) {
+                header.areasStart = kHeaderStart + stream.position() - 4;
+                return true;
+            }
+            [[fallthrough]];
+        default:
+            PLOGE << "Not on data tag after reading header. Likely wrong data file version.";
+            return false;
+        }
+    }
+}
+
+// The metadata text of the trailer at the start of `bytes`, cut at the buffer
+// end; empty when there is no metadata tag or no text.
+std::string readMetaDataText(const char* bytes, int length) {
+    MemStream stream(bytes, length);
+    std::uint32_t tag = 0;
+    std::uint32_t textLength = kEmptyLength;
+    if (!stream.pop_u32(tag) || tag != kMetaDataTag || !stream.pop_u32(textLength) || textLength == kEmptyLength)
+        return std::string();
+    const std::size_t available = std::min<std::size_t>(textLength, stream.remaining());
+    return std::string(bytes + stream.position(), available);
+}
+
+// A name beside `target` that no other save uses at the same time.
+fs::path temporaryPathBeside(const fs::path& target) {
+    static std::atomic<unsigned> counter{0};
+    fs::path temporary = target;
+    temporary += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    return temporary;
+}
+
+bool writeWholeFile(const fs::path& path, const char* bytes, std::size_t size) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file)
+        return false;
+    file.write(bytes, static_cast<std::streamsize>(size));
+    file.close();
+    return !file.fail();
+}
+
+} // namespace
+
+char* ZelDataSet::encode(std::size_t& size, bool alternativeMagic) const {
+    const std::string metaDataText = d->metaData.serialise();
+    std::uint64_t total = 16 + 4 + stringFormSize(d->referenceImageName) + 4 + stringFormSize(d->deformedImageName) +
+                          8 + metaDataText.size();
+    for (const ZelData* area : d->areas)
+        total += area->diskSize();
+    size = static_cast<std::size_t>(total);
+    if (total > kMaxImageSize) {
+        PLOGE << "Data set of " << total << " bytes is too large to encode.";
+        return nullptr;
+    }
+
+    std::unique_ptr<char[]> image(new char[size]);
+    MemStream header(image.get(), static_cast<int>(size));
+    bool written = header.push_bytes(alternativeMagic ? kAlternativeMagic : kStandardMagic, 4) &&
+                   header.push_bytes(kVersion, 4) && header.push_u32(kAreaCountTag) &&
+                   header.push_u32(static_cast<std::uint32_t>(numData())) && header.push_u32(kReferenceNameTag) &&
+                   header.push_string(d->referenceImageName) && header.push_u32(kDeformedNameTag) &&
+                   header.push_string(d->deformedImageName);
+    std::size_t position = static_cast<std::size_t>(header.position());
+    for (const ZelData* area : d->areas) {
+        const std::size_t blockSize = area->diskSize();
+        written = written && area->encode(image.get() + position, static_cast<int>(blockSize));
+        position += blockSize;
+    }
+    MemStream trailer(image.get() + position, static_cast<int>(size - position));
+    written = written && trailer.push_u32(kMetaDataTag) &&
+              trailer.push_u32(metaDataText.empty() ? kEmptyLength : static_cast<std::uint32_t>(metaDataText.size())) &&
+              trailer.push_bytes(metaDataText.data(), metaDataText.size());
+    return written ? image.release() : nullptr;
+}
+
+bool ZelDataSet::save(const std::string& fileName) {
+    std::size_t size = 0;
+    const std::unique_ptr<char[]> image(encode(size, false));
+    if (!image)
+        return false;
+    const fs::path target = fs::u8path(fileName);
+    const fs::path temporary = temporaryPathBeside(target);
+    std::error_code error;
+    bool saved = writeWholeFile(temporary, image.get(), size);
+    if (saved && fs::is_regular_file(target, error))
+        fs::permissions(temporary, fs::status(target, error).permissions(), error);
+    if (saved)
+        fs::rename(temporary, target, error);
+    saved = saved && !error;
+    if (!saved)
+        fs::remove(temporary, error);
+    return saved;
+}
+
+bool ZelDataSet::decode(const char* buffer, int length, bool alternativeMagic) {
+    if (!buffer || length < 4)
+        return false;
+    if (!magicAccepted(buffer, alternativeMagic)) {
+        PLOGE << "Unknown file type. " << bigEndianU32(buffer);
+        return false;
+    }
+    if (length < 8)
+        return false;
+    if (std::memcmp(buffer + 4, kVersion, 4) != 0) {
+        PLOGE << "Version mismatch, proceeding anyway...";
+    }
+    Header header;
+    if (length < 12 || !readHeader(buffer, length, header))
+        return false;
+
+    clear();
+    std::int64_t position = header.areasStart;
+    for (int i = 0; i < header.areaCount; ++i) {
+        auto area = std::make_unique<ZelData>();
+        const int used = area->decode(buffer + position, static_cast<int>(length - position));
+        if (used <= 0) {
+            PLOGE << "Could not read aoi.";
+            return false;
+        }
+        d->areas.push_back(area.release());
+        position += used;
+        if (position > length) {
+            PLOGE << "Past buffer end, seriously confused.";
+            return false;
+        }
+    }
+    d->referenceImageName = std::move(header.referenceName);
+    d->deformedImageName = std::move(header.deformedName);
+
+    if (length - position >= 4)
+        d->metaData.deserialize(readMetaDataText(buffer + position, static_cast<int>(length - position)));
+    return true;
+}
+
+bool ZelDataSet::decode(const std::string& image, bool alternativeMagic) {
+    if (image.size() > kMaxImageSize)
+        return false;
+    return decode(image.data(), static_cast<int>(image.size()), alternativeMagic);
+}
+
+bool ZelDataSet::load(const std::string& fileName) {
+    const fs::path path = fs::u8path(fileName);
+    std::error_code error;
+    if (!fs::is_regular_file(path, error))
+        return false;
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file)
+        return false;
+    const std::streamoff size = file.tellg();
+    if (size < 0 || static_cast<std::uint64_t>(size) > kMaxImageSize) {
+        PLOGE << "File " << fileName << " is too large to load.";
+        return false;
+    }
+    std::unique_ptr<char[]> buffer(new char[static_cast<std::size_t>(size)]);
+    file.seekg(0);
+    if (!file.read(buffer.get(), size) || file.gcount() != size)
+        return false;
+    return decode(buffer.get(), static_cast<int>(size), false);
+}
+
+} // namespace orvex
