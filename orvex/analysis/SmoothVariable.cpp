@@ -4,6 +4,7 @@
 #include "orvex/core/FixedMatrix.h"
 #include "orvex/core/Logging.h"
 #include "orvex/data/ZelData.h"
+#include "orvex/data/ZelDataSet.h"
 
 #include <algorithm>
 #include <vector>
@@ -73,6 +74,17 @@ bool smoothVariable(ZelData& area, const std::string& name, int windowSize, bool
                                  values[p]);
     }
     std::copy(result.begin(), result.end(), values);
+    return true;
+}
+
+bool smoothVariable(ZelDataSet& dataSet, const std::string& name, int windowSize, bool weighted,
+                    int* progressCounter) {
+    for (int i = 0; i < dataSet.numData(); ++i) {
+        ZelData& area = *dataSet.data(i);
+        if (area.dataType() == ZelData::GriddedDataType &&
+            !smoothVariable(area, name, windowSize, weighted, progressCounter))
+            return false;
+    }
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "orvex/analysis/Strain.h"
 
+#include "orvex/analysis/ParallelRows.h"
 #include "orvex/analysis/StrainTensors.h"
 #include "orvex/analysis/WindowSmoothing.h"
 #include "orvex/core/Array1.h"
@@ -214,15 +215,18 @@ float vonMisesStrain(const Principal& s) {
     return static_cast<float>(std::sqrt(static_cast<double>(bracket)) * 0.6666666666666666);
 }
 
-// Writes value(principal values of p) into each output at every point: 0 at blanked points.
+// Writes value(principal values of p) into each output at every point, row-parallel;
+// 0 at blanked points.
 template <typename Value>
-void writeDerived(const Array1<float*>& outputs, const Array1<float*>& strain, const float* blanking, int size,
-                  bool engineering, Value value) {
-    for (int p = 0; p < size; ++p) {
-        const bool valid = blanking[p] >= 0.0f;
-        const Principal s = valid ? principal(strain[0][p], strain[1][p], strain[2][p], engineering) : Principal{};
-        for (std::size_t k = 0; k < outputs.size(); ++k) outputs[k][p] = valid ? value(s, k) : 0.0f;
-    }
+void writeDerived(const Array1<float*>& outputs, const Array1<float*>& strain, const float* blanking, int columns,
+                  int rows, bool engineering, Value value) {
+    parallelForRows(rows, [&](int begin, int end) {
+        for (int p = begin * columns; p < end * columns; ++p) {
+            const bool valid = blanking[p] >= 0.0f;
+            const Principal s = valid ? principal(strain[0][p], strain[1][p], strain[2][p], engineering) : Principal{};
+            for (std::size_t k = 0; k < outputs.size(); ++k) outputs[k][p] = valid ? value(s, k) : 0.0f;
+        }
+    });
 }
 
 // ---- One area ------------------------------------------------------------------------
@@ -270,13 +274,13 @@ bool computeAreaStrain(ZelData& area, const StrainComputationSettings& settings,
 
     const bool engineering = settings.tensorType == EngineeringStrain;
     if (settings.computePrincipalStrain)
-        writeDerived(variables.create(kPrincipalVariables), strain, blanking, size, engineering,
+        writeDerived(variables.create(kPrincipalVariables), strain, blanking, columns, rows, engineering,
                      [](const Principal& s, std::size_t k) { return k == 0 ? s.e1 : k == 1 ? s.e2 : s.gamma; });
     if (settings.computeTresca)
-        writeDerived(variables.create(kTrescaVariable), strain, blanking, size, engineering,
+        writeDerived(variables.create(kTrescaVariable), strain, blanking, columns, rows, engineering,
                      [](const Principal& s, std::size_t) { return trescaStrain(s); });
     if (settings.computeVonMises)
-        writeDerived(variables.create(kVonMisesVariable), strain, blanking, size, engineering,
+        writeDerived(variables.create(kVonMisesVariable), strain, blanking, columns, rows, engineering,
                      [](const Principal& s, std::size_t) { return vonMisesStrain(s); });
     return true;
 }

@@ -3,6 +3,7 @@
 #include "AreaBuilder.h"
 
 #include "orvex/data/ZelData.h"
+#include "orvex/data/ZelDataSet.h"
 
 #include <gtest/gtest.h>
 
@@ -92,4 +93,22 @@ TEST(SmoothVariable, CoordinateSmoothingDropsSearchTrees) {
     const auto withoutTree = area.extractGlobalPoint(probe, false, false);
     EXPECT_EQ(withTree, withoutTree);
     EXPECT_NE(withoutTree.first, before.first); // the nearest grid point moved
+}
+
+// Every gridded area of a set in order, others skipped; the first failure stops.
+TEST(SmoothVariable, DataSetAreasInOrder) {
+    ZelDataSet set;
+    set.addData(new ZelData(wavyArea()));
+    set.addData(new ZelData(notGridded(wavyArea())));
+    set.addData(new ZelData(makeArea(4, 4, {{"f", Unknown, std::vector<float>(16, 1.0f)}}))); // no blanking
+    set.addData(new ZelData(wavyArea()));
+    int progress = 0;
+    EXPECT_FALSE(smoothVariable(set, "f", 3, true, &progress));
+    EXPECT_NE(values(*set.data(0), 0), values(wavyArea(), 0));
+    EXPECT_EQ(values(*set.data(1), 0), values(wavyArea(), 0));
+    EXPECT_EQ(values(*set.data(3), 0), values(wavyArea(), 0));
+    EXPECT_EQ(progress, 120 - 8); // the failing area counts nothing
+
+    ZelDataSet empty;
+    EXPECT_TRUE(smoothVariable(empty, "f", 3, true, nullptr));
 }
