@@ -274,12 +274,12 @@ bool interpolateCell(const ZelData& area, std::vector<float>& out, bool deformed
 }
 
 std::optional<Vector2> ZelData::deformedToReference(const Vector2& p) const {
-    CellArrays arrays{d->blanking(), nullptr, nullptr, nullptr, nullptr};
+    const float* blanking = d->blanking();
     float *x = nullptr, *y = nullptr, *u = nullptr, *v = nullptr;
-    if (!arrays.blanking || !findVariable(PixelCoordinate, "x", x) || !findVariable(PixelCoordinate, "y", y) ||
+    if (!blanking || !findVariable(PixelCoordinate, "x", x) || !findVariable(PixelCoordinate, "y", y) ||
         !findVariable(PixelDisplacement, "u", u) || !findVariable(PixelDisplacement, "v", v))
         return std::nullopt;
-    arrays = {arrays.blanking, x, y, u, v};
+    const CellArrays arrays{blanking, x, y, u, v};
     const int columns = d->columns;
     const float px = static_cast<float>(p.x), py = static_cast<float>(p.y);
     std::vector<float> values;

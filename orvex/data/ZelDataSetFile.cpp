@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <vector>
 
 namespace orvex {
 
@@ -124,58 +125,125 @@ fs::path temporaryPathBeside(const fs::path& target) {
     return temporary;
 }
 
-bool writeWholeFile(const fs::path& path, const char* bytes, std::size_t size) {
+// The sizes of the pieces of a file image, computed before anything is written.
+struct ImageLayout {
+    std::string metaDataText;
+    std::size_t headerSize = 0; // magic up to the deformed image name
+    std::vector<std::size_t> blockSizes; // one per area
+    std::size_t trailerSize = 0; // metadata tag, length and text
+    std::uint64_t totalSize = 0;
+};
+
+ImageLayout layoutOf(const ZelDataSet::Private& d) {
+    ImageLayout layout;
+    layout.metaDataText = d.metaData.serialise();
+    layout.headerSize = static_cast<std::size_t>(16 + 4 + stringFormSize(d.referenceImageName) + 4 +
+                                                 stringFormSize(d.deformedImageName));
+    layout.trailerSize = 8 + layout.metaDataText.size();
+    layout.totalSize = layout.headerSize + layout.trailerSize;
+    for (const ZelData* area : d.areas) {
+        layout.blockSizes.push_back(area->diskSize());
+        layout.totalSize += layout.blockSizes.back();
+    }
+    return layout;
+}
+
+bool fitsInImage(const ImageLayout& layout) {
+    if (layout.totalSize <= kMaxImageSize)
+        return true;
+    PLOGE << "Data set of " << layout.totalSize << " bytes is too large to encode.";
+    return false;
+}
+
+// Writes the image piece by piece: `sink.room(n)` gives space for the next n
+// bytes, `sink.commit(n)` takes them. False when a piece cannot be written.
+template <typename Sink>
+bool writeImage(const ZelDataSet::Private& d, const ImageLayout& layout, bool alternativeMagic, Sink& sink) {
+    MemStream header(sink.room(layout.headerSize), static_cast<int>(layout.headerSize));
+    const bool headerWritten =
+        header.push_bytes(alternativeMagic ? kAlternativeMagic : kStandardMagic, 4) &&
+        header.push_bytes(kVersion, 4) && header.push_u32(kAreaCountTag) &&
+        header.push_u32(static_cast<std::uint32_t>(d.areas.size())) && header.push_u32(kReferenceNameTag) &&
+        header.push_string(d.referenceImageName) && header.push_u32(kDeformedNameTag) &&
+        header.push_string(d.deformedImageName);
+    if (!headerWritten || !sink.commit(layout.headerSize))
+        return false;
+
+    for (std::size_t i = 0; i < d.areas.size(); ++i) {
+        const std::size_t blockSize = layout.blockSizes[i];
+        if (!d.areas[i]->encode(sink.room(blockSize), static_cast<int>(blockSize)) || !sink.commit(blockSize))
+            return false;
+    }
+
+    const std::string& text = layout.metaDataText;
+    MemStream trailer(sink.room(layout.trailerSize), static_cast<int>(layout.trailerSize));
+    return trailer.push_u32(kMetaDataTag) &&
+           trailer.push_u32(text.empty() ? kEmptyLength : static_cast<std::uint32_t>(text.size())) &&
+           trailer.push_bytes(text.data(), text.size()) && sink.commit(layout.trailerSize);
+}
+
+// Collects the pieces back to back in one array.
+struct MemorySink {
+    char* image;
+    std::size_t position = 0;
+
+    char* room(std::size_t) { return image + position; }
+    bool commit(std::size_t size) {
+        position += size;
+        return true;
+    }
+};
+
+// Writes each piece to a file through one scratch buffer as large as the largest
+// piece, so that saving never holds a second copy of the whole image.
+class FileSink {
+public:
+    FileSink(std::ofstream& file, const ImageLayout& layout) : file_(file) {
+        std::size_t largest = std::max(layout.headerSize, layout.trailerSize);
+        for (std::size_t blockSize : layout.blockSizes)
+            largest = std::max(largest, blockSize);
+        scratch_.reset(new char[largest]);
+    }
+    char* room(std::size_t) { return scratch_.get(); }
+    bool commit(std::size_t size) {
+        return static_cast<bool>(file_.write(scratch_.get(), static_cast<std::streamsize>(size)));
+    }
+
+private:
+    std::ofstream& file_;
+    std::unique_ptr<char[]> scratch_;
+};
+
+bool writeFile(const fs::path& path, const ZelDataSet::Private& d, const ImageLayout& layout) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file)
         return false;
-    file.write(bytes, static_cast<std::streamsize>(size));
+    FileSink sink(file, layout);
+    const bool written = writeImage(d, layout, false, sink);
     file.close();
-    return !file.fail();
+    return written && !file.fail();
 }
 
 } // namespace
 
 char* ZelDataSet::encode(std::size_t& size, bool alternativeMagic) const {
-    const std::string metaDataText = d->metaData.serialise();
-    std::uint64_t total = 16 + 4 + stringFormSize(d->referenceImageName) + 4 + stringFormSize(d->deformedImageName) +
-                          8 + metaDataText.size();
-    for (const ZelData* area : d->areas)
-        total += area->diskSize();
-    size = static_cast<std::size_t>(total);
-    if (total > kMaxImageSize) {
-        PLOGE << "Data set of " << total << " bytes is too large to encode.";
+    const ImageLayout layout = layoutOf(*d);
+    size = static_cast<std::size_t>(layout.totalSize);
+    if (!fitsInImage(layout))
         return nullptr;
-    }
-
     std::unique_ptr<char[]> image(new char[size]);
-    MemStream header(image.get(), static_cast<int>(size));
-    bool written = header.push_bytes(alternativeMagic ? kAlternativeMagic : kStandardMagic, 4) &&
-                   header.push_bytes(kVersion, 4) && header.push_u32(kAreaCountTag) &&
-                   header.push_u32(static_cast<std::uint32_t>(numData())) && header.push_u32(kReferenceNameTag) &&
-                   header.push_string(d->referenceImageName) && header.push_u32(kDeformedNameTag) &&
-                   header.push_string(d->deformedImageName);
-    std::size_t position = static_cast<std::size_t>(header.position());
-    for (const ZelData* area : d->areas) {
-        const std::size_t blockSize = area->diskSize();
-        written = written && area->encode(image.get() + position, static_cast<int>(blockSize));
-        position += blockSize;
-    }
-    MemStream trailer(image.get() + position, static_cast<int>(size - position));
-    written = written && trailer.push_u32(kMetaDataTag) &&
-              trailer.push_u32(metaDataText.empty() ? kEmptyLength : static_cast<std::uint32_t>(metaDataText.size())) &&
-              trailer.push_bytes(metaDataText.data(), metaDataText.size());
-    return written ? image.release() : nullptr;
+    MemorySink sink{image.get()};
+    return writeImage(*d, layout, alternativeMagic, sink) ? image.release() : nullptr;
 }
 
 bool ZelDataSet::save(const std::string& fileName) {
-    std::size_t size = 0;
-    const std::unique_ptr<char[]> image(encode(size, false));
-    if (!image)
+    const ImageLayout layout = layoutOf(*d);
+    if (!fitsInImage(layout))
         return false;
     const fs::path target = fs::u8path(fileName);
     const fs::path temporary = temporaryPathBeside(target);
     std::error_code error;
-    bool saved = writeWholeFile(temporary, image.get(), size);
+    bool saved = writeFile(temporary, *d, layout);
     if (saved && fs::is_regular_file(target, error))
         fs::permissions(temporary, fs::status(target, error).permissions(), error);
     if (saved)

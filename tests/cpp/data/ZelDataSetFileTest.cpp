@@ -366,7 +366,11 @@ TEST(ZelDataSetFile, LoadRefusesWhatIsNotAReadableDataSetFile) {
     std::ofstream(empty).flush();
     const fs::path text = directory.path / "text.out";
     std::ofstream(text) << "not a data set";
-    for (const fs::path& path : {directory.path / "missing.out", directory.path, empty, text, fs::path("/dev/null")}) {
+    const fs::path huge = directory.path / "huge.out"; // sparse: takes no disk space
+    std::ofstream(huge).flush();
+    fs::resize_file(huge, std::uintmax_t{1} << 31);
+    for (const fs::path& path :
+         {directory.path / "missing.out", directory.path, empty, text, huge, fs::path("/dev/null")}) {
         ZelDataSet set;
         EXPECT_FALSE(set.load(path.string())) << path;
     }
