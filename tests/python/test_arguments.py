@@ -29,6 +29,11 @@ def call(method, *args, **kwargs):
      "Argument 'file_name' has incorrect type (expected str, got Text)"),
     (call("add_variable"), TypeError, "add_variable() takes at least 2 positional arguments (0 given)"),
     (call("save", "a", "b"), TypeError, "save() takes at most 1 positional argument (2 given)"),
+    (call("compute_strain", *range(11)), TypeError,
+     "compute_strain() takes at most 10 positional arguments (11 given)"),
+    (call("compute_strain", displacement_variables=("U", "V")), TypeError,
+     "Argument 'displacement_variables' has incorrect type (expected list, got tuple)"),
+    (call("compute_strain", tensor_type=1), AttributeError, None),
     (call("clear_search_trees", x=1), TypeError,
      "clear_search_trees() got an unexpected keyword argument 'x'"),
     (call("num_data", 1), TypeError, "num_data() takes exactly 0 positional arguments (1 given)"),
@@ -46,6 +51,17 @@ def test_argument_errors(plate, action, error, message):
 
 def test_float_argument_is_truncated_to_int(plate):
     assert plate.data(1.9).num_rows() == plate.data(1).num_rows() == 16
+
+
+@pytest.mark.parametrize("value", [-1, 2**32, 2**64])
+def test_enum_code_out_of_range(value):
+    class Member:
+        pass
+
+    member = Member()
+    member.value = value
+    with pytest.raises(OverflowError, match="^value too large to convert to enum orvex::TensorType$"):
+        ZelDataSet().compute_strain(tensor_type=member)
 
 
 def test_argument_error_comes_before_the_object_check():
@@ -88,7 +104,7 @@ def test_docstrings_are_signature_then_help_text():
                   "set_file_name", "reference_image", "set_reference_image", "deformed_image",
                   "set_deformed_image", "num_data", "data", "matrix_size", "get_values",
                   "set_values", "add_variables", "add_variable", "delete_variable",
-                  "clear_search_trees"]),
+                  "compute_strain", "clear_search_trees"]),
 ])
 def test_methods_are_bound_in_order(cls, names):
     bound = [name for name, value in vars(cls).items()
@@ -96,10 +112,13 @@ def test_methods_are_bound_in_order(cls, names):
     assert bound == names
 
 
-def test_defaults_are_evaluated_once(monkeypatch):
+def test_defaults_are_evaluated_once(plate, monkeypatch):
     unknown = zelpy.ZelDataVariableType.Unknown
     monkeypatch.setattr(zelpy, "ZelDataVariableType", None)
+    monkeypatch.setattr(zelpy, "TensorType", None)
     assert ZelDataSet.add_variable.__defaults__[0] is unknown
+    assert ZelDataSet.compute_strain.__defaults__[1] is TensorType.LagrangeStrainTensor
+    assert "exx" in plate.compute_strain()
 
 
 @pytest.mark.parametrize("cls", [ZelData, ZelDataSet])

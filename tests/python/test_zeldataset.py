@@ -352,3 +352,64 @@ def test_set_values_errors(two_areas, variables, error, message):
         two_areas.set_values(variables)
     if message is not None:
         assert str(raised.value) == message
+
+
+# ---------------------------------------------------------------- strain
+
+STRAIN = ["exx", "exy", "eyy", "e1", "e2", "gamma"]
+
+
+@pytest.mark.parametrize("options, keys", [
+    ({}, STRAIN),
+    ({"compute_tresca": True, "compute_von_mises": True}, STRAIN + ["tresca", "vonmises"]),
+    ({"output_gradient": True, "compute_principal_strain": False},
+     ["exx", "exy", "eyy", "fxx", "fxy", "fyx", "fyy"]),
+    ({"suffix": "run_2"}, STRAIN),
+    ({"suffix": ""}, STRAIN),
+    ({"tensor_type": TensorType.HenckyStrainTensor}, STRAIN),
+    ({"displacement_variables": ["U", "V", "W"]}, STRAIN),
+])
+def test_compute_strain_names_the_created_variables(plate, options, keys):
+    created = plate.compute_strain(**options)
+    assert list(created) == keys
+    names = plate.variables()
+    assert all(name in names for name in created.values())
+    if options.get("suffix"):
+        assert created["exx"] == "exx_run_2"
+
+
+def test_strain_of_the_stretched_plate(plate):
+    created = plate.compute_strain(window_size=5)
+    values = plate.get_values([created["exx"], created["eyy"], "sigma"])
+    valid = values["sigma"] >= 0
+    assert values[created["exx"]][valid] == pytest.approx(0.002002, abs=1e-4)
+    assert values[created["eyy"]][valid] == pytest.approx(-0.000667, abs=1e-4)
+
+
+@pytest.mark.parametrize("options, error, message", [
+    ({"displacement_variables": ["U"]}, ValueError,
+     "The size of the displacement variables must be three for 3D data, 2 for 2D data or zero to "
+     "use the default ones"),
+    ({"displacement_variables": ["U", "V", "W", "X"]}, ValueError, None),
+    ({"displacement_variables": None}, TypeError, "object of type 'NoneType' has no len()"),
+    ({"displacement_variables": [b"U", b"V"]}, AttributeError, None),
+    ({"suffix": "a-b"}, ValueError, "The suffix can only contain alphanumericals and underscores"),
+    ({"suffix": "a b"}, ValueError, None),
+    ({"window_size": 1}, ValueError, "Error in calculating strain."),
+])
+def test_compute_strain_errors(plate, options, error, message):
+    before = plate.export_raw()
+    with pytest.raises(error) as raised:
+        plate.compute_strain(**options)
+    if message is not None:
+        assert str(raised.value) == message
+    assert plate.export_raw() == before
+
+
+def test_compute_strain_without_areas():
+    assert ZelDataSet().compute_strain() == {}
+
+
+def test_planar_areas_without_grid_displacements_fail(two_areas):
+    with pytest.raises(ValueError, match="^Error in calculating strain.$"):
+        two_areas.compute_strain()

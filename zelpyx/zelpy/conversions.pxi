@@ -8,6 +8,7 @@ from libcpp.string cimport string
 from libcpp.vector cimport vector
 
 cimport zelpyx.zelpy.data as orvex
+cimport zelpyx.zelpy.analysis as analysis
 
 cdef extern from *:
     """

@@ -6,6 +6,16 @@ cdef tuple _REQUIRED_VARIABLES = (
     "X", "Y", "Z", "U", "V", "W", "sigma", "x", "y", "u", "v", "q", "r", "q_ref", "r_ref",
     "x_c", "y_c", "u_c", "v_c")
 
+# The keys of the strain result, in the field order of orvex::StrainVariableIds.
+cdef tuple _STRAIN_KEYS = (
+    "exx", "exy", "eyy", "fxx", "fxy", "fyx", "fyy", "e1", "e2", "gamma", "tresca", "vonmises")
+
+
+cdef list _strain_indexes(const orvex.StrainVariableIds& ids):
+    return [ids.exx, ids.exy, ids.eyy, ids.fxx, ids.fxy, ids.fyx, ids.fyy, ids.e1, ids.e2,
+            ids.gamma, ids.tresca, ids.vonmises]
+
+
 cdef class ZelDataSet:
     """Holds all the Zel data in a data file.
 
@@ -332,6 +342,61 @@ cdef class ZelDataSet:
             index = area.findVariable(name)
             if index >= 0:
                 area.deleteVariable(index)
+
+    def compute_strain(self, int window_size=15, tensor_type=TensorType.LagrangeStrainTensor,
+                       bint compute_principal_strain=True, bint reuse_variables=True,
+                       bint compute_tresca=False, bint compute_von_mises=False,
+                       bint output_gradient=False, bint add_size_to_decription=True,
+                       list displacement_variables=[], str suffix=None) -> dict[str, str]:
+        """Computes the strain over all AOIs in the dataset.
+
+        Args:
+            window_size: The size of the smoothing window, in grid points.
+            tensor_type: The strain tensor to compute, a TensorType.
+            compute_principal_strain: Also compute the principal strains e1, e2 and their angle gamma.
+            reuse_variables: Overwrite strain variables of earlier computations instead of adding new ones.
+            compute_tresca: Also compute the Tresca strain.
+            compute_von_mises: Also compute the von Mises strain.
+            output_gradient: Also output the deformation gradient fxx, fxy, fyx and fyy.
+            add_size_to_decription: Append the window size to the variable descriptions.
+            displacement_variables: A vector of two or three that defines the variables that should be used
+                as displacements. The order must be X, Y and Z-axis displacements.
+            suffix: A suffix for the names of the created variables. Should only contain
+                alphanumericals and underscores.
+
+        Returns:
+            A dictionary with all the variables created. The possible dictionary keys are
+            [exx, exy, eyy, fxx, fxy, fyx, fyy, e1, e2, gamma, tresca, vonmises]
+        """
+        cdef orvex.StrainComputationSettings settings
+        cdef vector[orvex.StrainVariableIds] ids
+        self.__check_thisptr()
+        if len(displacement_variables) not in (0, 2, 3):
+            raise ValueError("The size of the displacement variables must be three for 3D data, "
+                             "2 for 2D data or zero to use the default ones")
+        if suffix is not None:
+            for character in suffix:
+                if not (character.isalnum() or character == "_"):
+                    raise ValueError("The suffix can only contain alphanumericals and underscores")
+        settings.windowSize = window_size
+        settings.computePrincipalStrain = compute_principal_strain
+        settings.reuseVariables = reuse_variables
+        settings.tensorType = <orvex.TensorType>_enum_code(tensor_type.value, "orvex::TensorType")
+        settings.computeTresca = compute_tresca
+        settings.computeVonMises = compute_von_mises
+        settings.outputGradient = output_gradient
+        settings.addSizeToDescription = add_size_to_decription
+        if suffix is not None:
+            settings.suffix = suffix.encode("utf-8")
+        for name in displacement_variables:
+            settings.displacementVariables.push_back(name.encode("utf-8"))
+        if not analysis.computeStrain(self.thisptr, settings, &ids):
+            raise ValueError("Error in calculating strain.")
+        if ids.empty():
+            return {}
+        cdef orvex.ZelData* first = self.thisptr.data(0)
+        return {key: first.varName(index).decode("utf-8")
+                for key, index in zip(_STRAIN_KEYS, _strain_indexes(ids[0])) if index >= 0}
 
     def clear_search_trees(self) -> None:
         """Clears the search trees used in at_global_xy. Call this method if you
