@@ -31,19 +31,27 @@ struct TangentFrame {
 };
 
 // The frame of the triangle (a, b, c) as documented at analyze_triang; false when the
-// triangle is degenerate. Both axes are invariant to the normal's length, so the normal
-// is used as the cross product gives it.
+// triangle is degenerate. With n = u × v unnormalised and s = √(n.x² + n.z²):
+// e1 = (n.z, 0, −n.x)/s and e1 × n/|n| = (n.x·n.y, −s², n.y·n.z)/(s·|n|), a unit vector.
 bool tangentFrame(TangentFrame& frame, const Vector3& a, const Vector3& b, const Vector3& c) {
     const Vector3 u = a - c;
     const Vector3 v = b - c;
     const Vector3 n = cross(u, v);
+    const double nn = dot(n, n);
     // |u × v| > sine · |u|·|v|, squared; false also for non-finite vertices.
-    if (!(dot(n, n) > kCollinearSine * kCollinearSine * dot(u, u) * dot(v, v)))
+    if (!(nn > kCollinearSine * kCollinearSine * dot(u, u) * dot(v, v)))
         return false;
-    const double inPlane = std::sqrt(n.x * n.x + n.z * n.z);
-    frame.e1 = inPlane > 0.0 ? Vector3(n.z / inPlane, 0.0, -n.x / inPlane) : Vector3(1.0, 0.0, 0.0);
-    const Vector3 e2 = cross(frame.e1, n);
-    frame.e2 = e2 * (1.0 / norm(e2));
+    const double s2 = n.x * n.x + n.z * n.z;
+    if (s2 == 0.0) { // normal along ±Y
+        frame.e1 = Vector3(1.0, 0.0, 0.0);
+        frame.e2 = Vector3(0.0, 0.0, n.y > 0.0 ? 1.0 : -1.0);
+        return true;
+    }
+    const double s = std::sqrt(s2);
+    const double inverseS = 1.0 / s;
+    const double inverseSN = 1.0 / (s * std::sqrt(nn));
+    frame.e1 = Vector3(n.z * inverseS, 0.0, -n.x * inverseS);
+    frame.e2 = Vector3(n.x * n.y * inverseSN, -s2 * inverseSN, n.y * n.z * inverseSN);
     return true;
 }
 

@@ -4,7 +4,8 @@
 #include "GridFields.h"
 
 #include "orvex/core/CPUInfo.h"
-#include "orvex/core/Logging.h"
+
+#include "data/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -45,17 +46,10 @@ const Tensor tensors[] = {
     {"euler", tensor_euler, 0.5 * (1 - 1 / (lambda * lambda))},
 };
 
-struct CapturedLog : plog::IAppender {
-    std::vector<std::string> messages;
-    void write(const plog::Record& record) override { messages.push_back(record.getMessage()); }
-};
-
-CapturedLog& capturedLog() {
-    static CapturedLog log;
-    static bool installed = (init_plog_h_core(plog::verbose, &log), true);
-    (void)installed;
-    plog::get<0>()->setMaxSeverity(plog::verbose);
-    log.messages.clear();
+// The process's log capture, emptied.
+orvex::testing::LogCapture& emptiedLog() {
+    orvex::testing::LogCapture& log = orvex::testing::LogCapture::instance();
+    log.take();
     return log;
 }
 
@@ -165,13 +159,13 @@ TEST(StrainTensors, DegenerateTrianglesFailWithAWarning) {
     };
     for (const Case& cs : cases) {
         SCOPED_TRACE(cs.name);
-        CapturedLog& log = capturedLog();
+        orvex::testing::LogCapture& log = emptiedLog();
         Matrix2x2 H;
         EXPECT_FALSE(analyze_triang(H, cs.a, cs.b, cs.c, cs.a2, cs.b2, cs.c2));
         ASSERT_EQ(log.messages.size(), 1u);
         EXPECT_EQ(log.messages[0].rfind("Could not invert matrix!!! ", 0), 0u);
     }
-    CapturedLog& log = capturedLog();
+    orvex::testing::LogCapture& log = emptiedLog();
     Matrix2x2 H;
     EXPECT_FALSE(analyze_triang(H, a, b, c, a, b, Vector3(0.5, 0.5, 0)));
     EXPECT_EQ(log.messages[0], "Could not invert matrix!!! 0 -1 0");
@@ -184,7 +178,7 @@ TEST(StrainTensors, FailedTrianglesAreLeftOutOfTheMean) {
     // The centre's up neighbour moves onto the line y = 1 through left, centre and right.
     g.U[g.index(0, 1)] = 0.5f;
     g.V[g.index(0, 1)] = 1.0f;
-    CapturedLog& log = capturedLog();
+    orvex::testing::LogCapture& log = emptiedLog();
     const RawStrain raw = computeRaw(g, tensor_lagrange);
     EXPECT_TRUE(contains(log.messages, "tl failed."));
     EXPECT_TRUE(contains(log.messages, "tr failed."));

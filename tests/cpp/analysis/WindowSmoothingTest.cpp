@@ -4,7 +4,8 @@
 #include "DirectReference.h"
 
 #include "orvex/core/CPUInfo.h"
-#include "orvex/core/Logging.h"
+
+#include "data/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -61,17 +62,10 @@ struct Fields {
     }
 };
 
-struct CapturedLog : plog::IAppender {
-    std::vector<std::string> messages;
-    void write(const plog::Record& record) override { messages.push_back(record.getMessage()); }
-};
-
-CapturedLog& capturedLog() {
-    static CapturedLog log;
-    static bool installed = (init_plog_h_core(plog::verbose, &log), true);
-    (void)installed;
-    plog::get<0>()->setMaxSeverity(plog::verbose);
-    log.messages.clear();
+// The process's log capture, emptied.
+orvex::testing::LogCapture& emptiedLog() {
+    orvex::testing::LogCapture& log = orvex::testing::LogCapture::instance();
+    log.take();
     return log;
 }
 
@@ -90,7 +84,7 @@ TEST(WindowSmoothing, ParallelFitsEqualDirectFits) {
             reference::smooth(expected.outputPointers(), expected.inputPointers(), expected.mask.data(),
                               base.columns, base.rows, windowSize, weighted);
             for (int threads : {1, 4, 40}) {
-                SCOPED_TRACE(testing::Message() << "window " << windowSize << " weighted " << weighted
+                SCOPED_TRACE(::testing::Message() << "window " << windowSize << " weighted " << weighted
                                                 << " threads " << threads);
                 CPUInfo::forceThreads(threads);
                 Fields fields = base;
@@ -123,7 +117,7 @@ TEST(WindowSmoothing, SingleFieldFormMatchesDirectFits) {
 TEST(WindowSmoothing, LinearFieldIsReproduced) {
     for (int windowSize : {3, 9, 4, 1001, INT_MAX})
         for (bool weighted : {true, false}) {
-            SCOPED_TRACE(testing::Message() << "window " << windowSize << " weighted " << weighted);
+            SCOPED_TRACE(::testing::Message() << "window " << windowSize << " weighted " << weighted);
             Fields fields(12, 9, 1);
             for (int r = 0; r < 9; ++r)
                 for (int c = 0; c < 12; ++c) fields.inputs[0][r * 12 + c] = float(2.0 + 0.25 * c - 0.5 * r);
@@ -145,7 +139,7 @@ TEST(WindowSmoothing, WindowSizesAndMaskValues) {
         EXPECT_EQ(even.outputs, odd.outputs);
     }
     {   // Below 1: refused, logged, nothing written.
-        CapturedLog& log = capturedLog();
+        orvex::testing::LogCapture& log = emptiedLog();
         Fields fields(5, 5, 1);
         EXPECT_FALSE(fields.smooth(0, true));
         EXPECT_FALSE(fields.smooth(-3, false));
@@ -173,7 +167,7 @@ TEST(WindowSmoothing, WorkerStartsOnlyOnce) {
     Fields fields(6, 6, 1);
     SmoothThread worker(fields.outputPointers(), fields.inputPointers(), fields.mask.data(),
                         std::vector<double>{0.5, 1.0, 0.5}, 6, 6, 1, 0, 1);
-    CapturedLog& log = capturedLog();
+    orvex::testing::LogCapture& log = emptiedLog();
     worker.start();
     worker.start();
     worker.join();

@@ -1,0 +1,114 @@
+#include "orvex/analysis/WindowSmoothing.h"
+
+#include "AreaBuilder.h"
+
+#include "orvex/data/ZelData.h"
+#include "orvex/data/ZelDataSet.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+using namespace orvex;
+
+namespace {
+
+// A 12 × 10 area with a wavy variable "f", the plane "g" = 1 + 0.5·c − 0.25·r and
+// blanking "sigma" with a blanked block.
+ZelData wavyArea() {
+    const int columns = 12, rows = 10;
+    std::vector<float> f, g, sigma;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c) {
+            f.push_back(float(std::sin(0.7 * c) + std::cos(0.5 * r)));
+            g.push_back(float(1 + 0.5 * c - 0.25 * r));
+            sigma.push_back(r >= 3 && r < 5 && c >= 4 && c < 7 ? -1.0f : 0.1f);
+        }
+    return makeArea(columns, rows, {{"f", Unknown, f}, {"g", Unknown, g}, {"sigma", Correlation, sigma}});
+}
+
+std::vector<float> values(const ZelData& area, int i) {
+    return std::vector<float>(area.data(i), area.data(i) + area.matrixSize());
+}
+
+} // namespace
+
+// The single-variable fit agrees with the multi-field form (double products) to
+// single precision, and keeps blanked points' values.
+TEST(SmoothVariable, AgreesWithMultiFieldSmoothingAndKeepsBlankedValues) {
+    for (bool weighted : {true, false}) {
+        ZelData area = wavyArea();
+        const std::vector<float> before = values(area, 0);
+        std::vector<float> expected = before;
+        ASSERT_TRUE(smooth(expected.data(), before.data(), area.data(2), 12, 10, 5, weighted));
+        ASSERT_TRUE(smoothVariable(area, "f", 5, weighted, nullptr));
+        for (int p = 0; p < area.matrixSize(); ++p) EXPECT_NEAR(area.data(0)[p], expected[p], 2e-6) << p;
+        EXPECT_EQ(area.data(0)[3 * 12 + 5], before[3 * 12 + 5]);
+        EXPECT_NE(area.data(0)[0], before[0]);
+    }
+}
+
+// Found by description too; a plane is reproduced; a window of 1 fits nowhere and
+// changes nothing instead of zeroing the variable.
+TEST(SmoothVariable, PlanesAndWindowOfOne) {
+    ZelData area = wavyArea();
+    const std::vector<float> plane = values(area, 1);
+    ASSERT_TRUE(smoothVariable(area, "g description", 7, true, nullptr));
+    for (int p = 0; p < area.matrixSize(); ++p) EXPECT_NEAR(area.data(1)[p], plane[p], 1e-5);
+    const std::vector<float> wavy = values(area, 0);
+    ASSERT_TRUE(smoothVariable(area, "f", 1, true, nullptr));
+    EXPECT_EQ(values(area, 0), wavy);
+}
+
+TEST(SmoothVariable, RefusalsChangeNothing) {
+    ZelData area = wavyArea();
+    const std::vector<float> before = values(area, 0);
+    EXPECT_FALSE(smoothVariable(area, "missing", 5, true, nullptr));
+    EXPECT_FALSE(smoothVariable(area, "f", 0, true, nullptr));
+    ZelData unblanked = makeArea(3, 3, {{"f", Unknown, std::vector<float>(9, 1.0f)}});
+    EXPECT_FALSE(smoothVariable(unblanked, "f", 3, true, nullptr));
+    EXPECT_EQ(values(area, 0), before);
+}
+
+// 100 points add 93: every index that is not a multiple of 16, blanked ones included.
+TEST(SmoothVariable, ProgressCountsFifteenOfSixteenPoints) {
+    ZelData area = makeArea(10, 10, {{"f", Unknown, std::vector<float>(100, 2.0f)},
+                                     {"sigma", Correlation, std::vector<float>(100, -1.0f)}});
+    int progress = 5;
+    ASSERT_TRUE(smoothVariable(area, "f", 3, false, &progress));
+    EXPECT_EQ(progress, 98);
+}
+
+// Smoothing a coordinate drops the cached search trees: tree and plain searches agree.
+TEST(SmoothVariable, CoordinateSmoothingDropsSearchTrees) {
+    GridFields g(9, 9, [](int r, int c) { return Vector3(c * c * 0.2, r * 1.0, 0.0); },
+                 [](const Vector3&) { return Vector3(0, 0, 0); });
+    ZelData area = stereoArea(g);
+    const Vector2 probe(6.5, 4.2);
+    const auto before = area.extractGlobalPoint(probe, false, true);
+    ASSERT_GE(before.first, 0);
+    ASSERT_TRUE(smoothVariable(area, "X", 9, false, nullptr));
+    const auto withTree = area.extractGlobalPoint(probe, false, true);
+    const auto withoutTree = area.extractGlobalPoint(probe, false, false);
+    EXPECT_EQ(withTree, withoutTree);
+    EXPECT_NE(withoutTree.first, before.first); // the nearest grid point moved
+}
+
+// Every gridded area of a set in order, others skipped; the first failure stops.
+TEST(SmoothVariable, DataSetAreasInOrder) {
+    ZelDataSet set;
+    set.addData(new ZelData(wavyArea()));
+    set.addData(new ZelData(notGridded(wavyArea())));
+    set.addData(new ZelData(makeArea(4, 4, {{"f", Unknown, std::vector<float>(16, 1.0f)}}))); // no blanking
+    set.addData(new ZelData(wavyArea()));
+    int progress = 0;
+    EXPECT_FALSE(smoothVariable(set, "f", 3, true, &progress));
+    EXPECT_NE(values(*set.data(0), 0), values(wavyArea(), 0));
+    EXPECT_EQ(values(*set.data(1), 0), values(wavyArea(), 0));
+    EXPECT_EQ(values(*set.data(3), 0), values(wavyArea(), 0));
+    EXPECT_EQ(progress, 120 - 8); // the failing area counts nothing
+
+    ZelDataSet empty;
+    EXPECT_TRUE(smoothVariable(empty, "f", 3, true, nullptr));
+}

@@ -1,0 +1,340 @@
+#include "orvex/analysis/Strain.h"
+
+#include "AreaBuilder.h"
+
+#include "orvex/data/ZelData.h"
+#include "orvex/data/ZelDataSet.h"
+
+#include "data/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+using namespace orvex;
+
+namespace {
+
+const double lambda = 1.1;
+
+GridFields stretchedGrid(int columns = 12, int rows = 10) {
+    return GridFields(columns, rows, planarGrid(),
+                      [](const Vector3& p) { return Vector3((lambda - 1) * p.x, 0, 0); });
+}
+
+// A set holding copies of the given areas, in order.
+ZelDataSet dataSetOf(const std::vector<ZelData>& areas) {
+    ZelDataSet set;
+    for (const ZelData& area : areas) set.addData(new ZelData(area));
+    return set;
+}
+
+StrainComputationSettings settingsWithWindow(int windowSize) {
+    StrainComputationSettings settings;
+    settings.windowSize = windowSize;
+    return settings;
+}
+
+std::vector<int> fields(const StrainVariableIds& ids) {
+    return {ids.exx, ids.exy, ids.eyy, ids.fxx, ids.fxy, ids.fyx,
+            ids.fyy, ids.e1, ids.e2, ids.gamma, ids.tresca, ids.vonmises};
+}
+const std::vector<int> kNone(12, -1);
+
+// The process's log capture, emptied.
+orvex::testing::LogCapture& emptiedLog() {
+    orvex::testing::LogCapture& log = orvex::testing::LogCapture::instance();
+    log.take();
+    return log;
+}
+
+int count(const std::vector<std::string>& messages, const std::string& text) {
+    return int(std::count(messages.begin(), messages.end(), text));
+}
+
+} // namespace
+
+// Every optional output of a uniform stretch: the variables in creation order after
+// the area's own, their descriptions, values and metadata records.
+TEST(Strain, UniformStretchCreatesEveryRequestedVariable) {
+    ZelDataSet set = dataSetOf({stereoArea(stretchedGrid())});
+    StrainComputationSettings settings = settingsWithWindow(5);
+    settings.computePrincipalStrain = settings.computeTresca = settings.computeVonMises = true;
+    settings.outputGradient = settings.addSizeToDescription = true;
+    std::vector<StrainVariableIds> ids;
+    ASSERT_TRUE(computeStrain(&set, settings, &ids));
+
+    ASSERT_EQ(ids.size(), 1u);
+    EXPECT_EQ(fields(ids[0]), (std::vector<int>{7, 9, 8, 10, 11, 12, 13, 14, 15, 16, 17, 18}));
+    const ZelData& area = *set.data(0);
+    const char* names[] = {"exx", "eyy", "exy", "fxx", "fxy", "fyx", "fyy",
+                           "e1", "e2", "gamma", "e_tresca", "e_vonmises"};
+    const char* descriptions[] = {"exx [1] - Lagrange (5 filter)", "eyy [1] - Lagrange (5 filter)",
+                                  "exy [1] - Lagrange (5 filter)", "fxx [1]", "fxy [1]", "fyx [1]", "fyy [1]",
+                                  "e1 [1] - Lagrange (5 filter)", "e2 [1] - Lagrange (5 filter)",
+                                  "gamma [1] - Lagrange (5 filter)", "Tresca Strain [1] - Lagrange (5 filter)",
+                                  "Von Mises Strain [1] - Lagrange (5 filter)"};
+    const double exx = 0.5 * (lambda * lambda - 1);
+    const double expected[] = {exx, 0, 0, lambda - 1, 0, 0, 0, exx, 0, 0, 0.5 * exx, exx * 2 / 3};
+    for (int k = 0; k < 12; ++k) {
+        SCOPED_TRACE(names[k]);
+        EXPECT_EQ(area.varName(7 + k), names[k]);
+        EXPECT_EQ(area.varDescription(7 + k), descriptions[k]);
+        EXPECT_EQ(area.varType(7 + k), Strain);
+        for (int p = 0; p < area.matrixSize(); ++p) ASSERT_NEAR(area.data(7 + k)[p], expected[k], 1e-5);
+        const auto info = set.additionalVarInfo(0, names[k]);
+        ASSERT_TRUE(info);
+        EXPECT_EQ(info->strainFilterSize, 5);
+        EXPECT_EQ(info->strainTensorType, LagrangeStrainTensor);
+    }
+}
+
+// Each tensor type: its label, the smoothed strain of a stretch, and the principal
+// values of a simple shear (for the engineering tensor exy is the shear angle).
+TEST(Strain, TensorTypesSelectFunctionAndLabel) {
+    struct Case {
+        int type;
+        const char* label;
+        double stretch;
+    } cases[] = {
+        {0, "Lagrange", 0.5 * (lambda * lambda - 1)}, {1, "Hencky", std::log(lambda)},
+        {2, "Euler", 0.5 * (1 - 1 / (lambda * lambda))}, {3, "Log. Euler", std::log(lambda)},
+        {4, "engr.", lambda - 1}, {5, "Biot", lambda - 1}, {7, "Lagrange", 0.5 * (lambda * lambda - 1)},
+    };
+    const double gamma = 0.05;
+    for (const Case& cs : cases) {
+        SCOPED_TRACE(cs.label);
+        StrainComputationSettings settings = settingsWithWindow(3);
+        settings.tensorType = TensorType(cs.type);
+        settings.computePrincipalStrain = true;
+        ZelDataSet stretched = dataSetOf({stereoArea(stretchedGrid(6, 5))});
+        ASSERT_TRUE(computeStrain(&stretched, settings, nullptr));
+        const ZelData& a = *stretched.data(0);
+        EXPECT_EQ(a.varDescription(7), std::string("exx [1] - ") + cs.label);
+        EXPECT_NEAR(a.data(7)[14], cs.stretch, 2e-6);
+        EXPECT_NEAR(a.data(8)[14], 0.0, 2e-6);
+
+        ZelDataSet sheared = dataSetOf({stereoArea(GridFields(
+            6, 5, planarGrid(), [gamma](const Vector3& p) { return Vector3(gamma * p.y, 0, 0); }))});
+        ASSERT_TRUE(computeStrain(&sheared, settings, nullptr));
+        const ZelData& s = *sheared.data(0);
+        const float exx = s.data(7)[14], eyy = s.data(8)[14], exy = s.data(9)[14];
+        const double shear = cs.type == EngineeringStrain ? 0.5 * exy : exy;
+        const double m = 0.5 * (exx + eyy), r = std::hypot(0.5 * (exx - eyy), shear);
+        EXPECT_LT(exy, 0.0f); // frame (x, −y)
+        EXPECT_NEAR(s.data(10)[14], m + r, 1e-6);
+        EXPECT_NEAR(s.data(11)[14], m - r, 1e-6);
+        EXPECT_NEAR(s.data(12)[14], 0.5 * std::atan2(shear, 0.5 * (exx - eyy)), 1e-6);
+    }
+}
+
+TEST(Strain, RigidRotationGivesZeroStrain) {
+    const double theta = 0.4, c = std::cos(theta), s = std::sin(theta);
+    ZelDataSet set = dataSetOf({stereoArea(GridFields(8, 7, planarGrid(), [&](const Vector3& p) {
+        return Vector3(c * p.x - s * p.y - p.x, s * p.x + c * p.y - p.y, 0);
+    }))});
+    for (int type = 0; type <= 5; ++type) {
+        StrainComputationSettings settings = settingsWithWindow(5);
+        settings.tensorType = TensorType(type);
+        settings.computeVonMises = true;
+        settings.outputGradient = true;
+        std::vector<StrainVariableIds> ids;
+        ASSERT_TRUE(computeStrain(&set, settings, &ids));
+        const ZelData& area = *set.data(0);
+        for (int p = 0; p < area.matrixSize(); ++p) {
+            for (int id : {ids[0].exx, ids[0].eyy, ids[0].exy, ids[0].vonmises})
+                ASSERT_NEAR(area.data(id)[p], 0.0, 2e-6) << "tensor " << type;
+            ASSERT_NEAR(area.data(ids[0].fxx)[p], c - 1, 1e-6);
+        }
+    }
+}
+
+TEST(Strain, WindowSizes) {
+    {   // Too small: the first gridded area fails before any variable exists.
+        orvex::testing::LogCapture& log = emptiedLog();
+        ZelDataSet set = dataSetOf({stereoArea(stretchedGrid()), stereoArea(stretchedGrid())});
+        std::vector<StrainVariableIds> ids(5);
+        EXPECT_FALSE(computeStrain(&set, settingsWithWindow(2), &ids));
+        ASSERT_EQ(ids.size(), 1u);
+        EXPECT_EQ(fields(ids[0]), kNone);
+        EXPECT_EQ(set.data(0)->numVariables(), 7u);
+        EXPECT_EQ(log.messages, std::vector<std::string>{"Smoothing window too small in computeStrain()"});
+        EXPECT_FALSE(set.additionalVarInfo(0, "exx"));
+    }
+    {   // Even: smoothed with the next odd size, recorded as given.
+        orvex::testing::LogCapture& log = emptiedLog();
+        ZelDataSet set = dataSetOf({stereoArea(stretchedGrid())});
+        StrainComputationSettings settings = settingsWithWindow(16);
+        settings.addSizeToDescription = true;
+        ASSERT_TRUE(computeStrain(&set, settings, nullptr));
+        EXPECT_EQ(count(log.messages, "Even smoothing window in computeStrain(). Proceeding with next valid size."), 1);
+        EXPECT_EQ(set.data(0)->varDescription(7), "exx [1] - Lagrange (17 filter)");
+        EXPECT_EQ(set.additionalVarInfo(0, "exx")->strainFilterSize, 16);
+    }
+}
+
+TEST(Strain, SuffixAndDescriptionLabel) {
+    struct Case {
+        const char* suffix;
+        const char* name;
+        const char* description;
+        bool warned;
+    } cases[] = {
+        {"_left", "exx_left", "exx (left) [1] - Lagrange", false},
+        {"right_2", "exx_right_2", "exx (right_2) [1] - Lagrange", false},
+        {"", "exx", "exx [1] - Lagrange", false},
+        {"_", "exx", "exx [1] - Lagrange", true},
+        {"a-b", "exx", "exx [1] - Lagrange", true},
+        {"gr\xC3\xBC" "n", "exx", "exx [1] - Lagrange", true},
+    };
+    for (const Case& cs : cases) {
+        SCOPED_TRACE(cs.suffix);
+        orvex::testing::LogCapture& log = emptiedLog();
+        ZelDataSet set = dataSetOf({stereoArea(stretchedGrid())});
+        StrainComputationSettings settings = settingsWithWindow(5);
+        settings.suffix = cs.suffix;
+        settings.computeTresca = true;
+        ASSERT_TRUE(computeStrain(&set, settings, nullptr));
+        EXPECT_EQ(set.data(0)->varName(7), cs.name);
+        EXPECT_EQ(set.data(0)->varDescription(7), cs.description);
+        const std::string warning = std::string("Invalid suffix '") + cs.suffix +
+                                    "only alphanumericals and underscore are allowed. Ignoring.";
+        EXPECT_EQ(count(log.messages, warning), cs.warned ? 1 : 0);
+    }
+    ZelDataSet set = dataSetOf({stereoArea(stretchedGrid())});
+    StrainComputationSettings settings = settingsWithWindow(5);
+    settings.suffix = "_left";
+    settings.computeTresca = settings.computeVonMises = true;
+    ASSERT_TRUE(computeStrain(&set, settings, nullptr));
+    EXPECT_EQ(set.data(0)->varName(10), "e_tresca_left");
+    EXPECT_EQ(set.data(0)->varDescription(10), "Tresca Strain (left) [1] - Lagrange");
+    EXPECT_EQ(set.data(0)->varDescription(11), "Von Mises Strain (left) [1] - Lagrange");
+}
+
+// A reused variable keeps its values where the smoothing writes nothing; without reuse
+// a second variable is added under a unique name.
+TEST(Strain, ReusingVariables) {
+    GridFields g = stretchedGrid();
+    g.blanking[0] = -1.0f;
+    std::vector<float> old(g.size(), 42.0f);
+    for (bool reuse : {true, false}) {
+        ZelData area = stereoArea(g);
+        const int existing = area.addVariable(Strain, "exx", "old strain");
+        std::copy(old.begin(), old.end(), area.data(existing));
+        ZelDataSet set = dataSetOf({area});
+        StrainComputationSettings settings = settingsWithWindow(5);
+        settings.reuseVariables = reuse;
+        std::vector<StrainVariableIds> ids;
+        ASSERT_TRUE(computeStrain(&set, settings, &ids));
+        const ZelData& a = *set.data(0);
+        if (reuse) {
+            EXPECT_EQ(ids[0].exx, existing);
+            EXPECT_EQ(a.varDescription(existing), "exx [1] - Lagrange");
+            EXPECT_EQ(a.data(existing)[0], 42.0f);
+            EXPECT_NEAR(a.data(existing)[30], 0.5 * (lambda * lambda - 1), 1e-5);
+        } else {
+            EXPECT_EQ(ids[0].exx, existing + 1);
+            EXPECT_EQ(a.varName(ids[0].exx), "exx_1");
+            EXPECT_EQ(a.data(ids[0].exx)[0], 0.0f);
+            EXPECT_EQ(a.data(existing)[30], 42.0f);
+        }
+    }
+}
+
+// Areas that are not gridded are passed over; a failing area ends the call with the
+// earlier areas computed and nothing recorded.
+TEST(Strain, AreasInOrder) {
+    const ZelData gridded = stereoArea(stretchedGrid());
+    {
+        ZelDataSet set = dataSetOf({gridded, notGridded(gridded), gridded});
+        std::vector<StrainVariableIds> ids;
+        ASSERT_TRUE(computeStrain(&set, settingsWithWindow(5), &ids));
+        ASSERT_EQ(ids.size(), 3u);
+        EXPECT_EQ(fields(ids[1]), kNone);
+        EXPECT_EQ(ids[2].exx, 7);
+        EXPECT_EQ(set.data(1)->numVariables(), 7u);
+    }
+    {
+        orvex::testing::LogCapture& log = emptiedLog();
+        GridFields planarOnly = stretchedGrid();
+        const ZelData noCoordinates = makeArea(12, 10, {{"sigma", Correlation, planarOnly.blanking}});
+        ZelDataSet set = dataSetOf({gridded, noCoordinates, gridded});
+        std::vector<StrainVariableIds> ids;
+        EXPECT_FALSE(computeStrain(&set, settingsWithWindow(5), &ids));
+        EXPECT_EQ(ids.size(), 2u);
+        EXPECT_EQ(set.data(0)->numVariables(), 10u);
+        EXPECT_EQ(set.data(2)->numVariables(), 7u);
+        EXPECT_FALSE(set.additionalVarInfo(0, "exx"));
+        EXPECT_EQ(log.messages, std::vector<std::string>{"Could not find coordinates for strain computation."});
+    }
+    {   // Without blanking variable: false without message.
+        orvex::testing::LogCapture& log = emptiedLog();
+        GridFields g = stretchedGrid();
+        ZelDataSet set = dataSetOf({makeArea(12, 10, {{"X", GlobalCoordinate, g.X}})});
+        EXPECT_FALSE(computeStrain(&set, settingsWithWindow(5), nullptr));
+        EXPECT_TRUE(log.messages.empty());
+    }
+    std::vector<StrainVariableIds> untouched(2);
+    EXPECT_FALSE(computeStrain(nullptr, settingsWithWindow(5), &untouched));
+    EXPECT_EQ(untouched.size(), 2u);
+}
+
+// Planar coordinates found through the default sets or named displacements; the
+// stereo set with named displacements.
+TEST(Strain, CoordinateSets) {
+    const GridFields g = stretchedGrid(7, 6);
+    const std::vector<float> zero(g.size(), 0.0f);
+    struct Case {
+        const char* name;
+        std::vector<AreaVariable> variables;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"pixel", {{"x", PixelCoordinate, g.X}, {"y", PixelCoordinate, g.Y}, {"u", PixelDisplacement, g.U},
+                   {"v", PixelDisplacement, g.V}}, {}},
+        {"world planar", {{"x_c", GlobalCoordinate, g.X}, {"y_c", GlobalCoordinate, g.Y},
+                          {"u_c", GlobalDisplacement, g.U}, {"v_c", GlobalDisplacement, g.V}}, {}},
+        {"pixel x_c", {{"x_c", PixelCoordinate, g.X}, {"y_c", PixelCoordinate, g.Y},
+                       {"u_c", PixelDisplacement, g.U}, {"v_c", PixelDisplacement, g.V}}, {}},
+        {"two names", {{"x", PixelCoordinate, g.X}, {"y", PixelCoordinate, g.Y}, {"du", Unknown, g.U},
+                       {"dv", Unknown, g.V}}, {"du", "dv"}},
+        {"three names", {{"X", GlobalCoordinate, g.X}, {"Y", GlobalCoordinate, g.Y}, {"Z", GlobalCoordinate, zero},
+                         {"dU", Unknown, g.U}, {"dV", Unknown, g.V}, {"dW", Unknown, zero}}, {"dU", "dV", "dW"}},
+        {"missing names fall back", {{"x", PixelCoordinate, g.X}, {"y", PixelCoordinate, g.Y},
+                                     {"u", PixelDisplacement, g.U}, {"v", PixelDisplacement, g.V}}, {"a", "b"}},
+    };
+    for (Case& cs : cases) {
+        SCOPED_TRACE(cs.name);
+        cs.variables.push_back({"sigma", Correlation, g.blanking});
+        ZelDataSet set = dataSetOf({makeArea(g.columns, g.rows, cs.variables)});
+        StrainComputationSettings settings = settingsWithWindow(3);
+        settings.displacementVariables = cs.names;
+        std::vector<StrainVariableIds> ids;
+        ASSERT_TRUE(computeStrain(&set, settings, &ids));
+        EXPECT_NEAR(set.data(0)->data(ids[0].exx)[20], 0.5 * (lambda * lambda - 1), 1e-5);
+    }
+}
+
+// Blanked points stay blanked; points without a triangle become blanked with zero
+// derived values.
+TEST(Strain, BlankedPoints) {
+    GridFields g = stretchedGrid(8, 6);
+    g.blanking[g.index(2, 3)] = -5.0f;
+    g.blanking[g.index(0, 1)] = -5.0f; // leaves (0, 0) with one neighbour
+    ZelDataSet set = dataSetOf({stereoArea(g)});
+    StrainComputationSettings settings = settingsWithWindow(5);
+    settings.computePrincipalStrain = settings.computeTresca = settings.computeVonMises = true;
+    std::vector<StrainVariableIds> ids;
+    ASSERT_TRUE(computeStrain(&set, settings, &ids));
+    const ZelData& a = *set.data(0);
+    const float* sigma = a.data(6);
+    EXPECT_EQ(sigma[g.index(2, 3)], -5.0f);
+    EXPECT_EQ(sigma[g.index(0, 1)], -5.0f);
+    EXPECT_EQ(sigma[g.index(0, 0)], -1.0f);
+    for (int id : {ids[0].exx, ids[0].e1, ids[0].e2, ids[0].gamma, ids[0].tresca, ids[0].vonmises}) {
+        EXPECT_EQ(a.data(id)[g.index(0, 0)], 0.0f);
+        EXPECT_EQ(a.data(id)[g.index(2, 3)], 0.0f);
+    }
+    EXPECT_GT(a.data(ids[0].e1)[g.index(3, 3)], 0.0f);
+}
