@@ -3,6 +3,7 @@
 # and its test extras, then runs the example of the main road.
 #   scripts/setup.sh            everything, then the example
 #   scripts/setup.sh --no-example
+#   ORVEX_FUZZ=1 scripts/setup.sh   also clang with its libFuzzer runtime (scripts/fuzz.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -14,7 +14,6 @@ namespace orvex {
 
 class Calibration3D {
 public:
-    Calibration3D();
     Calibration3D(const Calibration3D& other);
     Calibration3D& operator=(const Calibration3D& other);
     virtual ~Calibration3D();
@@ -28,6 +27,8 @@ public:
     static std::optional<Calibration3D> fromJson(const nlohmann::json& json);
 
 private:
+    Calibration3D();
+
     struct Private;
     std::unique_ptr<Private> d_;
 };

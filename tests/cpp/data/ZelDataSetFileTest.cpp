@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -101,6 +104,27 @@ struct TemporaryDirectory {
         path = mkdtemp(pattern.data());
     }
     ~TemporaryDirectory() { fs::remove_all(path); }
+};
+
+// Lowers the soft limit on the size of written files; writes beyond it fail
+// (with the signal that would end the process ignored).
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &previous_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = previous_;
+        lowered.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~ScopedFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = SIG_DFL;
 };
 
 std::string fileContent(const fs::path& path) {
@@ -354,6 +378,12 @@ TEST(ZelDataSetFile, FailedSaveKeepsTheExistingFile) {
 
     ZelDataSet set;
     set.addData(planarArea(1, 2, "", 0));
+    {
+        // A write that fails after the file was opened: the file size limit is exceeded.
+        ScopedFileSizeLimit limit(64);
+        EXPECT_FALSE(set.save(path.string()));
+    }
+    EXPECT_EQ(fileContent(path), "previous");
     EXPECT_FALSE(set.save((directory.path / "missing" / "x.out").string()));
     EXPECT_FALSE(set.save(directory.path.string())); // a directory is not replaced
     EXPECT_TRUE(fs::is_directory(directory.path));
