@@ -219,7 +219,7 @@ struct StrainGrid {
                        static_cast<double>(Y[p]) + static_cast<double>(V[p]),
                        static_cast<double>(Z[p]) + static_cast<double>(W[p]));
     }
-    // Inside the grid and not blanked (a NaN blanking value is not available).
+    // Not blanked: a negative or NaN blanking value makes a point no neighbour.
     bool available(int p) const { return blanking[p] >= 0.0f; }
 };
 

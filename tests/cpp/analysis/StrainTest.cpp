@@ -338,3 +338,16 @@ TEST(Strain, BlankedPoints) {
     }
     EXPECT_GT(a.data(ids[0].e1)[g.index(3, 3)], 0.0f);
 }
+
+TEST(Strain, EmptyGridHasNothingToCompute) {
+    const std::vector<float> none;
+    ZelDataSet set = dataSetOf({makeArea(0, 0, {{"x", PixelCoordinate, none}, {"y", PixelCoordinate, none},
+                                                {"u", PixelDisplacement, none}, {"v", PixelDisplacement, none},
+                                                {"sigma", Correlation, none}})});
+    std::vector<StrainVariableIds> ids;
+    StrainComputationSettings settings = settingsWithWindow(5);
+    settings.computePrincipalStrain = true;
+    EXPECT_TRUE(computeStrain(&set, settings, &ids));
+    EXPECT_EQ(fields(ids.at(0)), kNone);
+    EXPECT_EQ(set.data(0)->numVariables(), 5u);
+}
