@@ -1,6 +1,7 @@
 // Load and save time of a data set of about 160 MB (4 areas of 1000 x 1000
 // points, 10 variables), each as a ratio to reading or writing the same number
-// of bytes with plain file I/O. The best of several runs is reported.
+// of bytes with plain file I/O, and the in-memory encode and decode times. The
+// best of several runs is reported.
 
 #include "orvex/data/ZelData.h"
 #include "orvex/data/ZelDataSet.h"
@@ -89,6 +90,9 @@ int main() {
     ZelDataSet loaded;
     const double load = bestSeconds([&] { ok = loaded.load(setPath.string()) && ok; });
     const double read = bestSeconds([&] { rawRead(rawPath, size); });
+    // In memory: the share of load and save that is not file I/O.
+    const double encode = bestSeconds([&] { delete[] set.encode(size, false); });
+    const double decode = bestSeconds([&] { ok = loaded.decode(image.get(), static_cast<int>(size), false) && ok; });
     fs::remove_all(directory);
     if (!ok || loaded.numData() != kAreas) {
         std::fprintf(stderr, "save or load failed\n");
@@ -99,5 +103,6 @@ int main() {
                 static_cast<double>(size) / 1e6);
     std::printf("save %.1f ms, raw write %.1f ms: %.2fx (target 1.5x)\n", save * 1e3, write * 1e3, save / write);
     std::printf("load %.1f ms, raw read  %.1f ms: %.2fx (target 1.5x)\n", load * 1e3, read * 1e3, load / read);
+    std::printf("in memory: encode %.1f ms, decode %.1f ms\n", encode * 1e3, decode * 1e3);
     return 0;
 }

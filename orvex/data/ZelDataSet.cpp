@@ -56,10 +56,11 @@ ZelData* ZelDataSet::data(float x, float y, CsDataSystemType type) {
 }
 
 int ZelDataSet::sumNumDataPoints() const {
-    int sum = 0;
+    // Summed wide, then wrapped to an int like 32-bit arithmetic, without overflow.
+    std::int64_t sum = 0;
     for (const ZelData* area : d->areas)
         sum += area->matrixSize();
-    return sum;
+    return static_cast<int>(static_cast<std::uint32_t>(sum));
 }
 
 std::vector<ZelDataVarInfo> ZelDataSet::variables() const {
