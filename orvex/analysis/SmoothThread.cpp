@@ -35,7 +35,7 @@ public:
           hy_(std::min(job.halfWindow, job.rows - 1)),
           slots_(std::min(2 * hy_ + 1, job.rows)),
           rowQuantities_(3 + 2 * fields_),
-          paddedWidth_(columns_ + 2 * hx_),
+          paddedWidth_(static_cast<std::size_t>(columns_) + 2 * static_cast<std::size_t>(hx_)),
           padded_(static_cast<std::size_t>(1 + fields_) * paddedWidth_, 0.0),
           ring_(static_cast<std::size_t>(slots_) * rowQuantities_ * columns_),
           sums_(static_cast<std::size_t>(6 + 3 * fields_) * columns_) {}
@@ -147,7 +147,7 @@ private:
     const int hy_; // ... and rows − 1
     const int slots_;
     const int rowQuantities_;
-    const int paddedWidth_;
+    const std::size_t paddedWidth_;
     std::vector<double> padded_; // validity, then each field's masked values
     std::vector<double> ring_;   // slot, quantity, column
     std::vector<double> sums_;   // M's six entries, then b per field, per column

@@ -10,7 +10,10 @@ int oddWindowSize(int windowSize) {
 }
 
 int cappedHalfWindow(int w, int columns, int rows) {
-    return std::max(0, std::min(w / 2, std::max(columns, rows) - 1));
+    // A grid with a side of 2^30 points or more has a single row or column (its point
+    // count is an int), where no window has a fit, so that bound changes nothing.
+    constexpr int kLargestHalfWindow = (1 << 30) - 1;
+    return std::max(0, std::min({w / 2, std::max(columns, rows) - 1, kLargestHalfWindow}));
 }
 
 float kernelConstant(int w, bool singlePrecision) {

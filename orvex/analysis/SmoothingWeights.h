@@ -10,7 +10,7 @@ namespace orvex {
 int oddWindowSize(int windowSize);
 
 // Half window h = w / 2 of the odd window w, capped at the largest offset a grid of
-// columns × rows points has, so that tables stay small for any size.
+// columns × rows points has, so that tables stay small and 2h + 1 is an int.
 int cappedHalfWindow(int w, int columns, int rows);
 
 // k = −(6.283 / w²) computed in single precision, or in double precision and then
