@@ -2,12 +2,19 @@
 pickling refusal, traceback entries and the translation of library exceptions."""
 import copy
 import pickle
+import subprocess
+import sys
+import textwrap
 import traceback
+from pathlib import Path
 
 import pytest
 
 import zelpyx.zelpy.zelpy as zelpy
 from zelpyx.zelpy.zelpy import TensorType, ZelData, ZelDataSet
+
+
+EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 
 
 class Text(str):
@@ -161,3 +168,29 @@ def test_traceback_names_the_method():
     entry = traceback.extract_tb(raised.value.__traceback__)[-1]
     assert entry.name == "zelpyx.zelpy.zelpy.ZelDataSet.load"
     assert entry.filename.startswith("zelpyx/zelpy/")
+
+
+def test_library_allocation_failure_becomes_memory_error():
+    # Copying a 32 MB data set under an address-space limit just above the current use:
+    # the library's std::bad_alloc reaches Python as MemoryError, the data set stays usable.
+    script = textwrap.dedent("""
+        import resource
+        import numpy as np
+        from zelpyx.zelpy.zelpy import ZelDataSet
+        from make_synthetic import encode_area, encode_data_set
+        side = 2000
+        image = encode_data_set([encode_area(side, side, [
+            ("x", "x", 0, np.zeros(side * side)), ("sigma", "s", 5, np.zeros(side * side))])])
+        data_set = ZelDataSet()
+        data_set.load_from_data(image, "big.out")
+        with open("/proc/self/status") as status:
+            used = int(status.read().split("VmSize:")[1].split()[0]) * 1024
+        resource.setrlimit(resource.RLIMIT_AS, (used + 2**20, resource.RLIM_INFINITY))
+        try:
+            data_set.copy()
+        except MemoryError as error:
+            print(error, data_set.num_data())
+        """)
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                            cwd=EXAMPLES)
+    assert result.stdout.strip() == "std::bad_alloc 1", result.stderr
