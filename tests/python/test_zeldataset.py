@@ -184,6 +184,14 @@ def test_hdf5_errors_close_the_file(plate, tmp_path):
         assert h5_open_count() == 0
     with pytest.raises(OSError, match="^Cannot open "):
         plate.save(str(tmp_path / "missing" / "x.h5") + ":out:1")
+    # A member "out" that is no group: h5py's own error, and the file is closed.
+    odd = str(tmp_path / "odd.h5")
+    with h5py.File(odd, "w") as h5:
+        h5.create_dataset("out", data=np.zeros(2))
+    for attempt in (plate.load, plate.save):
+        with pytest.raises(AttributeError):
+            attempt(odd + ":out:1")
+        assert h5_open_count() == 0
 
 
 # ---------------------------------------------------------------- structure and variables
