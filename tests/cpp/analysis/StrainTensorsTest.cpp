@@ -218,8 +218,8 @@ TEST(StrainTensors, PointsWithoutTrianglesAreBlankedInScanOrder) {
     }
 }
 
-// The parallel pass with its scan-order replay gives exactly the results of the
-// straightforward loop, cascade included.
+// The parallel pass with its scan-order replay gives exactly the results and warnings
+// of the straightforward loop, cascade included.
 TEST(StrainTensors, ParallelPassEqualsDirectLoop) {
     const int columns = 41, rows = 37;
     GridFields base(columns, rows,
@@ -235,17 +235,24 @@ TEST(StrainTensors, ParallelPassEqualsDirectLoop) {
             if (hole || stripe || checker) base.blanking[base.index(r, c)] = -1.0f;
         }
     base.blanking[base.index(5, 5)] = NAN;
+    // Points whose every triangle fails: their neighbours lose triangles and log them.
+    for (int p : {base.index(0, 0), base.index(10, 3), base.index(12, 16), base.index(rows - 1, columns - 1)})
+        base.U[p] = NAN;
     for (tensor_func fn : {tensor_lagrange, tensor_hencky}) {
         GridFields expected = base;
         RawStrain reference(base.size());
+        orvex::testing::LogCapture& log = emptiedLog();
         reference::computeStrain(reference.strain, reference.gradient, expected.X.data(), expected.Y.data(),
                                  expected.Z.data(), expected.U.data(), expected.V.data(), expected.W.data(),
                                  expected.blanking.data(), fn, columns, rows);
+        const std::vector<std::string> expectedLog = log.take();
+        ASSERT_GT(expectedLog.size(), 20u);
         for (int threads : {1, 3, 8}) {
             SCOPED_TRACE(threads);
             CPUInfo::forceThreads(threads);
             GridFields g = base;
             const RawStrain raw = computeRaw(g, fn);
+            EXPECT_EQ(log.take(), expectedLog); // same warnings, in scan order
             for (int p = 0; p < g.size(); ++p) {
                 if (std::isnan(expected.blanking[p])) {
                     EXPECT_TRUE(std::isnan(g.blanking[p]));
