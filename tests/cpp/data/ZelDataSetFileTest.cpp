@@ -384,6 +384,17 @@ TEST(ZelDataSetFile, FailedSaveKeepsTheExistingFile) {
         EXPECT_FALSE(set.save(path.string()));
     }
     EXPECT_EQ(fileContent(path), "previous");
+
+    // Metadata that cannot be written as JSON (a variable name that is not UTF-8)
+    // stops the save before anything is written.
+    ZelDataSet badName;
+    badName.addData(new ZelData(makeArea(1, 1, {{Strain, "e\xFF", "", {}}})));
+    StrainVariableIds ids;
+    ids.exx = 0;
+    badName.setStrainVariablesAdditionalInfo({ids}, StrainComputationSettings());
+    EXPECT_THROW(badName.save(path.string()), nlohmann::json::type_error);
+    EXPECT_EQ(fileContent(path), "previous");
+
     EXPECT_FALSE(set.save((directory.path / "missing" / "x.out").string()));
     EXPECT_FALSE(set.save(directory.path.string())); // a directory is not replaced
     EXPECT_TRUE(fs::is_directory(directory.path));
