@@ -1,5 +1,5 @@
-# Helpers shared by the extension types: conversions between Python and library
-# values, and the block copies behind the numpy results.
+# Library declarations and helpers shared by the extension types: conversions between
+# Python and library values, and the block copies behind the numpy results.
 from cython.operator cimport dereference as deref
 from libc.limits cimport INT_MAX
 from libc.string cimport memcpy
