@@ -244,7 +244,7 @@ cdef class ZelDataSet:
             variables = [variables]
         cdef list names = _check_variable_names(variables)
         cdef int areas = self.thisptr.numData()
-        cdef int total = 0
+        cdef Py_ssize_t total = 0
         for i in range(areas):
             total += self.thisptr.data(i).matrixSize()
         cdef cnp.ndarray result = _structured_zeros(total, names)
@@ -259,7 +259,7 @@ cdef class ZelDataSet:
                 area = self.thisptr.data(i)
                 columns[i].push_back(area.data(_find_variable(area, name)))
         cdef float* rows = <float*>cnp.PyArray_DATA(result)
-        cdef int size
+        cdef Py_ssize_t size
         for i in range(areas):
             size = self.thisptr.data(i).matrixSize()
             _interleave(rows, columns[i], size)
@@ -280,7 +280,8 @@ cdef class ZelDataSet:
         else:
             raise TypeError("Expected dict or numpy structured array.")
         cdef int areas = self.thisptr.numData()
-        cdef int offset, size, index
+        cdef Py_ssize_t offset, size
+        cdef int index
         for name in names:
             column = variables[name]
             offset = 0
@@ -298,9 +299,8 @@ cdef class ZelDataSet:
         return [self.add_variable(name, variables[name]) for name in variables]
 
     def add_variable(self, str variable_name, str variable_description,
-                     variable_type=ZelDataVariableType.Unknown, values=[]) -> str:
+                     variable_type=ZelDataVariableType.Unknown, vector[float] values=[]) -> str:
         """Adds a variable to all AOIs in the dataset."""
-        cdef vector[float] converted = _as_floats(values)
         self.__check_thisptr()
         if not isinstance(variable_type, ZelDataVariableType):
             raise TypeError("variable_type must be a ZelDataVariableType")
@@ -315,11 +315,11 @@ cdef class ZelDataSet:
                                      variable_description.encode("utf-8"))
             added = area.varName(index).decode("utf-8")
             size = area.matrixSize()
-            if converted.size():
-                run = max(0, min(size, <Py_ssize_t>converted.size() - offset))
+            if values.size():
+                run = max(0, min(size, <Py_ssize_t>values.size() - offset))
                 _check_size(size, run)
                 if size:
-                    memcpy(area.data(index), converted.data() + offset, size * sizeof(float))
+                    memcpy(area.data(index), values.data() + offset, size * sizeof(float))
             offset += size
         return added
 
