@@ -406,12 +406,17 @@ cdef class ZelDataSet:
             area.clear_search_trees()
 
 
-cdef bytes _read_hdf5_entry(str path, str key):
-    """The data-set file image stored under out/key in the HDF5 file at path."""
+cdef object _open_hdf5(str path, str mode):
+    """The h5py file at path; any failure to open it is reported as OSError."""
     try:
-        h5 = h5py.File(path, "r")
+        return h5py.File(path, mode)
     except Exception:
         raise OSError(f"Cannot open {path}.")
+
+
+cdef bytes _read_hdf5_entry(str path, str key):
+    """The data-set file image stored under out/key in the HDF5 file at path."""
+    h5 = _open_hdf5(path, "r")
     try:
         if "out" not in list(h5.keys()):
             raise ValueError(path + " does not contain an 'out' group.")
@@ -426,10 +431,7 @@ cdef bytes _read_hdf5_entry(str path, str key):
 cdef _write_hdf5_entry(str path, str key, bytes image):
     """Stores a data-set file image as out/key in the HDF5 file at path, replacing it."""
     data = np.frombuffer(image, dtype=np.uint8)
-    try:
-        h5 = h5py.File(path, "a")
-    except Exception:
-        raise OSError(f"Cannot open {path}.")
+    h5 = _open_hdf5(path, "a")
     try:
         group = h5.get("out") if "out" in list(h5.keys()) else h5.create_group("out")
         if key in list(group.keys()):
