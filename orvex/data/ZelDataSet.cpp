@@ -4,6 +4,7 @@
 #include "orvex/data/ZelData.h"
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 
 namespace orvex {
@@ -114,8 +115,8 @@ namespace {
 // blanking variable or without the variables are skipped.
 std::optional<std::pair<double, double>> validRange(const std::vector<ZelData*>& areas, const std::string& first,
                                                     const std::string* second) {
-    float minimum = 1e32f;
-    float maximum = -1e32f;
+    float minimum = std::numeric_limits<float>::max();
+    float maximum = std::numeric_limits<float>::lowest();
     bool found = false;
     for (const ZelData* area : areas) {
         float* blanking = nullptr;

@@ -39,8 +39,6 @@ constexpr char kAlternativeMagic[4] = {'\xC3', '\x27', '\x5B', '\x51'};
 constexpr char kVersion[4] = {'1', '.', '0', '0'};
 
 constexpr std::uint64_t kMaxImageSize = INT_MAX;
-// The smallest area block the area reader accepts: its variable-start tag alone.
-constexpr int kMinAreaBlockSize = 4;
 
 // Bytes of a string in the stream's string form.
 std::uint64_t stringFormSize(const std::string& text) { return 4 + 2 * std::uint64_t{utfStrToU16(text).size()}; }
@@ -77,8 +75,6 @@ bool readHeader(const char* buffer, int length, Header& header) {
             if (!stream.pop_u32(count))
                 return false;
             header.areaCount = static_cast<int>(count);
-            if (header.areaCount > static_cast<int>(stream.remaining() / kMinAreaBlockSize))
-                return false; // more areas than the buffer can hold
             break;
         }
         case kReferenceNameTag:

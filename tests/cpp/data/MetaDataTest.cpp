@@ -163,7 +163,8 @@ TEST(MetaData, ReadsCalibrationAndTransformations) {
 TEST(MetaData, RoundTripsThroughItsText) {
     const std::string text =
         R"({"aois":{"-1":{"step_size":3},"0":{"step_size":5,"subset_size":29,)"
-        R"("vars":{"e1":{"strain_filter_size":14,"strain_tensor_type":"euler"},"exx":{"strain_tensor_type":"hencky"}}}},)"
+        R"("vars":{"e1":{"strain_filter_size":14,"strain_tensor_type":"euler"},"exx":{"strain_tensor_type":"hencky"},)"
+        "\"\xCE\xB5xx \xC2\xB5m\":{\"strain_filter_size\":15}}}},"
         R"("calibration":{"cameras":[{"fx":1.0}],"imaps":{"fwd":[1.0],"rev":[2.0]},"magnifications":[0.5],"residualerrors":[0.1]},)"
         R"("transformations":[[0.0,0.0,0.0,1.5,-2.5,3.0]],"user_data":"AAECAwQ="})";
     EXPECT_EQ(read(text).serialise(), text);

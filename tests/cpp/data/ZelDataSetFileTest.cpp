@@ -299,7 +299,7 @@ TEST(ZelDataSetFile, ReadsVariantsOfTheImage) {
          {wrongBlockHeader, aoiFailure}, "", {}},
         {"unknown header tag", unknownTag, false, -1, {wrongFileHeader}, "", {}},
         {"metadata tag before counted areas", metaDataTagWithAreas, false, -1, {wrongFileHeader}, "", {}},
-        {"area count beyond the buffer", hugeCount, false, -1, {}, "", {}},
+        {"area count beyond the buffer", hugeCount, false, 1, {aoiFailure}, "", {}},
         {"name longer than the buffer", hugeName, false, -1, {}, "", {}},
         {"zip file", ByteWriter().u32(0x504B0304).u32(0), false, -1, {"Unknown file type. 1347093252"}, "", {}},
         {"three bytes", threeBytes, false, -1, {}, "", {}},
@@ -384,6 +384,17 @@ TEST(ZelDataSetFile, FailedSaveKeepsTheExistingFile) {
         EXPECT_FALSE(set.save(path.string()));
     }
     EXPECT_EQ(fileContent(path), "previous");
+
+    // Metadata that cannot be written as JSON (a variable name that is not UTF-8)
+    // stops the save before anything is written.
+    ZelDataSet badName;
+    badName.addData(new ZelData(makeArea(1, 1, {{Strain, "e\xFF", "", {}}})));
+    StrainVariableIds ids;
+    ids.exx = 0;
+    badName.setStrainVariablesAdditionalInfo({ids}, StrainComputationSettings());
+    EXPECT_THROW(badName.save(path.string()), nlohmann::json::type_error);
+    EXPECT_EQ(fileContent(path), "previous");
+
     EXPECT_FALSE(set.save((directory.path / "missing" / "x.out").string()));
     EXPECT_FALSE(set.save(directory.path.string())); // a directory is not replaced
     EXPECT_TRUE(fs::is_directory(directory.path));

@@ -167,7 +167,9 @@ TEST(ZelDataSet, RangeOverValidPoints) {
         {"single value", {0}, {3}, std::make_pair(3.0, 3.0)},
         {"all invalid", {-1, -1}, {3, 4}, std::nullopt},
         {"invalid skipped", {0, -1, 0.5f}, {-2e32f, 100, 7}, std::make_pair(double(-2e32f), 7.0)},
-        {"start bound", {0}, {2e32f}, std::make_pair(double(1e32f), double(2e32f))},
+        {"large values", {0}, {2e32f}, std::make_pair(double(2e32f), double(2e32f))},
+        {"largest finite values", {0, 0}, {-std::numeric_limits<float>::max(), std::numeric_limits<float>::max()},
+         std::make_pair(-double(std::numeric_limits<float>::max()), double(std::numeric_limits<float>::max()))},
         {"NaN blanking counts as valid", {nan}, {5}, std::make_pair(5.0, 5.0)},
     };
     for (const Case& c : cases) {
