@@ -118,7 +118,7 @@ TEST(StrainTensors, EulerOfASingularGradient) {
     EXPECT_DOUBLE_EQ(exy, 0.0);
 }
 
-// Stretch, rotation and translation of a planar grid, every tensor: each point's
+// Stretch, rotation, translation and tilt of a planar grid, every tensor: each point's
 // raw strain is the field's exact strain (rigid motions give zero).
 TEST(StrainTensors, AnalyticPlanarFieldsGiveTheirStrainForEveryTensor) {
     const double theta = 0.3;
@@ -135,6 +135,8 @@ TEST(StrainTensors, AnalyticPlanarFieldsGiveTheirStrainForEveryTensor) {
          },
          false},
         {"translation", [](const Vector3&) { return Vector3(3.5, -2.0, 0); }, false},
+        // Tilted out of the plane about X: the deformed state has its own tangent frame.
+        {"tilt", [](const Vector3& p) { return Vector3(0, p.y * std::cos(0.5) - p.y, p.y * std::sin(0.5)); }, false},
     };
     for (const Tensor& tensor : tensors)
         for (const Motion& motion : motions) {
