@@ -27,7 +27,6 @@ public:
     static constexpr int rows() { return R; }
     static constexpr int cols() { return C; }
 
-    static FixedMatrix zero() { return FixedMatrix(); }
     // Ones on the main diagonal, zeros elsewhere.
     static FixedMatrix identity() {
         FixedMatrix m;

@@ -138,7 +138,9 @@ void accumulateLeft(Matrix& a, const Vector& w) {
     }
 }
 
-// Zeroes e[l] when w[l − 1] is negligible, by rotations that chase it along row l − 1.
+// Zeroes e[l] when w[l − 1] is negligible, by rotations that chase it along row l − 1:
+// rotating rows l − 1 and i leaves c·e[i] in row i and pushes the remainder on to the
+// next column, so the chase ends at the first negligible remainder.
 void cancelSuperdiagonal(Matrix& u, Vector& w, std::vector<double>& e, int l, int k, double anorm) {
     double c = 0.0, s = 1.0;
     for (int i = l; i <= k; ++i) {

@@ -114,6 +114,31 @@ TEST(InvertMatrix, FixedSizeClosedForms) {
     for (int k = 0; k < 9; ++k) EXPECT_EQ(singular3.data()[k], Matrix3x3::identity().data()[k]);
 }
 
+TEST(InvertMatrix, ThreeByThreeClosedFormsFailBelowAnAbsoluteDeterminant) {
+    struct Case {
+        const char* name;
+        Matrix3x3 in;
+        bool invertible;
+    };
+    const Case cases[] = {
+        {"determinant 1e-13", Matrix3x3{1e-4, 0, 0, 0, 1e-4, 0, 0, 0, 1e-5}, false},
+        {"determinant 1e-11", Matrix3x3{1e-4, 0, 0, 0, 1e-4, 0, 0, 0, 1e-3}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Matrix3x3 general, symmetric = c.in;
+        EXPECT_EQ(invertMatrix(general, c.in), c.invertible);
+        EXPECT_EQ(invertSymmetricMatrix(symmetric), c.invertible);
+        const Matrix3x3 expectedGeneral = c.invertible ? Matrix3x3{1e4, 0, 0, 0, 1e4, 0, 0, 0, 1e3}
+                                                       : Matrix3x3::identity();
+        const Matrix3x3 expectedSymmetric = c.invertible ? expectedGeneral : c.in;
+        for (int k = 0; k < 9; ++k) {
+            EXPECT_DOUBLE_EQ(general.data()[k], expectedGeneral.data()[k]);
+            EXPECT_DOUBLE_EQ(symmetric.data()[k], expectedSymmetric.data()[k]);
+        }
+    }
+}
+
 TEST(InvertMatrix, FourByFourIsTheTrueInverseAlsoInPlace) {
     const Matrix4x4 a{2, 0, 1, 3, 1, 4, 0, 0, 0, 1, 3, 1, 5, 0, 0, 2};
     Matrix4x4 out;

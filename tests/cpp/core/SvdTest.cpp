@@ -69,6 +69,7 @@ TEST(Svd, DecomposesFullAndRankDeficientMatrices) {
         {"tall 3x2", rows({{1, 2}, {3, 4}, {5, 6}})},
         {"square", rows({{4, -2, 1}, {3, 6, -4}, {2, 1, 8}})},
         {"zero first column (cancellation path)", rows({{0, 1, -2}, {0, -2, 0}, {0, 2, 0}})},
+        {"zero diagonal, chase stops early", rows({{0, 1e-9, 0, 0}, {0, 1, 1e-9, 0}, {0, 0, 1, 1}, {0, 0, 0, 1}})},
         {"rank one", rows({{1, 2, 3}, {2, 4, 6}, {3, 6, 9}, {4, 8, 12}})},
         {"zero matrix", rows({{0, 0}, {0, 0}})},
         {"one by one", rows({{-3}})},
