@@ -99,9 +99,14 @@ bool MemStream::pop_string(std::string& text) {
     text.clear();
     if (byteCount == kEmptyStringCount)
         return true;
-    // Bounded by the bytes present before anything is allocated.
-    if (byteCount % 2 != 0 || byteCount > remaining())
+    if (byteCount % 2 != 0)
         return false;
+    // Bounded by the bytes present before anything is allocated; a string cut short
+    // consumes the whole units that are present, as reading unit by unit would.
+    if (byteCount > remaining()) {
+        position_ += static_cast<int>(remaining() & ~std::size_t{1});
+        return false;
+    }
     std::u16string units(byteCount / 2, u'\0');
     for (char16_t& unit : units) {
         unsigned char bytes[2];

@@ -10,14 +10,13 @@ namespace orvex {
 
 namespace {
 
-// rows * columns as a value count; 0 for an empty or negative grid.
+// rows * columns as a value count; 0 for an empty or negative grid. Throws when
+// the product leaves the int range, so that matrixSize() stays defined.
 int gridPointCount(int rows, int columns) {
     const std::int64_t count = std::int64_t{rows} * columns;
-    if (count <= 0)
-        return 0;
-    if (count > INT_MAX)
+    if (count > INT_MAX || count < INT_MIN)
         throw std::length_error("area grid has too many points");
-    return static_cast<int>(count);
+    return count <= 0 ? 0 : static_cast<int>(count);
 }
 
 // First index in [0, n) for which `matches` holds, or -1.

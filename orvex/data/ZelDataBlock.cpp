@@ -9,6 +9,7 @@
 #include "orvex/core/Utf.h"
 #include "orvex/data/MemStream.h"
 
+#include <climits>
 #include <cstdint>
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "area values are copied as little-endian floats");
@@ -143,11 +144,16 @@ bool readVariableAttributes(MemStream& in, ZelData::Private::Variable& variable,
     }
 }
 
+// Counts that no block can hold: negative ones, or a grid whose point count
+// does not fit an int. Refused even when the block ends at its first variable start.
+bool countsAreCorrupt(const BlockHeader& header) {
+    return header.variableCount < 0 || header.rows < 0 || header.columns < 0 ||
+           std::int64_t{header.rows} * header.columns > INT_MAX;
+}
+
 // Whether `variableCount` variables of `points` values each can fit in `remaining`
 // bytes (each needs at least its data tag, count and values).
 bool countsFitInput(const BlockHeader& header, std::size_t remaining) {
-    if (header.variableCount < 0 || header.rows < 0 || header.columns < 0)
-        return false;
     const std::uint64_t points = std::uint64_t(header.rows) * std::uint64_t(header.columns);
     if (points > remaining / sizeof(float))
         return false;
@@ -196,7 +202,7 @@ int ZelData::decode(const char* buffer, int length) {
     clear();
     MemStream in(buffer, length);
     BlockHeader header;
-    if (!readHeader(in, header))
+    if (!readHeader(in, header) || countsAreCorrupt(header))
         return -1;
     d->rows = header.rows;
     d->columns = header.columns;

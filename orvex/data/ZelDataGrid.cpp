@@ -9,7 +9,8 @@ namespace orvex {
 namespace {
 
 // Index of the valid point whose value beats every other by `better` (earliest on
-// ties), starting from `start`; -1 when none does.
+// ties), starting from `start`; -1 when none does. The callers start beyond every
+// finite float, so that valid values beyond +-1e32 still count.
 template <class Better>
 int findExtremeIndex(const float* values, const float* blanking, int pointCount, float start, float& value,
                      Better better) {

@@ -75,7 +75,7 @@ bool averageOver(const ZelData& area, const float* blanking, const std::vector<s
             return false;
         variables.push_back(values);
     }
-    std::size_t count = 0;
+    std::size_t count = 0; // exact at any size, where a float count would stop at 2^24
     for (int p = 0; p < area.matrixSize(); ++p) {
         if (!isValidPoint(blanking[p]) || !inside(p))
             continue;

@@ -37,7 +37,7 @@ TEST(Logging, SetUpSeverityAppendersAndConsoleOutput) {
     EXPECT_EQ(plog::get<0>()->getMaxSeverity(), plog::error);
     EXPECT_EQ(plog::get<0>()->appenderCount(), 1u);
 
-    MemoryAppender memory;
+    static MemoryAppender memory; // stays attached to the process-wide logger
     init_plog_h_core(plog::debug, &memory);
     init_plog_h_core(plog::debug, &memory);
     init_plog_h_core(plog::debug, nullptr);

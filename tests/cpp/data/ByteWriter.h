@@ -16,6 +16,10 @@ struct ByteWriter {
             bytes.push_back(static_cast<char>(value >> shift));
         return *this;
     }
+    ByteWriter& byte(char value) {
+        bytes.push_back(value);
+        return *this;
+    }
     // The string form: byte count, then big-endian UTF-16 units.
     ByteWriter& units(const std::u16string& text) {
         u32(text.empty() ? 0xFFFFFFFFu : static_cast<std::uint32_t>(2 * text.size()));

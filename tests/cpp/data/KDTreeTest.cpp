@@ -59,6 +59,25 @@ TEST(KDTree, SinglePointIsALeaf) {
     EXPECT_THROW(findNearest(tree, {1, 2, 3}, nearest), std::length_error);
 }
 
+TEST(KDTree, NearestRejectsBadTreesAndQueries) {
+    auto messageOf = [](const KDTree<float>& tree, const std::vector<float>& query) -> std::string {
+        std::size_t nearest = 0;
+        try {
+            findNearest(tree, query, nearest);
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "no exception";
+    };
+    KDTree<float> tree(new KDPointStorage<float>(pointsOf({{0, 0}, {1, 1}, {2, 2}, {3, 3}}), 2));
+    EXPECT_EQ(messageOf(tree, {1, 0, 0}), "size of points are not the same");
+    EXPECT_THROW(nearestOf(tree, {2.5f}), std::out_of_range); // the descent reads the missing y
+    tree.storage->points.clear();
+    EXPECT_EQ(messageOf(tree, {1, 0}), "tree or points storage is invalid");
+    tree.root.reset();
+    EXPECT_EQ(messageOf(tree, {1, 0}), "tree or points storage is invalid");
+}
+
 TEST(KDTree, MedianSplitOnAlternatingAxes) {
     KDTree<float> tree(new KDPointStorage<float>(pointsOf({{3, 0}, {0, 0}, {2, 0}, {1, 0}}), 2));
     const auto* root = dynamic_cast<const KDTreeIntermediateNode<float>*>(tree.root.get());

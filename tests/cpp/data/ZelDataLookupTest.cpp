@@ -56,6 +56,14 @@ TEST(ZelDataLookup, InterpolationWeights) {
     };
     const Case cases[] = {
         {0.25f, 0.5f, true, true, true, true, true, 0.375f, 0.125f, 0.375f, 0.125f},
+        // w00 and w10 are products formed in double, w01 and w11 in float.
+        {0.1f, 0.1f, true, true, true, true, true, 0.810000002f, 0.0899999961f, 0.0900000036f, 0.0100000007f},
+        // Three corners: 1 - s first, then t added or subtracted, all in float.
+        {0.1f, 0.3f, true, true, true, false, true, 0.599999964f, 0.1f, 0.3f, 0},
+        {0.1f, 0.05f, true, true, false, true, true, 0.9f, 0.0500000231f, 0, 0.05f},
+        {0.1f, 0.3f, true, false, true, true, true, 0.7f, 0, 0.199999988f, 0.1f},
+        {0.9f, 0.3f, false, true, true, true, true, 0, 0.7f, 0.100000024f, 0.199999988f},
+        {0.5f, 0.50000006f, true, true, true, false, true, -5.96046448e-08f, 0.5f, 0.50000006f, 0}, // s + t rounds to 1
         {0.25f, 0.5f, true, true, true, false, true, 0.25f, 0.25f, 0.5f, 0},
         {0.75f, 0.75f, true, true, true, false, false, 9, 9, 9, 9},
         {0.75f, 0.5f, true, true, false, true, true, 0.25f, 0.25f, 0, 0.5f},

@@ -52,6 +52,7 @@ TEST(ZelData, SizedConstructorAndOutOfRangeAccessors) {
     const ZelData empty(0, 5, 2, "");
     EXPECT_EQ(empty.data(0), nullptr);
     EXPECT_THROW(ZelData(100000, 100000, 0, ""), std::length_error); // point count beyond int
+    EXPECT_THROW(ZelData(100000, -100000, 0, ""), std::length_error);
 }
 
 TEST(ZelData, CopiesAreDeepAndClearEmptiesTheArea) {

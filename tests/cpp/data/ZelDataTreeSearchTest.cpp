@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,19 @@ TEST(ZelDataTreeSearch, FailedBuildIsLoggedAndRetried) {
     area.data(6)[4] = 0;
     EXPECT_EQ(area.extractGlobalPoint(Vector2(5, 5), false, true).first, 4);
     EXPECT_TRUE(log.take().empty());
+}
+
+TEST(ZelDataTreeSearch, FailedSearchIsLogged) {
+    LogCapture& log = LogCapture::instance();
+    const ZelData area = stereoGrid(4, 4);
+    log.take();
+    const float nan = std::numeric_limits<float>::quiet_NaN(); // no distance is below the start
+    const auto [index, values] = area.extractGlobalPoint(Vector2(nan, 5), false, true);
+    EXPECT_EQ(index, -1);
+    EXPECT_TRUE(values.empty());
+    const std::vector<std::string> messages = log.take();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("Caught an exception while searching tree: ", 0), 0u) << messages[0];
 }
 
 TEST(ZelDataTreeSearch, TreesAreCachedUntilCleared) {
