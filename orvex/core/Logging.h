@@ -104,6 +104,12 @@ Logger<instance>* get();
 template <int instance>
 Logger<instance>& init(Severity maxSeverity, IAppender* appender);
 
+// The library has the one logger instance 0.
+template <>
+Logger<0>* get<0>();
+template <>
+Logger<0>& init<0>(Severity maxSeverity, IAppender* appender);
+
 } // namespace plog
 
 #define PLOG_(instance, severity)                                                      \

@@ -30,9 +30,7 @@ double crossMatrixElement(const Vector3& a, int r, int s) {
 }
 
 double determinant(const Matrix3x3& m) {
-    return m(0, 0) * (m(1, 1) * m(2, 2) - m(1, 2) * m(2, 1))
-         - m(0, 1) * (m(1, 0) * m(2, 2) - m(1, 2) * m(2, 0))
-         + m(0, 2) * (m(1, 0) * m(2, 1) - m(1, 1) * m(2, 0));
+    return det3x3(m(0, 0), m(1, 0), m(2, 0), m(0, 1), m(1, 1), m(2, 1), m(0, 2), m(1, 2), m(2, 2));
 }
 
 } // namespace
@@ -402,24 +400,25 @@ bool operator==(const Rotation& a, const Rotation& b) {
     return false;
 }
 
-// Forward differences J_ij = (angle_i(v + h e_j) - angle_i(v)) / h with h = 1e-4, the
-// unperturbed angles taken through the same conversion as the perturbed ones and
-// each difference wrapped into [-pi, pi]; the result is diag(J diag(variance) J^T).
+// Forward differences J_ij = (angle_i(v + 1e-4 e_j) - angle_i(v)) x 1e4 in the given
+// unit, the unperturbed angles taken through the same conversion as the perturbed
+// ones and each difference wrapped into half a turn either way; the result is
+// diag(J diag(variance) J^T).
 Vector3 Rotation::vectorVarianceToAngle(const Vector3& variance, AngleType type) const {
-    constexpr double step = 1e-4;
+    constexpr double step = 1e-4, inverseStep = 1e4;
+    const double fullTurn = type == Deg ? 360.0 : 2.0 * Pi;
     const Vector3 v = vector();
     Rotation probe(*this);
     probe.setVector(v);
-    const Vector3 unperturbed = probe.cardanBryant(Rad);
+    const Vector3 unperturbed = probe.cardanBryant(type);
     Vector3 result;
     for (int j = 0; j < 3; ++j) {
         Vector3 shifted = v;
         shifted[j] += step;
         probe.setVector(shifted);
-        const Vector3 perturbed = probe.cardanBryant(Rad);
+        const Vector3 perturbed = probe.cardanBryant(type);
         for (int i = 0; i < 3; ++i) {
-            const double difference = std::remainder(perturbed[i] - unperturbed[i], 2.0 * Pi);
-            const double derivative = radiansToUnit(difference, type) / step;
+            const double derivative = std::remainder(perturbed[i] - unperturbed[i], fullTurn) * inverseStep;
             result[i] += derivative * derivative * variance[j];
         }
     }

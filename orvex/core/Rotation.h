@@ -27,7 +27,9 @@ struct Quaternion {
 // from two threads at once.
 class Rotation : public Model {
 public:
-    enum AngleType { Rad = 0, Deg = 1 };  // any value other than Deg means radians
+    // Any value other than Deg means radians; the fixed underlying type makes every
+    // int a valid AngleType.
+    enum AngleType : int { Rad = 0, Deg = 1 };
     enum Representation {
         NoRepresentation = 0,
         MatrixRepresentation = 1,

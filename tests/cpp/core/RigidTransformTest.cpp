@@ -180,6 +180,8 @@ TEST(RigidTransform, AverageTransformation) {
     EXPECT_FALSE(orvex::averageTransformation(out, orvex::Array1<RigidTransform>(2),
                                               orvex::Array1<RigidTransform>(3)));
     EXPECT_FALSE(orvex::averageTransformation(out, {}, {}));
+    const orvex::Array1<RigidTransform> nonFinite = {transformOf(NAN, 0, 0, Vector3())};
+    EXPECT_FALSE(orvex::averageTransformation(out, nonFinite, nonFinite));
     EXPECT_TRUE(out == untouched);
 
     const orvex::Array1<RigidTransform> identities(3, RigidTransform::identity());

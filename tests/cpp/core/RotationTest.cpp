@@ -60,6 +60,19 @@ TEST(Rotation, AnglesAreStoredInRadiansAndConvertedBack) {
     EXPECT_EQ(other.cardanBryant(Rotation::Rad).x, 0.5);
 }
 
+// M = Rz(gamma) Ry(beta) Rx(alpha): the rotation about x is applied first.
+TEST(Rotation, AnglesComposeAboutXThenYThenZ) {
+    const double alpha = 0.3, beta = -0.7, gamma = 1.9;
+    const double ca = std::cos(alpha), sa = std::sin(alpha), cb = std::cos(beta), sb = std::sin(beta);
+    const double cg = std::cos(gamma), sg = std::sin(gamma);
+    const Matrix3x3 rx = {1, 0, 0, 0, ca, -sa, 0, sa, ca};
+    const Matrix3x3 ry = {cb, 0, sb, 0, 1, 0, -sb, 0, cb};
+    const Matrix3x3 rz = {cg, -sg, 0, sg, cg, 0, 0, 0, 1};
+    const Rotation r(alpha, beta, gamma, Rotation::Rad);
+    expectNear(r.matrix(), rz * ry * rx, 1e-15);
+    expectNear(Rotation(r.matrix()).cardanBryant(Rotation::Rad), Vector3(alpha, beta, gamma), 1e-15);
+}
+
 // Every form set from a rotation's own conversions reproduces its matrix, including
 // both gimbal locks, half turns and angles near zero.
 TEST(Rotation, EveryFormReproducesTheMatrix) {
@@ -238,6 +251,13 @@ TEST(Rotation, GeneralMatrixGivesTheNearestProperRotation) {
     ASSERT_TRUE(fromReflection.setGeneralMatrix(r.matrix() * flip));
     EXPECT_NEAR(determinant(fromReflection.matrix()), 1.0, 1e-12);
     expectNear(fromReflection.matrix(), r.matrix(), 1e-12);
+
+    // A failed decomposition leaves the rotation as it was.
+    Rotation unchanged(r);
+    Matrix3x3 broken = r.matrix();
+    broken(1, 2) = NAN;
+    EXPECT_FALSE(unchanged.setGeneralMatrix(broken));
+    EXPECT_TRUE(unchanged == r);
 }
 
 // A rotation about z by nearly a half turn: perturbing the vector moves gamma
