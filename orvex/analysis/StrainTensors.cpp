@@ -173,36 +173,44 @@ void tensor_euler(double& exx, double& eyy, double& exy, const Matrix2x2& H) {
     exy = -0.5 * inverse(0, 1);
 }
 
+namespace {
+
+// analyze_triang without the warning.
+bool triangleGradient(Matrix2x2& H, const Vector3& a, const Vector3& b, const Vector3& c, const Vector3& a2,
+                      const Vector3& b2, const Vector3& c2) {
+    TangentFrame reference, deformed;
+    if (!tangentFrame(reference, a, b, c) || !tangentFrame(deformed, a2, b2, c2))
+        return false;
+    double x[3], y[3], xd[3], yd[3];
+    centredLocalCoordinates(x, y, reference, a, b, c);
+    centredLocalCoordinates(xd, yd, deformed, a2, b2, c2);
+    // Normal equations of the affine map [x', y'] = S₀ + S₁x + S₂y over the vertices:
+    // A = Σ [1, x, y]ᵀ[1, x, y], B = Σ [1, x, y]ᵀ[x', y'].
+    double sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
+    double su = 0, sv = 0, sxu = 0, sxv = 0, syu = 0, syv = 0;
+    for (int i = 0; i < 3; ++i) {
+        sx += x[i], sy += y[i], sxx += x[i] * x[i], sxy += x[i] * y[i], syy += y[i] * y[i];
+        su += xd[i], sv += yd[i], sxu += x[i] * xd[i], sxv += x[i] * yd[i], syu += y[i] * xd[i],
+            syv += y[i] * yd[i];
+    }
+    Eigen::Matrix3d A;
+    A << 3.0, sx, sy, sx, sxx, sxy, sy, sxy, syy;
+    Eigen::Matrix<double, 3, 2> B;
+    B << su, sv, sxu, sxv, syu, syv;
+    const Eigen::Matrix<double, 3, 2> S = A.inverse() * B;
+    H = Matrix2x2{S(1, 0) - 1.0, S(2, 0), S(1, 1), S(2, 1) - 1.0};
+    return isFinite(H);
+}
+
+} // namespace
+
 bool analyze_triang(Matrix2x2& H, const Vector3& a, const Vector3& b, const Vector3& c,
                     const Vector3& a2, const Vector3& b2, const Vector3& c2) {
-    TangentFrame reference, deformed;
-    bool ok = tangentFrame(reference, a, b, c) && tangentFrame(deformed, a2, b2, c2);
-    if (ok) {
-        double x[3], y[3], xd[3], yd[3];
-        centredLocalCoordinates(x, y, reference, a, b, c);
-        centredLocalCoordinates(xd, yd, deformed, a2, b2, c2);
-        // Normal equations of the affine map [x', y'] = S₀ + S₁x + S₂y over the vertices:
-        // A = Σ [1, x, y]ᵀ[1, x, y], B = Σ [1, x, y]ᵀ[x', y'].
-        double sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
-        double su = 0, sv = 0, sxu = 0, sxv = 0, syu = 0, syv = 0;
-        for (int i = 0; i < 3; ++i) {
-            sx += x[i], sy += y[i], sxx += x[i] * x[i], sxy += x[i] * y[i], syy += y[i] * y[i];
-            su += xd[i], sv += yd[i], sxu += x[i] * xd[i], sxv += x[i] * yd[i], syu += y[i] * xd[i],
-                syv += y[i] * yd[i];
-        }
-        Eigen::Matrix3d A;
-        A << 3.0, sx, sy, sx, sxx, sxy, sy, sxy, syy;
-        Eigen::Matrix<double, 3, 2> B;
-        B << su, sv, sxu, sxv, syu, syv;
-        const Eigen::Matrix<double, 3, 2> S = A.inverse() * B;
-        H = Matrix2x2{S(1, 0) - 1.0, S(2, 0), S(1, 1), S(2, 1) - 1.0};
-        ok = isFinite(H);
-    }
-    if (!ok) {
-        const Vector3 edge = c - b;
-        PLOGW << "Could not invert matrix!!! " << edge.x << " " << edge.y << " " << edge.z;
-    }
-    return ok;
+    if (triangleGradient(H, a, b, c, a2, b2, c2))
+        return true;
+    const Vector3 edge = c - b;
+    PLOGW << "Could not invert matrix!!! " << edge.x << " " << edge.y << " " << edge.z;
+    return false;
 }
 
 namespace {
@@ -229,58 +237,87 @@ enum Neighbour { Up, Left, Right, Down };
 constexpr Neighbour kTriangles[4][2] = {{Left, Up}, {Up, Right}, {Right, Down}, {Down, Left}};
 const char* const kTriangleFailed[4] = {"tl failed.", "tr failed.", "rb failed.", "bl failed."};
 
-// Evaluates the triangles of point p whose neighbours are available now and writes the
-// means of their results into strain and gradient. Returns the number of triangles
-// that succeeded (nothing is written when none did).
-int averageTriangles(const StrainGrid& grid, int p, tensor_func fn, Array2<float>& strain,
-                     Array2<float>& gradient, bool logFailures) {
+// What the triangles of one point gave: a bit per triangle that failed, and how many
+// succeeded.
+struct PointOutcome {
+    std::uint8_t failedTriangles = 0;
+    std::uint8_t succeeded = 0;
+};
+
+// The neighbours of p, indexed by Neighbour, that are available now; −1 for the others.
+void availableNeighbours(const StrainGrid& grid, int p, int neighbour[4]) {
     const int row = p / grid.columns;
     const int column = p % grid.columns;
-    int neighbour[4] = {-1, -1, -1, -1};
-    if (row > 0 && grid.available(p - grid.columns)) neighbour[Up] = p - grid.columns;
-    if (column > 0 && grid.available(p - 1)) neighbour[Left] = p - 1;
-    if (column < grid.columns - 1 && grid.available(p + 1)) neighbour[Right] = p + 1;
-    if (row < grid.rows - 1 && grid.available(p + grid.columns)) neighbour[Down] = p + grid.columns;
+    neighbour[Up] = row > 0 && grid.available(p - grid.columns) ? p - grid.columns : -1;
+    neighbour[Left] = column > 0 && grid.available(p - 1) ? p - 1 : -1;
+    neighbour[Right] = column < grid.columns - 1 && grid.available(p + 1) ? p + 1 : -1;
+    neighbour[Down] = row < grid.rows - 1 && grid.available(p + grid.columns) ? p + grid.columns : -1;
+}
 
-    const Vector3 centre = grid.reference(p);
-    const Vector3 centreDeformed = grid.deformed(p);
+// Gradient H and strain e of triangle t of point p; false when either fails or is not
+// finite. With `log` a failure is logged as analyze_triang and "tl failed." etc.
+bool evaluateTriangle(const StrainGrid& grid, int p, const int neighbour[4], int t, tensor_func fn, bool log,
+                      Matrix2x2& H, double e[3]) {
+    const int first = neighbour[kTriangles[t][0]];
+    const int second = neighbour[kTriangles[t][1]];
+    const auto gradientOf = log ? analyze_triang : triangleGradient;
+    bool ok = gradientOf(H, grid.reference(first), grid.reference(second), grid.reference(p),
+                         grid.deformed(first), grid.deformed(second), grid.deformed(p));
+    if (ok) {
+        fn(e[0], e[1], e[2], H);
+        ok = std::isfinite(e[0]) && std::isfinite(e[1]) && std::isfinite(e[2]);
+    }
+    if (!ok && log) {
+        PLOGW << kTriangleFailed[t];
+    }
+    return ok;
+}
+
+bool triangleAvailable(const int neighbour[4], int t) {
+    return neighbour[kTriangles[t][0]] >= 0 && neighbour[kTriangles[t][1]] >= 0;
+}
+
+// Evaluates the triangles of point p whose neighbours are available now and writes the
+// means of their results into strain and gradient (nothing when none succeeded).
+PointOutcome averageTriangles(const StrainGrid& grid, int p, tensor_func fn, Array2<float>& strain,
+                              Array2<float>& gradient, bool log) {
+    int neighbour[4];
+    availableNeighbours(grid, p, neighbour);
     double gradientSum[4] = {0.0, 0.0, 0.0, 0.0};
     double strainSum[3] = {0.0, 0.0, 0.0};
-    int count = 0;
+    PointOutcome outcome;
     for (int t = 0; t < 4; ++t) {
-        const int first = neighbour[kTriangles[t][0]];
-        const int second = neighbour[kTriangles[t][1]];
-        if (first < 0 || second < 0)
+        if (!triangleAvailable(neighbour, t))
             continue;
         Matrix2x2 H;
-        double exx = 0.0, eyy = 0.0, exy = 0.0;
-        bool ok = analyze_triang(H, grid.reference(first), grid.reference(second), centre,
-                                 grid.deformed(first), grid.deformed(second), centreDeformed);
-        if (ok) {
-            fn(exx, eyy, exy, H);
-            ok = std::isfinite(exx) && std::isfinite(eyy) && std::isfinite(exy);
-        }
-        if (!ok) {
-            if (logFailures) {
-                PLOGW << kTriangleFailed[t];
-            }
+        double e[3];
+        if (!evaluateTriangle(grid, p, neighbour, t, fn, log, H, e)) {
+            outcome.failedTriangles |= static_cast<std::uint8_t>(1u << t);
             continue;
         }
         for (int k = 0; k < 4; ++k) gradientSum[k] += H.data()[k];
-        strainSum[0] += exx;
-        strainSum[1] += eyy;
-        strainSum[2] += exy;
-        ++count;
+        for (int k = 0; k < 3; ++k) strainSum[k] += e[k];
+        ++outcome.succeeded;
     }
-    if (count == 0)
-        return 0;
-    const double r = 1.0 / count;
+    if (outcome.succeeded == 0)
+        return outcome;
+    const double r = 1.0 / outcome.succeeded;
     for (int k = 0; k < 3; ++k) strain[k][p] = static_cast<float>(strainSum[k] * r);
     for (int k = 0; k < 4; ++k) gradient[k][p] = static_cast<float>(gradientSum[k] * r);
-    return count;
+    return outcome;
 }
 
-enum PointState : std::uint8_t { NoTriangle, HasTriangle, Blanked };
+// Logs the failures of the given triangles of p again, now in scan order.
+void logFailedTriangles(const StrainGrid& grid, int p, tensor_func fn, std::uint8_t failedTriangles) {
+    int neighbour[4];
+    availableNeighbours(grid, p, neighbour);
+    for (int t = 0; t < 4; ++t)
+        if (failedTriangles & (1u << t)) {
+            Matrix2x2 H;
+            double e[3];
+            evaluateTriangle(grid, p, neighbour, t, fn, true, H, e);
+        }
+}
 
 } // namespace
 
@@ -292,30 +329,31 @@ void compute_strain(Array2<float>& strain, Array2<float>& gradient, const float*
     const StrainGrid grid{X, Y, Z, U, V, W, blanking, columns, rows};
     const int size = columns * rows;
 
-    // Every point against the blanking as it was on entry, in parallel; the blanking
-    // is only read here.
-    std::vector<std::uint8_t> state(static_cast<std::size_t>(size), NoTriangle);
+    // Every point against the blanking as it was on entry, in parallel and silently;
+    // the blanking is only read here.
+    std::vector<PointOutcome> outcome(static_cast<std::size_t>(size));
     parallelForRows(rows, [&](int begin, int end) {
         for (int p = begin * columns; p < end * columns; ++p)
-            if (!(blanking[p] < 0.0f) && averageTriangles(grid, p, fn, strain, gradient, true) > 0)
-                state[p] = HasTriangle;
+            if (!(blanking[p] < 0.0f)) outcome[p] = averageTriangles(grid, p, fn, strain, gradient, false);
     });
 
-    // Row-major replay of the blanking cascade: a point without triangles is blanked at
-    // once, and a later point that used it as its up or left neighbour is re-averaged
-    // without it. Right and down neighbours have not been visited yet, so the parallel
-    // pass saw them as this pass does.
+    // Row-major replay of the blanking cascade, which also logs the failed triangles in
+    // that order: a point without triangles is blanked at once, and a later point that
+    // used it as its up or left neighbour is re-averaged without it. Right and down
+    // neighbours have not been visited yet, so the parallel pass saw them as this pass does.
+    std::vector<bool> blankedHere(static_cast<std::size_t>(size), false);
     for (int p = 0; p < size; ++p) {
         if (blanking[p] < 0.0f)
             continue;
         const int column = p % columns;
-        const bool lostNeighbour = (column > 0 && state[p - 1] == Blanked) ||
-                                   (p >= columns && state[p - columns] == Blanked);
+        const bool lostNeighbour = (column > 0 && blankedHere[p - 1]) || (p >= columns && blankedHere[p - columns]);
         if (lostNeighbour)
-            state[p] = averageTriangles(grid, p, fn, strain, gradient, false) > 0 ? HasTriangle : NoTriangle;
-        if (state[p] == NoTriangle) {
+            outcome[p] = averageTriangles(grid, p, fn, strain, gradient, true);
+        else if (outcome[p].failedTriangles != 0)
+            logFailedTriangles(grid, p, fn, outcome[p].failedTriangles);
+        if (outcome[p].succeeded == 0) {
             blanking[p] = -1.0f;
-            state[p] = Blanked;
+            blankedHere[p] = true;
         }
     }
 }

@@ -46,7 +46,8 @@ bool analyze_triang(Matrix2x2& H, const Vector3& a, const Vector3& b, const Vect
 // (strain rows exx, eyy, exy); other points' outputs are not written. A point without
 // any successful triangle is blanked (−1) at once, in row-major order, so later points
 // no longer use it as a neighbour. X, Y, Z and U, V, W are the reference positions and
-// the displacements; all arrays hold columns × rows values. Threads: CPUInfo::numCPU().
+// the displacements; all arrays hold columns × rows values. Threads: CPUInfo::numCPU();
+// failed triangles are logged from the calling thread, in row-major order.
 void compute_strain(Array2<float>& strain, Array2<float>& gradient, const float* X, const float* Y,
                     const float* Z, const float* U, const float* V, const float* W, float* blanking,
                     tensor_func fn, int columns, int rows);

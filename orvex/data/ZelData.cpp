@@ -37,7 +37,7 @@ bool nameOrDescriptionIs(const ZelData::Private::Variable& variable, const std::
 ZelData::Private::Variable::Variable(const Variable& other)
     : name(other.name), description(other.description), type(other.type), count(other.count) {
     if (other.values) {
-        values.reset(new float[static_cast<std::size_t>(count)]);
+        values = makeLargeBuffer<float>(static_cast<std::size_t>(count));
         std::memcpy(values.get(), other.values.get(), sizeof(float) * static_cast<std::size_t>(count));
     }
 }
@@ -68,8 +68,10 @@ ZelData::Private::Variable ZelData::Private::makeVariable(ZelDataVariableType ty
     variable.description = description;
     variable.type = type;
     variable.count = gridPointCount(rows, columns);
-    if (variable.count > 0)
-        variable.values = std::make_unique<float[]>(static_cast<std::size_t>(variable.count));
+    if (variable.count > 0) {
+        variable.values = makeLargeBuffer<float>(static_cast<std::size_t>(variable.count));
+        std::fill_n(variable.values.get(), variable.count, 0.0f);
+    }
     return variable;
 }
 

@@ -20,6 +20,8 @@
 
 namespace orvex {
 
+class ByteSink;
+
 class ZelData {
 public:
     // The data type of the gridded form that every grid operation requires.
@@ -106,6 +108,8 @@ public:
     // Writes the area block into buffer[0, length). Refuses an area without
     // variables, rows or columns (it could not be read back).
     bool encode(char* buffer, int length) const;
+    // The same block appended to `sink`, the values straight from their storage.
+    bool encode(ByteSink& sink) const;
     // Replaces the content by the block at buffer; the bytes consumed, or -1.
     int decode(const char* buffer, int length);
     // Canonical variable order for the area's coordinate system.

@@ -7,10 +7,12 @@
 
 #include "orvex/core/Logging.h"
 #include "orvex/core/Utf.h"
+#include "orvex/data/ByteSink.h"
 #include "orvex/data/MemStream.h"
 
 #include <climits>
 #include <cstdint>
+#include <vector>
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "area values are copied as little-endian floats");
 
@@ -36,11 +38,25 @@ enum Tag : std::uint32_t {
 constexpr std::uint32_t kDataTypeToken = 0xA0110000;
 constexpr std::uint32_t kVariableTypeToken = 0xA0201000;
 
-// Tag, count field and value bytes of an encoded variable, apart from its strings.
-constexpr std::size_t kVariableOverhead = 36;
+// Tags and fields of the block header and of a variable, apart from their strings.
 constexpr std::size_t kHeaderSize = 36;
+constexpr std::size_t kVariableOverhead = 36;
 
 std::size_t stringUnits(const std::string& text) { return utfStrToU16(text).size(); }
+
+// Bytes of the block header, title included.
+std::size_t headerPieceSize(const ZelData::Private& d) {
+    return kHeaderSize + (d.title.empty() ? 0 : 8 + 2 * stringUnits(d.title));
+}
+
+// Bytes of a variable's tags, strings and value count, which precede its values.
+std::size_t variablePieceSize(const ZelData::Private::Variable& variable) {
+    return kVariableOverhead + 2 * (stringUnits(variable.name) + stringUnits(variable.description));
+}
+
+std::size_t valueBytes(const ZelData::Private::Variable& variable) {
+    return sizeof(float) * static_cast<std::size_t>(variable.count);
+}
 
 std::uint32_t variableTypeToken(ZelDataVariableType type) {
     const auto value = static_cast<std::uint32_t>(type);
@@ -164,38 +180,43 @@ bool countsFitInput(const BlockHeader& header, std::size_t remaining) {
 } // namespace
 
 std::size_t ZelData::diskSize() const {
-    std::size_t size = kHeaderSize;
-    if (!d->title.empty())
-        size += 8 + 2 * stringUnits(d->title);
+    std::size_t size = headerPieceSize(*d);
     for (const Private::Variable& variable : d->variables)
-        size += kVariableOverhead + 2 * (stringUnits(variable.name) + stringUnits(variable.description)) +
-                sizeof(float) * static_cast<std::size_t>(variable.count);
+        size += variablePieceSize(variable) + valueBytes(variable);
     return size;
 }
 
-bool ZelData::encode(char* buffer, int length) const {
+bool ZelData::encode(ByteSink& sink) const {
     if (d->variables.empty() || d->rows <= 0 || d->columns <= 0) {
         PLOGE << "Cannot write an area without variables, rows or columns.";
         return false;
     }
-    MemStream out(buffer, length);
-    bool ok = out.push_u32(AreaStart) && out.push_u32(DataTypeTag) &&
-              out.push_u32(kDataTypeToken | GriddedDataType) && out.push_u32(VariableCount) &&
-              out.push_u32(static_cast<std::uint32_t>(d->variables.size())) && out.push_u32(Rows) &&
-              out.push_u32(static_cast<std::uint32_t>(d->rows)) && out.push_u32(Columns) &&
-              out.push_u32(static_cast<std::uint32_t>(d->columns));
-    if (ok && !d->title.empty())
-        ok = out.push_u32(Title) && out.push_string(d->title);
+    std::vector<char> scratch;
+    bool ok = sink.writePiece(scratch, headerPieceSize(*d), [this](MemStream& out) {
+        return out.push_u32(AreaStart) && out.push_u32(DataTypeTag) &&
+               out.push_u32(kDataTypeToken | GriddedDataType) && out.push_u32(VariableCount) &&
+               out.push_u32(static_cast<std::uint32_t>(d->variables.size())) && out.push_u32(Rows) &&
+               out.push_u32(static_cast<std::uint32_t>(d->rows)) && out.push_u32(Columns) &&
+               out.push_u32(static_cast<std::uint32_t>(d->columns)) &&
+               (d->title.empty() || (out.push_u32(Title) && out.push_string(d->title)));
+    });
     for (std::size_t i = 0; ok && i < d->variables.size(); ++i) {
         const Private::Variable& variable = d->variables[i];
-        ok = out.push_u32(VariableStart) && out.push_u32(VariableTypeTag) &&
-             out.push_u32(variableTypeToken(variable.type)) && out.push_u32(VariableName) &&
-             out.push_string(variable.name) && out.push_u32(VariableDescription) &&
-             out.push_string(variable.description) && out.push_u32(VariableData) &&
-             out.push_u32(static_cast<std::uint32_t>(variable.count)) &&
-             out.push_bytes(variable.values.get(), sizeof(float) * static_cast<std::size_t>(variable.count));
+        ok = sink.writePiece(scratch, variablePieceSize(variable), [&variable](MemStream& out) {
+            return out.push_u32(VariableStart) && out.push_u32(VariableTypeTag) &&
+                   out.push_u32(variableTypeToken(variable.type)) && out.push_u32(VariableName) &&
+                   out.push_string(variable.name) && out.push_u32(VariableDescription) &&
+                   out.push_string(variable.description) && out.push_u32(VariableData) &&
+                   out.push_u32(static_cast<std::uint32_t>(variable.count));
+        });
+        ok = ok && sink.write(variable.values.get(), valueBytes(variable));
     }
     return ok;
+}
+
+bool ZelData::encode(char* buffer, int length) const {
+    BufferSink sink(buffer, length);
+    return encode(sink);
 }
 
 int ZelData::decode(const char* buffer, int length) {
@@ -225,7 +246,7 @@ int ZelData::decode(const char* buffer, int length) {
         if (!readVariableAttributes(in, variable, count) || count != points ||
             sizeof(float) * static_cast<std::size_t>(count) > in.remaining())
             return fail();
-        variable.values.reset(new float[static_cast<std::size_t>(count)]);
+        variable.values = makeLargeBuffer<float>(static_cast<std::size_t>(count));
         variable.count = count;
         in.pop_bytes(variable.values.get(), sizeof(float) * static_cast<std::size_t>(count));
         d->variables.push_back(std::move(variable));

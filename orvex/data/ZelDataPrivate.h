@@ -1,6 +1,7 @@
 #pragma once
 // The private record of ZelData, shared by the files that implement it.
 
+#include "orvex/core/LargeBuffer.h"
 #include "orvex/data/KDTree.h"
 #include "orvex/data/ZelData.h"
 
@@ -15,7 +16,7 @@ struct ZelData::Private {
         std::string name;
         std::string description;
         ZelDataVariableType type = Unknown;
-        std::unique_ptr<float[]> values; // `count` floats, null when there are none
+        LargeBuffer<float> values; // `count` floats, null when there are none
         int count = 0;
 
         Variable() = default;

@@ -3,8 +3,10 @@
 // Tags, counts and lengths are big-endian 32-bit values; positions are 32-bit
 // ints, so an image stays below 2 GiB.
 
+#include "orvex/core/LargeBuffer.h"
 #include "orvex/core/Logging.h"
 #include "orvex/core/Utf.h"
+#include "orvex/data/ByteSink.h"
 #include "orvex/data/MemStream.h"
 #include "orvex/data/MetaData.h"
 #include "orvex/data/ZelData.h"
@@ -39,6 +41,8 @@ constexpr char kAlternativeMagic[4] = {'\xC3', '\x27', '\x5B', '\x51'};
 constexpr char kVersion[4] = {'1', '.', '0', '0'};
 
 constexpr std::uint64_t kMaxImageSize = INT_MAX;
+// The metadata tag and text length that precede the text.
+constexpr std::size_t kTrailerHeadSize = 8;
 
 // Bytes of a string in the stream's string form.
 std::uint64_t stringFormSize(const std::string& text) { return 4 + 2 * std::uint64_t{utfStrToU16(text).size()}; }
@@ -143,7 +147,7 @@ ImageLayout layoutOf(const ZelDataSet::Private& d) {
     layout.metaDataText = d.metaData.serialise();
     layout.headerSize = static_cast<std::size_t>(16 + 4 + stringFormSize(d.referenceImageName) + 4 +
                                                  stringFormSize(d.deformedImageName));
-    layout.trailerSize = 8 + layout.metaDataText.size();
+    layout.trailerSize = kTrailerHeadSize + layout.metaDataText.size();
     layout.totalSize = layout.headerSize + layout.trailerSize;
     for (const ZelData* area : d.areas) {
         layout.blockSizes.push_back(area->diskSize());
@@ -159,70 +163,51 @@ bool fitsInImage(const ImageLayout& layout) {
     return false;
 }
 
-// Writes the image piece by piece: `sink.room(n)` gives space for the next n
-// bytes, `sink.commit(n)` takes them. False when a piece cannot be written.
-template <typename Sink>
-bool writeImage(const ZelDataSet::Private& d, const ImageLayout& layout, bool alternativeMagic, Sink& sink) {
-    MemStream header(sink.room(layout.headerSize), static_cast<int>(layout.headerSize));
-    const bool headerWritten =
-        header.push_bytes(alternativeMagic ? kAlternativeMagic : kStandardMagic, 4) &&
-        header.push_bytes(kVersion, 4) && header.push_u32(kAreaCountTag) &&
-        header.push_u32(static_cast<std::uint32_t>(d.areas.size())) && header.push_u32(kReferenceNameTag) &&
-        header.push_string(d.referenceImageName) && header.push_u32(kDeformedNameTag) &&
-        header.push_string(d.deformedImageName);
-    if (!headerWritten || !sink.commit(layout.headerSize))
+// Writes the image front to back; each area block must take exactly its computed size.
+bool writeImage(const ZelDataSet::Private& d, const ImageLayout& layout, bool alternativeMagic, ByteSink& sink) {
+    std::vector<char> scratch;
+    const bool headerWritten = sink.writePiece(scratch, layout.headerSize, [&](MemStream& header) {
+        return header.push_bytes(alternativeMagic ? kAlternativeMagic : kStandardMagic, 4) &&
+               header.push_bytes(kVersion, 4) && header.push_u32(kAreaCountTag) &&
+               header.push_u32(static_cast<std::uint32_t>(d.areas.size())) && header.push_u32(kReferenceNameTag) &&
+               header.push_string(d.referenceImageName) && header.push_u32(kDeformedNameTag) &&
+               header.push_string(d.deformedImageName);
+    });
+    if (!headerWritten)
         return false;
 
     for (std::size_t i = 0; i < d.areas.size(); ++i) {
-        const std::size_t blockSize = layout.blockSizes[i];
-        if (!d.areas[i]->encode(sink.room(blockSize), static_cast<int>(blockSize)) || !sink.commit(blockSize))
+        const std::uint64_t blockStart = sink.written();
+        if (!d.areas[i]->encode(sink) || sink.written() - blockStart != layout.blockSizes[i])
             return false;
     }
 
     const std::string& text = layout.metaDataText;
-    MemStream trailer(sink.room(layout.trailerSize), static_cast<int>(layout.trailerSize));
-    return trailer.push_u32(kMetaDataTag) &&
-           trailer.push_u32(text.empty() ? kEmptyLength : static_cast<std::uint32_t>(text.size())) &&
-           trailer.push_bytes(text.data(), text.size()) && sink.commit(layout.trailerSize);
+    const auto trailerHead = [&text](MemStream& out) {
+        return out.push_u32(kMetaDataTag) &&
+               out.push_u32(text.empty() ? kEmptyLength : static_cast<std::uint32_t>(text.size()));
+    };
+    return sink.writePiece(scratch, kTrailerHeadSize, trailerHead) && sink.write(text.data(), text.size());
 }
 
-// Collects the pieces back to back in one array.
-struct MemorySink {
-    char* image;
-    std::size_t position = 0;
-
-    char* room(std::size_t) { return image + position; }
-    bool commit(std::size_t size) {
-        position += size;
-        return true;
-    }
-};
-
-// Writes each piece to a file through one scratch buffer as large as the largest
-// piece, so that saving never holds a second copy of the whole image.
-class FileSink {
+// Appends to a file stream; large pieces pass its buffer by.
+class StreamSink : public ByteSink {
 public:
-    FileSink(std::ofstream& file, const ImageLayout& layout) : file_(file) {
-        std::size_t largest = std::max(layout.headerSize, layout.trailerSize);
-        for (std::size_t blockSize : layout.blockSizes)
-            largest = std::max(largest, blockSize);
-        scratch_.reset(new char[largest]);
-    }
-    char* room(std::size_t) { return scratch_.get(); }
-    bool commit(std::size_t size) {
-        return static_cast<bool>(file_.write(scratch_.get(), static_cast<std::streamsize>(size)));
-    }
+    explicit StreamSink(std::ostream& stream) : stream_(stream) {}
 
 private:
-    std::ofstream& file_;
-    std::unique_ptr<char[]> scratch_;
+    bool put(const void* bytes, std::size_t count) override {
+        return static_cast<bool>(stream_.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(count)));
+    }
+
+    std::ostream& stream_;
 };
 
 bool writeFile(const fs::path& path, const ZelDataSet::Private& d, const ImageLayout& layout) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file)
         return false;
-    FileSink sink(file, layout);
+    StreamSink sink(file);
     const bool written = writeImage(d, layout, false, sink);
     file.close();
     return written && !file.fail();
@@ -236,7 +221,7 @@ char* ZelDataSet::encode(std::size_t& size, bool alternativeMagic) const {
     if (!fitsInImage(layout))
         return nullptr;
     std::unique_ptr<char[]> image(new char[size]);
-    MemorySink sink{image.get()};
+    BufferSink sink(image.get(), static_cast<int>(size));
     return writeImage(*d, layout, alternativeMagic, sink) ? image.release() : nullptr;
 }
 
@@ -317,7 +302,7 @@ bool ZelDataSet::load(const std::string& fileName) {
         PLOGE << "File " << fileName << " is too large to load.";
         return false;
     }
-    std::unique_ptr<char[]> buffer(new char[static_cast<std::size_t>(size)]);
+    const LargeBuffer<char> buffer = makeLargeBuffer<char>(static_cast<std::size_t>(size));
     file.seekg(0);
     if (!file.read(buffer.get(), size) || file.gcount() != size)
         return false;

@@ -35,6 +35,8 @@ def call(method, *args, **kwargs):
     (call("load", Text("a")), TypeError,
      "Argument 'file_name' has incorrect type (expected str, got Text)"),
     (call("add_variable"), TypeError, "add_variable() takes at least 2 positional arguments (0 given)"),
+    # values are converted before the names' type test
+    (call("add_variable", 5, "d", values=None), TypeError, "'NoneType' object is not iterable"),
     (call("save", "a", "b"), TypeError, "save() takes at most 1 positional argument (2 given)"),
     (call("compute_strain", *range(11)), TypeError,
      "compute_strain() takes at most 10 positional arguments (11 given)"),
@@ -147,7 +149,11 @@ def test_type_docstrings():
         "    This class should be used if you want to work on a specific AOI only. In most cases, "
         "working with a\n    ZelDataSet is prefered since that includes and affects the whole "
         "dataset.\n    ")
-    assert ZelDataSet.__doc__.startswith("Holds all the Zel data in a data file.\n\n    This is")
+    assert ZelDataSet.__doc__ == (
+        "Holds all the Zel data in a data file.\n\n"
+        "    This is the main data class. It has access and can modify all the different AOIs in a "
+        "dataset. It is\n    an iterable class that returns all ZelData for each AOI in the "
+        "dataset.\n    ")
 
 
 @pytest.mark.parametrize("attempt", [

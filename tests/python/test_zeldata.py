@@ -134,11 +134,15 @@ def test_variable_index_of_none(area):
 
 # ---------------------------------------------------------------- values
 
+@pytest.mark.filterwarnings("error")
 def test_values_are_single_precision(area):
     area.set_value(1, "x", 0.1)
     assert area.value(1, area.variable_index("x")) == float(np.float32(0.1))
     area.set_value(2, "x", -1e39)
     assert area.value(2, area.variable_index("x")) == -np.inf
+    for values in ([1e39, 0.1, -1e39, 0], np.array([1e39, 0.1, -1e39, 0])):
+        area.set_values("y", values)
+        assert area.get_values(["y"])["y"].tolist() == [np.inf, np.float32(0.1), -np.inf, 0]
 
 
 def test_value_and_values(area):
@@ -243,6 +247,29 @@ def test_as_array_prints_its_notice_once(area, capsys, monkeypatch):
     with pytest.raises(ValueError, match="object pointer"):
         ZelData(**{CREATE: True}).as_array(["x"])
     assert capsys.readouterr().out == "DEPRECATED. Use get_values() instead.\n"
+
+
+def test_as_array_result_must_be_an_array(area):
+    class Listing(ZelData):
+        def get_values(self, variables):
+            return [1.0]
+
+    with pytest.raises(TypeError, match="^Cannot convert list to numpy.ndarray$"):
+        Listing(area).as_array(["x"])
+
+
+def test_accesses_stay_within_the_area_whatever_matrix_size_says(area):
+    class Oversized(ZelData):
+        def matrix_size(self):
+            return 1000
+
+    oversized = Oversized(area)
+    for action in (lambda: oversized.value(500, 0), lambda: oversized.values(500, [0]),
+                   lambda: oversized.set_value(500, 0, 1.0)):
+        with pytest.raises(IndexError, match=r"^Index 500 outside valid range \(0, 999\)$"):
+            action()
+    with pytest.raises(IndexError, match="^Size mismatch. Matrix size is 4 while values are 1000.$"):
+        oversized.set_values(0, [0.0] * 1000)
 
 
 def test_values_written_through_a_view_reach_the_data_set(two_areas):

@@ -414,6 +414,19 @@ def test_compute_strain_errors(plate, options, error, message):
     assert plate.export_raw() == before
 
 
+def test_strain_names_come_from_the_first_area(encoder, loader):
+    # A name held twice shifts the data set's variable list against the area's indexes.
+    rows, columns = 10, 12
+    row, column = np.mgrid[0:rows, 0:columns].astype(np.float32)
+    X, Y = column * 0.5, row * 0.5
+    variables = [("X", "X", 1, X), ("Y", "Y", 1, Y), ("Z", "Z", 1, 0 * X),
+                 ("U", "U", 3, 0.002 * X), ("V", "V", 3, 0 * X), ("W", "W", 3, 0 * X),
+                 ("sigma", "s", 5, 0 * X), ("q", "q", 6, X), ("q", "q again", 6, X)]
+    data_set = loader(encoder.encode_data_set([encoder.encode_area(rows, columns, variables)]))
+    created = data_set.compute_strain(window_size=5)
+    assert created == {key: key for key in STRAIN}
+
+
 def test_compute_strain_without_areas():
     assert ZelDataSet().compute_strain() == {}
 

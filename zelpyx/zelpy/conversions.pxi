@@ -72,7 +72,9 @@ cdef vector[float] _as_floats(object values) except *:
     if not _is_numeric_vector(values):
         result = values
         return result
-    contiguous = np.ascontiguousarray(values.astype(np.float64, copy=False).astype(np.float32))
+    # Narrowing saturates to infinity like the C conversion, without numpy's warning.
+    with np.errstate(over="ignore"):
+        contiguous = np.ascontiguousarray(values.astype(np.float64, copy=False).astype(np.float32))
     result.resize(contiguous.shape[0])
     if result.size():
         memcpy(result.data(), cnp.PyArray_DATA(contiguous), result.size() * sizeof(float))

@@ -71,8 +71,10 @@ cdef class ZelData:
         return self.thisptr
 
     cdef int _check_point(self, int n) except -1:
+        # The message quotes matrix_size(); the area's own size bounds the access in
+        # case a subclass reports another.
         size = self.matrix_size()
-        if n < 0 or n >= size:
+        if n < 0 or n >= size or n >= self.thisptr.matrixSize():
             raise IndexError(f"Index {n} outside valid range (0, {size - 1})")
         return 0
 
@@ -154,7 +156,8 @@ cdef class ZelData:
         if __warn_deprecated__:
             print("DEPRECATED. Use get_values() instead.")
             __warn_deprecated__ = False
-        return self.get_values(variables)
+        cdef cnp.ndarray result = self.get_values(variables)
+        return result
 
     def get_values(self, variables) -> np.ndarray:
         """Returns a numpy array of a set of variables.
@@ -221,6 +224,7 @@ cdef class ZelData:
         index = self._selected_index(variable_index)
         _check_size(self.matrix_size(), converted.size())
         _check_variable_range(index, area)
+        _check_size(area.matrixSize(), converted.size())
         if converted.size():
             memcpy(area.data(<int>index), converted.data(), converted.size() * sizeof(float))
 

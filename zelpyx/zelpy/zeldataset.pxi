@@ -244,7 +244,7 @@ cdef class ZelDataSet:
             variables = [variables]
         cdef list names = _check_variable_names(variables)
         cdef int areas = self.thisptr.numData()
-        cdef int total = 0
+        cdef Py_ssize_t total = 0
         for i in range(areas):
             total += self.thisptr.data(i).matrixSize()
         cdef cnp.ndarray result = _structured_zeros(total, names)
@@ -259,7 +259,7 @@ cdef class ZelDataSet:
                 area = self.thisptr.data(i)
                 columns[i].push_back(area.data(_find_variable(area, name)))
         cdef float* rows = <float*>cnp.PyArray_DATA(result)
-        cdef int size
+        cdef Py_ssize_t size
         for i in range(areas):
             size = self.thisptr.data(i).matrixSize()
             _interleave(rows, columns[i], size)
@@ -280,7 +280,8 @@ cdef class ZelDataSet:
         else:
             raise TypeError("Expected dict or numpy structured array.")
         cdef int areas = self.thisptr.numData()
-        cdef int offset, size, index
+        cdef Py_ssize_t offset, size
+        cdef int index
         for name in names:
             column = variables[name]
             offset = 0
@@ -298,9 +299,8 @@ cdef class ZelDataSet:
         return [self.add_variable(name, variables[name]) for name in variables]
 
     def add_variable(self, str variable_name, str variable_description,
-                     variable_type=ZelDataVariableType.Unknown, values=[]) -> str:
+                     variable_type=ZelDataVariableType.Unknown, vector[float] values=[]) -> str:
         """Adds a variable to all AOIs in the dataset."""
-        cdef vector[float] converted = _as_floats(values)
         self.__check_thisptr()
         if not isinstance(variable_type, ZelDataVariableType):
             raise TypeError("variable_type must be a ZelDataVariableType")
@@ -315,11 +315,11 @@ cdef class ZelDataSet:
                                      variable_description.encode("utf-8"))
             added = area.varName(index).decode("utf-8")
             size = area.matrixSize()
-            if converted.size():
-                run = max(0, min(size, <Py_ssize_t>converted.size() - offset))
+            if values.size():
+                run = max(0, min(size, <Py_ssize_t>values.size() - offset))
                 _check_size(size, run)
                 if size:
-                    memcpy(area.data(index), converted.data() + offset, size * sizeof(float))
+                    memcpy(area.data(index), values.data() + offset, size * sizeof(float))
             offset += size
         return added
 
@@ -406,12 +406,17 @@ cdef class ZelDataSet:
             area.clear_search_trees()
 
 
-cdef bytes _read_hdf5_entry(str path, str key):
-    """The data-set file image stored under out/key in the HDF5 file at path."""
+cdef object _open_hdf5(str path, str mode):
+    """The h5py file at path; any failure to open it is reported as OSError."""
     try:
-        h5 = h5py.File(path, "r")
+        return h5py.File(path, mode)
     except Exception:
         raise OSError(f"Cannot open {path}.")
+
+
+cdef bytes _read_hdf5_entry(str path, str key):
+    """The data-set file image stored under out/key in the HDF5 file at path."""
+    h5 = _open_hdf5(path, "r")
     try:
         if "out" not in list(h5.keys()):
             raise ValueError(path + " does not contain an 'out' group.")
@@ -426,10 +431,7 @@ cdef bytes _read_hdf5_entry(str path, str key):
 cdef _write_hdf5_entry(str path, str key, bytes image):
     """Stores a data-set file image as out/key in the HDF5 file at path, replacing it."""
     data = np.frombuffer(image, dtype=np.uint8)
-    try:
-        h5 = h5py.File(path, "a")
-    except Exception:
-        raise OSError(f"Cannot open {path}.")
+    h5 = _open_hdf5(path, "a")
     try:
         group = h5.get("out") if "out" in list(h5.keys()) else h5.create_group("out")
         if key in list(group.keys()):

@@ -1,6 +1,7 @@
 #include "DirectReference.h"
 
 #include "orvex/core/Decompositions.h"
+#include "orvex/core/Logging.h"
 #include "orvex/core/Matrix.h"
 
 #include <algorithm>
@@ -29,15 +30,21 @@ void computeStrain(orvex::Array2<float>& strain, orvex::Array2<float>& gradient,
         const int triangles[4][2] = {{left, up}, {up, right}, {right, down}, {down, left}};
         double g[4] = {0, 0, 0, 0}, e[3] = {0, 0, 0};
         int count = 0;
-        for (const auto& t : triangles) {
+        const char* const failed[4] = {"tl failed.", "tr failed.", "rb failed.", "bl failed."};
+        for (int i = 0; i < 4; ++i) {
+            const int* t = triangles[i];
             if (t[0] < 0 || t[1] < 0) continue;
             Matrix2x2 H;
-            if (!orvex::analyze_triang(H, reference(t[0]), reference(t[1]), reference(p), deformed(t[0]),
-                                       deformed(t[1]), deformed(p)))
+            double exx = 0, eyy = 0, exy = 0;
+            if (orvex::analyze_triang(H, reference(t[0]), reference(t[1]), reference(p), deformed(t[0]),
+                                      deformed(t[1]), deformed(p)))
+                fn(exx, eyy, exy, H);
+            else
+                exx = NAN;
+            if (!std::isfinite(exx) || !std::isfinite(eyy) || !std::isfinite(exy)) {
+                PLOGW << failed[i];
                 continue;
-            double exx, eyy, exy;
-            fn(exx, eyy, exy, H);
-            if (!std::isfinite(exx) || !std::isfinite(eyy) || !std::isfinite(exy)) continue;
+            }
             g[0] += H(0, 0), g[1] += H(0, 1), g[2] += H(1, 0), g[3] += H(1, 1);
             e[0] += exx, e[1] += eyy, e[2] += exy;
             ++count;

@@ -8,7 +8,8 @@
 
 namespace reference {
 
-// Row-major loop over the points, blanking each point without triangles at once.
+// Row-major loop over the points, blanking each point without triangles at once and
+// logging each failed triangle.
 void computeStrain(orvex::Array2<float>& strain, orvex::Array2<float>& gradient, const float* X, const float* Y,
                    const float* Z, const float* U, const float* V, const float* W, float* blanking,
                    orvex::tensor_func fn, int columns, int rows);

@@ -7,6 +7,7 @@
 
 #include "data/LogCapture.h"
 
+#include <Eigen/Dense>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -60,6 +61,62 @@ bool contains(const std::vector<std::string>& messages, const std::string& text)
 }
 
 } // namespace
+
+// Each tensor of general gradients (stretch, shear and rotation mixed) against the
+// tensor's definition through an eigen-decomposition: exx, eyy and exy are its (0, 0),
+// (1, 1) and (0, 1) entries; the engineering shear is the angle asin(2Exy / √(cx·cy)).
+TEST(StrainTensors, TensorsOfGeneralGradients) {
+    using Mat = Eigen::Matrix2d;
+    auto function = [](const Mat& spd, double (*f)(double)) {
+        Eigen::SelfAdjointEigenSolver<Mat> eigen(spd);
+        return Mat(eigen.eigenvectors() * eigen.eigenvalues().unaryExpr(f).asDiagonal() *
+                   eigen.eigenvectors().transpose());
+    };
+    auto log = [](double x) { return std::log(x); };
+    auto sqrt = [](double x) { return std::sqrt(x); };
+    const Mat gradients[] = {(Mat() << 0.1, 0.05, -0.08, 0.03).finished(),
+                             (Mat() << -0.2, 0.3, 0.15, 0.4).finished(),
+                             (Mat() << 0.0, -0.6, 0.0, 0.0).finished()};
+    for (const Mat& h : gradients) {
+        const Mat F = Mat::Identity() + h, C = F.transpose() * F, B = F * F.transpose();
+        const Mat lagrange = 0.5 * (C - Mat::Identity());
+        const double cx = 1 + 2 * lagrange(0, 0), cy = 1 + 2 * lagrange(1, 1);
+        const Mat engineering = (Mat() << std::sqrt(cx) - 1, std::asin(2 * lagrange(0, 1) / std::sqrt(cx * cy)),
+                                 0, std::sqrt(cy) - 1).finished();
+        struct Case {
+            const char* name;
+            tensor_func fn;
+            Mat expected;
+            double tolerance;
+        } cases[] = {
+            {"lagrange", tensor_lagrange, lagrange, 1e-15},
+            {"engineering", tensor_engineering, engineering, 1e-6}, // float intermediates
+            {"biot", tensor_biot, function(C, sqrt) - Mat::Identity(), 1e-12},
+            {"hencky", tensor_hencky, 0.5 * function(C, log), 1e-12},
+            {"log_euler", tensor_log_euler, 0.5 * function(B, log), 1e-12},
+            {"euler", tensor_euler, 0.5 * (Mat::Identity() - B.inverse()), 1e-12},
+        };
+        for (const Case& cs : cases) {
+            SCOPED_TRACE(::testing::Message() << cs.name << " H = " << h.reshaped<Eigen::RowMajor>().transpose());
+            double exx, eyy, exy;
+            cs.fn(exx, eyy, exy, Matrix2x2{h(0, 0), h(0, 1), h(1, 0), h(1, 1)});
+            EXPECT_NEAR(exx, cs.expected(0, 0), cs.tolerance);
+            EXPECT_NEAR(eyy, cs.expected(1, 1), cs.tolerance);
+            EXPECT_NEAR(exy, cs.expected(0, 1), cs.tolerance);
+        }
+    }
+}
+
+// A singular F·Fᵀ stands in for its own inverse, with a warning.
+TEST(StrainTensors, EulerOfASingularGradient) {
+    orvex::testing::LogCapture& log = emptiedLog();
+    double exx, eyy, exy;
+    tensor_euler(exx, eyy, exy, Matrix2x2{-1.0, 0.0, 0.5, 0.0}); // F = [[0, 0], [0.5, 1]], B = [[0, 0], [0, 1.25]]
+    EXPECT_EQ(log.messages, std::vector<std::string>{"Can't get right Cauchy tensor."});
+    EXPECT_DOUBLE_EQ(exx, 0.5);
+    EXPECT_DOUBLE_EQ(eyy, -0.125);
+    EXPECT_DOUBLE_EQ(exy, 0.0);
+}
 
 // Stretch, rotation and translation of a planar grid, every tensor: each point's
 // raw strain is the field's exact strain (rigid motions give zero).
@@ -218,8 +275,8 @@ TEST(StrainTensors, PointsWithoutTrianglesAreBlankedInScanOrder) {
     }
 }
 
-// The parallel pass with its scan-order replay gives exactly the results of the
-// straightforward loop, cascade included.
+// The parallel pass with its scan-order replay gives exactly the results and warnings
+// of the straightforward loop, cascade included.
 TEST(StrainTensors, ParallelPassEqualsDirectLoop) {
     const int columns = 41, rows = 37;
     GridFields base(columns, rows,
@@ -235,17 +292,24 @@ TEST(StrainTensors, ParallelPassEqualsDirectLoop) {
             if (hole || stripe || checker) base.blanking[base.index(r, c)] = -1.0f;
         }
     base.blanking[base.index(5, 5)] = NAN;
+    // Points whose every triangle fails: their neighbours lose triangles and log them.
+    for (int p : {base.index(0, 0), base.index(10, 3), base.index(12, 16), base.index(rows - 1, columns - 1)})
+        base.U[p] = NAN;
     for (tensor_func fn : {tensor_lagrange, tensor_hencky}) {
         GridFields expected = base;
         RawStrain reference(base.size());
+        orvex::testing::LogCapture& log = emptiedLog();
         reference::computeStrain(reference.strain, reference.gradient, expected.X.data(), expected.Y.data(),
                                  expected.Z.data(), expected.U.data(), expected.V.data(), expected.W.data(),
                                  expected.blanking.data(), fn, columns, rows);
+        const std::vector<std::string> expectedLog = log.take();
+        ASSERT_GT(expectedLog.size(), 20u);
         for (int threads : {1, 3, 8}) {
             SCOPED_TRACE(threads);
             CPUInfo::forceThreads(threads);
             GridFields g = base;
             const RawStrain raw = computeRaw(g, fn);
+            EXPECT_EQ(log.take(), expectedLog); // same warnings, in scan order
             for (int p = 0; p < g.size(); ++p) {
                 if (std::isnan(expected.blanking[p])) {
                     EXPECT_TRUE(std::isnan(g.blanking[p]));

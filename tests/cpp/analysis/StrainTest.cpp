@@ -130,6 +130,36 @@ TEST(Strain, TensorTypesSelectFunctionAndLabel) {
     }
 }
 
+// Tresca and von Mises of the uniform planar motion u = a·x, v = b·y (Lagrange:
+// e1, e2 = a + a²/2 and b + b²/2), one case per Tresca branch.
+TEST(Strain, TrescaAndVonMisesOfPrincipalStrains) {
+    struct Case {
+        double a, b;
+        double e1, e2, tresca, vonMises;
+    } cases[] = {
+        {0.1, 0.0, 0.105, 0.0, 0.0525, 0.07},                        // e1 > 0, e2 ≥ 0: ½e1
+        {0.1, -0.05, 0.105, -0.04875, 0.076875, 0.0907262365581},    // e1 > 0 > e2: ½(e1 − e2)
+        {-0.1, -0.05, -0.04875, -0.095, 0.0475, 0.0548546058028},    // e1 ≤ 0: −½e2
+    };
+    for (const Case& cs : cases) {
+        SCOPED_TRACE(::testing::Message() << "a " << cs.a << " b " << cs.b);
+        ZelDataSet set = dataSetOf({stereoArea(GridFields(7, 6, planarGrid(), [&](const Vector3& p) {
+            return Vector3(cs.a * p.x, cs.b * p.y, 0);
+        }))});
+        StrainComputationSettings settings = settingsWithWindow(3);
+        settings.computePrincipalStrain = settings.computeTresca = settings.computeVonMises = true;
+        std::vector<StrainVariableIds> ids;
+        ASSERT_TRUE(computeStrain(&set, settings, &ids));
+        const ZelData& area = *set.data(0);
+        for (int p = 0; p < area.matrixSize(); ++p) {
+            ASSERT_NEAR(area.data(ids[0].e1)[p], cs.e1, 1e-6);
+            ASSERT_NEAR(area.data(ids[0].e2)[p], cs.e2, 1e-6);
+            ASSERT_NEAR(area.data(ids[0].tresca)[p], cs.tresca, 1e-6);
+            ASSERT_NEAR(area.data(ids[0].vonmises)[p], cs.vonMises, 1e-6);
+        }
+    }
+}
+
 TEST(Strain, RigidRotationGivesZeroStrain) {
     const double theta = 0.4, c = std::cos(theta), s = std::sin(theta);
     ZelDataSet set = dataSetOf({stereoArea(GridFields(8, 7, planarGrid(), [&](const Vector3& p) {

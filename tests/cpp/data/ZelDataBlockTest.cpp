@@ -183,6 +183,8 @@ TEST(ZelDataBlock, HeaderTagsInAnyOrderLastValueCounts) {
     EXPECT_EQ(area.numRows(), 1);
     EXPECT_EQ(area.numColumns(), 2);
     EXPECT_EQ(area.dataType(), 1); // the unknown token kept the earlier value
+    const std::vector<char> rewritten = encoded(area); // always written as data type 2
+    EXPECT_EQ(std::vector<char>(rewritten.begin() + 8, rewritten.begin() + 12), ByteWriter().u32(0xA0110002).bytes);
     EXPECT_EQ(area.title(), "second");
     EXPECT_EQ(area.varName(0), "m");
     EXPECT_EQ(valuesOf(area, 0), (std::vector<float>{1, 2}));

@@ -371,6 +371,24 @@ TEST(ZelDataSetFile, SaveAndLoad) {
     EXPECT_EQ(again.referenceImage(), "new");
 }
 
+TEST(ZelDataSetFile, AreasWithLargeVariablesRoundTrip) {
+    // Variables of 4,000,000 and 2,160,000 bytes: blocks of whole huge pages and blocks with a small-page tail.
+    TemporaryDirectory directory;
+    const fs::path path = directory.path / "large.out";
+    ZelDataSet set;
+    set.addData(planarArea(1000, 1000, "whole pages", 0));
+    set.addData(planarArea(600, 900, "tail", 7));
+    ASSERT_TRUE(set.save(path.string()));
+    const std::vector<char> image = encoded(set);
+    EXPECT_EQ(fileContent(path), std::string(image.begin(), image.end()));
+
+    ZelDataSet read;
+    ASSERT_TRUE(read.load(path.string()));
+    expectSameAreas(read, set);
+    const ZelData copy(*read.data(1));
+    EXPECT_EQ(valuesOf(copy, 0), valuesOf(*set.data(1), 0));
+}
+
 TEST(ZelDataSetFile, FailedSaveKeepsTheExistingFile) {
     TemporaryDirectory directory;
     const fs::path path = directory.path / "kept.out";
