@@ -93,8 +93,9 @@ public:
     // A new array (delete[]) and its length, or null when an area cannot be written
     // or the image would reach 2 GiB. `alternativeMagic` selects the magic written.
     char* encode(std::size_t& size, bool alternativeMagic) const;
-    // Writes the image to a temporary file beside `fileName`, then renames it over
-    // the target; false when anything fails (an existing file is then kept).
+    // Writes the image to a temporary file beside `fileName` (beside the file it
+    // points to, for a symbolic link), then renames it over that file; false when
+    // anything fails (an existing file is then kept).
     bool save(const std::string& fileName);
     // Replaces the content by the image in the buffer. The alternative magic is
     // always accepted, the standard one only when `alternativeMagic` is false.

@@ -125,6 +125,14 @@ fs::path temporaryPathBeside(const fs::path& target) {
     return temporary;
 }
 
+// The file a save replaces: through symbolic links, the file they point to.
+fs::path resolvedTarget(const std::string& fileName) {
+    const fs::path path = fs::u8path(fileName);
+    std::error_code error;
+    const fs::path resolved = fs::weakly_canonical(path, error);
+    return error ? path : resolved;
+}
+
 // The sizes of the pieces of a file image, computed before anything is written.
 struct ImageLayout {
     std::string metaDataText;
@@ -221,7 +229,7 @@ bool ZelDataSet::save(const std::string& fileName) {
     const ImageLayout layout = layoutOf(*d);
     if (!fitsInImage(layout))
         return false;
-    const fs::path target = fs::u8path(fileName);
+    const fs::path target = resolvedTarget(fileName);
     const fs::path temporary = temporaryPathBeside(target);
     std::error_code error;
     bool saved = writeFile(temporary, *d, layout);

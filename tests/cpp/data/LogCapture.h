@@ -19,11 +19,18 @@ public:
         return capture;
     }
 
-    void write(const plog::Record& record) override { messages.push_back(record.getMessage()); }
+    void write(const plog::Record& record) override {
+        messages.push_back(record.getMessage());
+        severities.push_back(record.getSeverity());
+    }
     // The messages since the last call.
-    std::vector<std::string> take() { return std::exchange(messages, {}); }
+    std::vector<std::string> take() {
+        severities.clear();
+        return std::exchange(messages, {});
+    }
 
     std::vector<std::string> messages;
+    std::vector<plog::Severity> severities; // of the messages, in order
 
 private:
     LogCapture() = default;

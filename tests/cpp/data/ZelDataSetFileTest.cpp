@@ -310,6 +310,7 @@ TEST(ZelDataSetFile, ReadsVariantsOfTheImage) {
         set.addData(planarArea(1, 1, "untouched", 0));
         log.take();
         EXPECT_EQ(decode(set, c.image.bytes), c.result) << c.what;
+        EXPECT_EQ(log.severities, std::vector<plog::Severity>(c.messages.size(), plog::error)) << c.what;
         EXPECT_EQ(log.take(), c.messages) << c.what;
         if (c.areas < 0) { // failed before the areas: the set is unchanged
             ASSERT_EQ(set.numData(), 1) << c.what;
@@ -358,9 +359,13 @@ TEST(ZelDataSetFile, SaveAndLoad) {
     EXPECT_NE(text.find("\"calibration\":" + calibration.dump()), std::string::npos);
     EXPECT_EQ(fileContent(path), text);
 
-    // Saving over an existing file replaces it.
+    // Saving over an existing file replaces it; saving through a link replaces
+    // the file it points to and keeps the link.
+    const fs::path link = directory.path / "link.out";
+    fs::create_symlink(path.filename(), link);
     read.setReference("new");
-    ASSERT_TRUE(read.save(path.string()));
+    ASSERT_TRUE(read.save(link.string()));
+    EXPECT_TRUE(fs::is_symlink(link));
     ZelDataSet again;
     ASSERT_TRUE(again.load(path.string()));
     EXPECT_EQ(again.referenceImage(), "new");
