@@ -5,7 +5,7 @@
 #include "orvex/data/ZelData.h"
 #include "orvex/data/ZelDataSet.h"
 
-#include "data/LogCapture.h"
+#include "LogCapture.h"
 
 #include <gtest/gtest.h>
 

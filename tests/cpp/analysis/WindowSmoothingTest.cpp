@@ -5,7 +5,7 @@
 
 #include "orvex/core/CPUInfo.h"
 
-#include "data/LogCapture.h"
+#include "LogCapture.h"
 
 #include <gtest/gtest.h>
 

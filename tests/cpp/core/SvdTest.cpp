@@ -1,5 +1,5 @@
 #include "orvex/core/Decompositions.h"
-#include "orvex/core/Logging.h"
+#include "LogCapture.h"
 
 #include "core/MatrixLiterals.h"
 
@@ -47,16 +47,6 @@ void expectValidSvd(const Matrix& a, const Matrix& u, const Vector& w, const Mat
             EXPECT_NEAR(sum, a(i, j), 1e-12) << "at (" << i << ", " << j << ")";
         }
 }
-
-class CapturingAppender : public plog::IAppender {
-public:
-    void write(const plog::Record& record) override {
-        messages.push_back(record.getMessage());
-        functions.push_back(record.getFunc());
-    }
-    std::vector<std::string> messages;
-    std::vector<std::string> functions;
-};
 
 } // namespace
 
@@ -113,19 +103,17 @@ TEST(Svd, MayDecomposeInPlace) {
 }
 
 TEST(Svd, WideMatrixFailsWithAWarning) {
-    static CapturingAppender appender;  // attached to the process-wide logger for good
-    init_plog_h_core(plog::verbose, &appender);
-    plog::get<0>()->setMaxSeverity(plog::verbose);
-    appender.messages.clear();
-    appender.functions.clear();
+    auto& log = orvex::testing::LogCapture::instance();
+    log.take();
     const Matrix a = rows({{1, 2, 3}, {4, 5, 6}});
     Matrix u, v;
     Vector w{7};
     EXPECT_FALSE(svd(u, w, v, a));
     plog::get<0>()->setMaxSeverity(plog::none);
-    ASSERT_EQ(appender.messages.size(), 1u);
-    EXPECT_EQ(appender.messages[0], "Pre-condition failed");
-    EXPECT_EQ(appender.functions[0], "bool orvex::svdcmp(Matrix&, Vector&, Matrix&)");
+    ASSERT_EQ(log.messages.size(), 1u);
+    EXPECT_EQ(log.messages[0], "Pre-condition failed");
+    EXPECT_EQ(log.severities[0], plog::warning);
+    EXPECT_EQ(log.functions[0], "bool orvex::svdcmp(Matrix&, Vector&, Matrix&)");
     EXPECT_EQ(w, (Vector{0, 0, 0}));
     EXPECT_EQ(u(1, 2), 6);
 }

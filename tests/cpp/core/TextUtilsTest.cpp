@@ -1,6 +1,6 @@
 #include "orvex/core/TextUtils.h"
 
-#include "orvex/core/Logging.h"
+#include "LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -12,26 +12,13 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// Collects the warning records of the library's logger.
-struct WarningRecorder : plog::IAppender {
-    struct Entry {
-        std::string message;
-        std::string function;
-    };
-    std::vector<Entry> entries;
+using orvex::testing::LogCapture;
 
-    void write(const plog::Record& record) override {
-        if (record.getSeverity() == plog::warning)
-            entries.push_back({record.getMessage(), record.getFunc()});
-    }
-};
-
-WarningRecorder& recordWarnings() {
-    static WarningRecorder recorder; // outlives all logging
-    init_plog_h_core(plog::verbose, &recorder);
-    plog::get<0>()->setMaxSeverity(plog::verbose);
-    recorder.entries.clear();
-    return recorder;
+// The library's log capture, emptied.
+LogCapture& recordWarnings() {
+    LogCapture& capture = LogCapture::instance();
+    capture.take();
+    return capture;
 }
 
 const std::string stoiFunction = "std::optional<int> orvex::stoi_maybe(const std::string&)";
@@ -95,18 +82,19 @@ TEST(TextUtils, SplitsKeepingEmptySegments) {
 }
 
 // Checks that exactly `count` warnings were logged, each with `message` from `function`.
-void expectWarnings(WarningRecorder& warnings, std::size_t count, const std::string& message,
+void expectWarnings(LogCapture& warnings, std::size_t count, const std::string& message,
                     const std::string& function) {
-    ASSERT_EQ(warnings.entries.size(), count);
-    for (const auto& entry : warnings.entries) {
-        EXPECT_EQ(entry.message, message);
-        EXPECT_EQ(entry.function, function);
+    ASSERT_EQ(warnings.messages.size(), count);
+    for (std::size_t i = 0; i < count; ++i) {
+        EXPECT_EQ(warnings.messages[i], message);
+        EXPECT_EQ(warnings.severities[i], plog::warning);
+        EXPECT_EQ(warnings.functions[i], function);
     }
-    warnings.entries.clear();
+    warnings.take();
 }
 
 TEST(TextUtils, ParsesNumbersOrWarns) {
-    WarningRecorder& warnings = recordWarnings();
+    LogCapture& warnings = recordWarnings();
     struct IntCase {
         std::string text;
         std::optional<int> expected;
@@ -196,14 +184,14 @@ TEST(TextUtils, ChangesFileExtension) {
         {"D:/d/run.h5:out:7", "csv", "D:/d/run-7_0.csv"},
         {"/d/12:30:00.h5:out:7", "csv", "/d/12:30:00-7_0.csv"},
     };
-    WarningRecorder& warnings = recordWarnings();
+    LogCapture& warnings = recordWarnings();
     for (const Case& c : cases)
         EXPECT_EQ(orvex::changeFileExtension(c.name, c.extension), c.expected) << c.name << " " << c.extension;
-    EXPECT_TRUE(warnings.entries.empty());
+    EXPECT_TRUE(warnings.messages.empty());
 }
 
 TEST(TextUtils, ChangeFileExtensionRefusesEmptyArguments) {
-    WarningRecorder& warnings = recordWarnings();
+    LogCapture& warnings = recordWarnings();
     EXPECT_EQ(orvex::changeFileExtension("", ".csv"), std::nullopt);
     EXPECT_EQ(orvex::changeFileExtension("/d/run.out", ""), std::nullopt);
     expectWarnings(warnings, 2, "File and extension should not be empty", changeExtensionFunction);

@@ -2,7 +2,7 @@
 
 #include "data/AreaFixtures.h"
 #include "data/ByteWriter.h"
-#include "data/LogCapture.h"
+#include "LogCapture.h"
 #include "orvex/calibration/Calibration3D.h"
 #include "orvex/data/ZelData.h"
 

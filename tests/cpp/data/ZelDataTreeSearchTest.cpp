@@ -1,7 +1,7 @@
 #include "orvex/data/ZelData.h"
 
 #include "data/AreaFixtures.h"
-#include "data/LogCapture.h"
+#include "LogCapture.h"
 
 #include <gtest/gtest.h>
 

@@ -22,15 +22,18 @@ public:
     void write(const plog::Record& record) override {
         messages.push_back(record.getMessage());
         severities.push_back(record.getSeverity());
+        functions.push_back(record.getFunc());
     }
     // The messages since the last call.
     std::vector<std::string> take() {
         severities.clear();
+        functions.clear();
         return std::exchange(messages, {});
     }
 
     std::vector<std::string> messages;
     std::vector<plog::Severity> severities; // of the messages, in order
+    std::vector<std::string> functions;     // the logging functions' signatures, in order
 
 private:
     LogCapture() = default;
