@@ -269,3 +269,10 @@ TEST(ZelDataBlock, EncodeRefusesUnreadableAreasAndShortBuffers) {
         EXPECT_EQ(std::string(buffer.begin() + length, buffer.end()), std::string(size - length + 8, '#')) << length;
     }
 }
+
+TEST(ZelDataBlock, NullBufferReadsAndWritesNothing) {
+    ZelData area = makeArea(1, 2, {{Strain, "name", "", {1, 2}}});
+    EXPECT_FALSE(area.encode(nullptr, static_cast<int>(area.diskSize())));
+    EXPECT_EQ(area.decode(nullptr, 64), -1);
+    EXPECT_EQ(area.numVariables(), 0u);
+}
