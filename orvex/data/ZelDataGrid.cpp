@@ -65,7 +65,8 @@ bool ZelData::calculateRange(int var, float& min, float& max) const {
     if (!values || !blanking)
         return false;
     bool found = false;
-    for (int p = 0; p < matrixSize(); ++p) {
+    const int pointCount = matrixSize();
+    for (int p = 0; p < pointCount; ++p) {
         if (!isValidPoint(blanking[p]))
             continue;
         found = true;
@@ -83,7 +84,8 @@ bool ZelData::copyValidDataInto(std::vector<double>& out, int a, int b) {
     const float* blanking = d->blanking();
     if (!valuesA || !blanking)
         return false;
-    for (int p = 0; p < matrixSize(); ++p) {
+    const int pointCount = matrixSize();
+    for (int p = 0; p < pointCount; ++p) {
         if (isValidPoint(blanking[p]))
             out.push_back(valuesB ? valuesA[p] + valuesB[p] : valuesA[p]);
     }
@@ -110,7 +112,8 @@ bool ZelData::extractAllValidIndexes(std::vector<int>& out) const {
     if (!d->griddedPixelGrid(x, y, blanking))
         return false;
     out.clear();
-    for (int p = 0; p < matrixSize(); ++p)
+    const int pointCount = matrixSize();
+    for (int p = 0; p < pointCount; ++p)
         if (isValidPoint(blanking[p]))
             out.push_back(p);
     return true;

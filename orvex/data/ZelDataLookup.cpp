@@ -76,7 +76,8 @@ bool averageOver(const ZelData& area, const float* blanking, const std::vector<s
         variables.push_back(values);
     }
     std::size_t count = 0; // exact at any size, where a float count would stop at 2^24
-    for (int p = 0; p < area.matrixSize(); ++p) {
+    const int pointCount = area.matrixSize();
+    for (int p = 0; p < pointCount; ++p) {
         if (!isValidPoint(blanking[p]) || !inside(p))
             continue;
         for (std::size_t i = 0; i < variables.size(); ++i)

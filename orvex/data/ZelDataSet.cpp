@@ -125,7 +125,8 @@ std::optional<std::pair<double, double>> validRange(const std::vector<ZelData*>&
         if (!area->findBlankingVariable(blanking) || !area->findVariable(first, values0) ||
             (second && !area->findVariable(*second, values1)))
             continue;
-        for (int j = 0; j < area->matrixSize(); ++j) {
+        const int pointCount = area->matrixSize();
+        for (int j = 0; j < pointCount; ++j) {
             if (blanking[j] < 0)
                 continue;
             const float v = values1 ? values0[j] + values1[j] : values0[j];
