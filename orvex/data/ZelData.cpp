@@ -53,9 +53,11 @@ const float* ZelData::Private::values(int i) const {
     return found ? found->values.get() : nullptr;
 }
 
-const float* ZelData::Private::blanking() const {
-    return values(firstIndex(variables, [](const Variable& v) { return v.type == Correlation; }));
+int ZelData::Private::blankingIndex() const {
+    return firstIndex(variables, [](const Variable& v) { return v.type == Correlation; });
 }
+
+const float* ZelData::Private::blanking() const { return values(blankingIndex()); }
 
 int ZelData::Private::findTyped(ZelDataVariableType type, const std::string& text) const {
     return firstIndex(variables, [&](const Variable& v) { return v.type == type && nameOrDescriptionIs(v, text); });
@@ -177,7 +179,7 @@ bool ZelData::findVariable(ZelDataVariableType type, const std::string& nameOrDe
 }
 
 bool ZelData::findBlankingVariable(float*& out) const {
-    const int index = firstIndex(d->variables, [](const Private::Variable& v) { return v.type == Correlation; });
+    const int index = d->blankingIndex();
     if (index < 0)
         return false;
     out = data(static_cast<std::size_t>(index));
