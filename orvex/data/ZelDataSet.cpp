@@ -56,12 +56,19 @@ ZelData* ZelDataSet::data(float x, float y, CsDataSystemType type) {
     return nullptr;
 }
 
+namespace {
+
+// A point count or number summed wide, wrapped to an int as 32-bit arithmetic
+// would, without signed overflow.
+int wrappedToInt(std::int64_t value) { return static_cast<int>(static_cast<std::uint32_t>(value)); }
+
+} // namespace
+
 int ZelDataSet::sumNumDataPoints() const {
-    // Summed wide, then wrapped to an int like 32-bit arithmetic, without overflow.
     std::int64_t sum = 0;
     for (const ZelData* area : d->areas)
         sum += area->matrixSize();
-    return static_cast<int>(static_cast<std::uint32_t>(sum));
+    return wrappedToInt(sum);
 }
 
 std::vector<ZelDataVarInfo> ZelDataSet::variables() const {
@@ -153,13 +160,13 @@ std::optional<std::pair<double, double>> ZelDataSet::sum_range(const std::string
 
 std::vector<int> ZelDataSet::triangulation(int subSample) const {
     std::vector<int> result;
-    int offset = 0;
+    std::int64_t offset = 0;
     for (const ZelData* area : d->areas) {
         int count = 0;
         const std::unique_ptr<int[]> triangles(area->triangulation(count, subSample));
         if (triangles && count > 0) {
             for (int k = 0; k < 3 * count; ++k)
-                result.push_back(triangles[k] + offset);
+                result.push_back(wrappedToInt(triangles[k] + offset));
         }
         offset += area->matrixSize();
     }
