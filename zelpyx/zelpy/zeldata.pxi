@@ -190,11 +190,9 @@ cdef class ZelData:
         """
         cdef orvex.ZelData* area = self._area()
         self._check_point(n)
-        cdef int count = area.numVariables()
         cdef list found = []
         for index in variable_ids:
-            if index < 0 or index >= count:
-                raise IndexError("Variable index out of range.")
+            _check_variable_range(index, area)
             found.append(area.data(index)[n])
         return found
 
