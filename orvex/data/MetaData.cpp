@@ -15,6 +15,10 @@ namespace {
 using nlohmann::json;
 using AoiMetaData = ZelDataSet::Private::MetaData::AoiMetaData;
 
+// Metadata with values nested more levels below the top is not read: copying and
+// writing JSON recurse once per level, so a file could otherwise exhaust the stack.
+constexpr int kMaxNestingDepth = 512;
+
 const char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // RFC 4648 Base64 with "=" padding to a multiple of 4 characters.
@@ -134,8 +138,13 @@ std::string ZelDataSet::Private::MetaData::serialise() const {
 }
 
 void ZelDataSet::Private::MetaData::deserialize(std::string text) {
-    const json root = json::parse(text, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
-    if (!root.is_object())
+    bool tooDeep = false;
+    const auto withinDepth = [&tooDeep](int depth, json::parse_event_t, json&) {
+        tooDeep = tooDeep || depth > kMaxNestingDepth;
+        return !tooDeep;
+    };
+    const json root = json::parse(text, withinDepth, /*allow_exceptions=*/false, /*ignore_comments=*/false);
+    if (tooDeep || !root.is_object())
         return;
 
     const auto user = root.find("user_data");

@@ -31,8 +31,9 @@ struct ZelDataSet::Private {
 
         // Compact JSON with members sorted by name; "null" when there is nothing to store.
         std::string serialise() const;
-        // Merges the JSON text into the metadata. Invalid JSON, a value that is not
-        // an object and members of the wrong kind are ignored.
+        // Merges the JSON text into the metadata. Invalid JSON, values nested more
+        // than 512 levels below the top, a top value that is not an object and
+        // members of the wrong kind are ignored.
         void deserialize(std::string text);
     };
 

@@ -147,6 +147,18 @@ TEST(MetaData, IgnoresTextThatIsNotAJsonObject) {
     EXPECT_TRUE(read(inside).userData.empty());
 }
 
+TEST(MetaData, IgnoresTextNestedTooDeep) {
+    const auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    EXPECT_TRUE(read(R"({"calibration":{"cameras":)" + nested(100) + "}}").calibration.has_value());
+    // Far deeper nesting, kept or not, leaves the whole text unread (and the reader on its stack).
+    const std::string texts[] = {
+        R"({"user_data":"YWJj","calibration":{"cameras":)" + nested(100000) + "}}",
+        R"({"user_data":"YWJj","unknown":)" + nested(100000) + "}",
+    };
+    for (const std::string& text : texts)
+        EXPECT_EQ(read(text).serialise(), "null") << text.substr(0, 40);
+}
+
 TEST(MetaData, ReadsCalibrationAndTransformations) {
     MetaData metaData = read(R"({"calibration":{"cameras":[1],"other":2},
         "transformations":[[0.0,0.0,90.0,1.0,2.0,3.0],null,[0,0,0,0,0,0],"x"]})");
