@@ -13,6 +13,7 @@
 #include <memory>
 #include <numeric>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace orvex {
@@ -25,10 +26,11 @@ struct KDPoint {
 template <class T>
 class KDPointStorage {
 public:
-    // Copies the points; throws std::domain_error for dimension 0, no points, or a
-    // point with another number of coordinates.
-    KDPointStorage(const std::vector<KDPoint<T>>& points, std::size_t dimension)
-        : dimension(dimension), points(points), order(points.size()) {
+    // Keeps its own copy of the points (taken over from an rvalue); throws
+    // std::domain_error for dimension 0, no points, or a point with another
+    // number of coordinates.
+    KDPointStorage(std::vector<KDPoint<T>> initialPoints, std::size_t dimension)
+        : dimension(dimension), points(std::move(initialPoints)), order(points.size()) {
         if (dimension == 0)
             throw std::domain_error("points dimension should be > 0");
         if (points.empty())

@@ -85,7 +85,7 @@ std::unique_ptr<KDTree<float>> buildTree(const ZelData& area, bool deformed, con
                                deformed ? arrays.y[p] + arrays.v[p] : arrays.y[p]}});
         }
     }
-    return std::make_unique<KDTree<float>>(new KDPointStorage<float>(points, 2));
+    return std::make_unique<KDTree<float>>(new KDPointStorage<float>(std::move(points), 2));
 }
 
 // Interpolates in the first of the four cells around grid point g that holds (x, y).
