@@ -119,7 +119,8 @@ namespace {
 
 // Extremes over the valid points of all areas of one variable's values, or of
 // the point-wise sum of two variables when `second` is given. Areas without a
-// blanking variable or without the variables are skipped.
+// blanking variable or without the variables are skipped. Only negative blanking
+// values skip a point here: a NaN one counts as valid.
 std::optional<std::pair<double, double>> validRange(const std::vector<ZelData*>& areas, const std::string& first,
                                                     const std::string* second) {
     float minimum = std::numeric_limits<float>::max();
