@@ -62,13 +62,6 @@ struct Fields {
     }
 };
 
-// The process's log capture, emptied.
-orvex::testing::LogCapture& emptiedLog() {
-    orvex::testing::LogCapture& log = orvex::testing::LogCapture::instance();
-    log.take();
-    return log;
-}
-
 } // namespace
 
 // The separable row-parallel sums give the fits of the full-window loop on a grid with
@@ -139,7 +132,7 @@ TEST(WindowSmoothing, WindowSizesAndMaskValues) {
         EXPECT_EQ(even.outputs, odd.outputs);
     }
     {   // Below 1: refused, logged, nothing written.
-        orvex::testing::LogCapture& log = emptiedLog();
+        auto& log = orvex::testing::LogCapture::emptied();
         Fields fields(5, 5, 1);
         EXPECT_FALSE(fields.smooth(0, true));
         EXPECT_FALSE(fields.smooth(-3, false));
@@ -167,7 +160,7 @@ TEST(WindowSmoothing, WorkerStartsOnlyOnce) {
     Fields fields(6, 6, 1);
     SmoothThread worker(fields.outputPointers(), fields.inputPointers(), fields.mask.data(),
                         std::vector<double>{0.5, 1.0, 0.5}, 6, 6, 1, 0, 1);
-    orvex::testing::LogCapture& log = emptiedLog();
+    auto& log = orvex::testing::LogCapture::emptied();
     worker.start();
     worker.start();
     worker.join();
