@@ -111,7 +111,7 @@ void Rotation::matrixToCardanBryant(Vector3& angles, const Matrix3x3& m) {
 
 // Rodrigues: M = cos(theta) I + (1 - cos(theta)) / theta^2 v v^T + sin(theta) / theta [v]x.
 void Rotation::vectorToMatrix(Matrix3x3& m, const Vector3& v) {
-    const double squaredNorm = v.x * v.x + v.y * v.y + v.z * v.z;
+    const double squaredNorm = dot(v, v);
     if (squaredNorm <= Tolerance) {
         m = Matrix3x3::identity();
         return;
