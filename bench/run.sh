@@ -10,6 +10,8 @@ for exe in build/bench/bench/bench_*; do
   echo "== $(basename "$exe")"
   "$exe" || echo "(benchmark $(basename "$exe") failed)"
 done
+# The Python benchmarks time the module as the current sources build it.
+scripts/install.sh --no-deps || echo "(the module could not be built)"
 for script in bench/python/bench_*.py; do
   [[ -f "$script" ]] || continue
   echo "== $(basename "$script")"

@@ -22,7 +22,7 @@ fi
 PYTHON=${PYTHON:-python3}
 [[ -x .venv/bin/python ]] || "$PYTHON" -m venv .venv
 .venv/bin/python -m pip install -q --upgrade pip
-.venv/bin/python -m pip install -q -e '.[test]'
+scripts/install.sh
 
 if [[ "${1:-}" != "--no-example" ]]; then
   .venv/bin/python examples/main_road.py

@@ -4,10 +4,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
-cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEX_BUILD_TESTS=ON >/dev/null
-cmake --build build/test -j "$jobs"
+# One build of the library for both: the package install builds the C++ tests beside
+# the extension in build/test, rebuilding only what changed.
+scripts/install.sh --no-deps
 ctest --test-dir build/test --output-on-failure -j "$jobs"
 
-# Rebuilds the extension when sources changed, then runs pytest outside the source tree's path.
-.venv/bin/python -m pip install -q --no-deps -e '.[test]'
+# pytest runs outside the source tree's path.
 .venv/bin/pytest -q "$@"

@@ -15,6 +15,14 @@ cdef int _check_size(Py_ssize_t size, Py_ssize_t count) except -1:
     return 0
 
 
+cdef int _write_values(orvex.ZelData* area, int index, const vector[float]& values) except -1:
+    """Overwrites every value of the variable at index (in range) with values."""
+    _check_size(area.matrixSize(), values.size())
+    if values.size():
+        memcpy(area.data(index), values.data(), values.size() * sizeof(float))
+    return 0
+
+
 cdef list _check_variable_names(object variables):
     """The names of a get_values call: a list of str, every item tested first."""
     if not isinstance(variables, list):
@@ -190,11 +198,9 @@ cdef class ZelData:
         """
         cdef orvex.ZelData* area = self._area()
         self._check_point(n)
-        cdef int count = area.numVariables()
         cdef list found = []
         for index in variable_ids:
-            if index < 0 or index >= count:
-                raise IndexError("Variable index out of range.")
+            _check_variable_range(index, area)
             found.append(area.data(index)[n])
         return found
 
@@ -224,9 +230,7 @@ cdef class ZelData:
         index = self._selected_index(variable_index)
         _check_size(self.matrix_size(), converted.size())
         _check_variable_range(index, area)
-        _check_size(area.matrixSize(), converted.size())
-        if converted.size():
-            memcpy(area.data(<int>index), converted.data(), converted.size() * sizeof(float))
+        _write_values(area, <int>index, converted)
 
     def clear_search_trees(self) -> None:
         """Clears the search trees used in at_global_xy. Call this method if you

@@ -280,15 +280,17 @@ cdef class ZelDataSet:
         else:
             raise TypeError("Expected dict or numpy structured array.")
         cdef int areas = self.thisptr.numData()
+        cdef orvex.ZelData* area
         cdef Py_ssize_t offset, size
         cdef int index
         for name in names:
             column = variables[name]
             offset = 0
             for i in range(areas):
-                index = _find_variable(self.thisptr.data(i), name)
-                size = self.thisptr.data(i).matrixSize()
-                self.data(i).set_values(index, column[offset:offset + size])
+                area = self.thisptr.data(i)
+                index = _find_variable(area, name)
+                size = area.matrixSize()
+                _write_values(area, index, _as_floats(column[offset:offset + size]))
                 offset += size
 
     def add_variables(self, variables) -> list[str]:
