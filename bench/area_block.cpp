@@ -1,10 +1,9 @@
 // Encoding and decoding of one large area block, against copying the same bytes,
 // and world-position searches with and without the KD-tree.
 
+#include "BestOf.h"
 #include "orvex/data/ZelData.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -13,24 +12,6 @@
 #include <vector>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double millisecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// Best of `repeats` runs of `work`, in milliseconds.
-template <class Work>
-double bestOf(int repeats, Work work) {
-    double best = 1e300;
-    for (int i = 0; i < repeats; ++i) {
-        const auto start = Clock::now();
-        work();
-        best = std::min(best, millisecondsSince(start));
-    }
-    return best;
-}
 
 // A stereo area of side x side points 1 apart with ten variables.
 orvex::ZelData makeArea(int side) {
@@ -53,12 +34,12 @@ void benchBlock() {
     std::vector<char> bytes(area.diskSize());
     std::vector<char> copy(bytes.size());
     orvex::ZelData decoded;
-    const double encode = bestOf(5, [&] { area.encode(bytes.data(), static_cast<int>(bytes.size())); });
-    const double decode = bestOf(5, [&] { decoded.decode(bytes.data(), static_cast<int>(bytes.size())); });
-    const double memcpyTime = bestOf(5, [&] { std::memcpy(copy.data(), bytes.data(), bytes.size()); });
+    const double encode = bestMilliseconds(5, [&] { area.encode(bytes.data(), static_cast<int>(bytes.size())); });
+    const double decode = bestMilliseconds(5, [&] { decoded.decode(bytes.data(), static_cast<int>(bytes.size())); });
+    const double memcpyTime = bestMilliseconds(5, [&] { std::memcpy(copy.data(), bytes.data(), bytes.size()); });
     // Decoding fills fresh arrays, so compare it with copying into fresh memory too.
     std::unique_ptr<char[]> fresh;
-    const double freshCopy = bestOf(5, [&] {
+    const double freshCopy = bestMilliseconds(5, [&] {
         fresh.reset();
         fresh.reset(new char[bytes.size()]);
         std::memcpy(fresh.get(), bytes.data(), bytes.size());
@@ -78,11 +59,11 @@ void benchSearch() {
     std::vector<orvex::Vector2> positions;
     for (int i = 0; i < 200; ++i)
         positions.emplace_back(coordinate(random), coordinate(random));
-    const double build = bestOf(1, [&] { area.extractGlobalPoint(positions[0], false, true); });
+    const double build = bestMilliseconds(1, [&] { area.extractGlobalPoint(positions[0], false, true); });
     std::printf("KD-tree over %d x %d points: built in %.2f ms\n", side, side, build);
     for (bool useTree : {false, true}) {
         int found = 0;
-        const double total = bestOf(1, [&] {
+        const double total = bestMilliseconds(1, [&] {
             for (const orvex::Vector2& p : positions)
                 found += area.extractGlobalPoint(p, false, useTree).first >= 0;
         });

@@ -3,17 +3,15 @@
 // of bytes with plain file I/O, and the in-memory encode and decode times. The
 // best of several runs is reported.
 
+#include "BestOf.h"
 #include "orvex/data/ZelData.h"
 #include "orvex/data/ZelDataSet.h"
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -42,18 +40,6 @@ ZelDataSet makeDataSet() {
     set.setReference("reference.tif");
     set.setDeformed("deformed.tif");
     return set;
-}
-
-// Best wall time of `runs` calls, in seconds; `prepare` runs untimed before each.
-double bestSeconds(const std::function<void()>& work, const std::function<void()>& prepare = [] {}) {
-    double best = 1e30;
-    for (int run = 0; run < kRuns; ++run) {
-        prepare();
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    return best;
 }
 
 void rawWrite(const fs::path& path, const char* bytes, std::size_t size) {
@@ -85,14 +71,17 @@ int main() {
 
     bool ok = true;
     // Both writers create a new file, so that neither pays for releasing an old one.
-    const double save = bestSeconds([&] { ok = set.save(setPath.string()) && ok; }, [&] { fs::remove(setPath); });
-    const double write = bestSeconds([&] { rawWrite(rawPath, image.get(), size); }, [&] { fs::remove(rawPath); });
+    const double save =
+        bestMilliseconds(kRuns, [&] { ok = set.save(setPath.string()) && ok; }, [&] { fs::remove(setPath); });
+    const double write =
+        bestMilliseconds(kRuns, [&] { rawWrite(rawPath, image.get(), size); }, [&] { fs::remove(rawPath); });
     ZelDataSet loaded;
-    const double load = bestSeconds([&] { ok = loaded.load(setPath.string()) && ok; });
-    const double read = bestSeconds([&] { rawRead(rawPath, size); });
+    const double load = bestMilliseconds(kRuns, [&] { ok = loaded.load(setPath.string()) && ok; });
+    const double read = bestMilliseconds(kRuns, [&] { rawRead(rawPath, size); });
     // In memory: the share of load and save that is not file I/O.
-    const double encode = bestSeconds([&] { delete[] set.encode(size, false); });
-    const double decode = bestSeconds([&] { ok = loaded.decode(image.get(), static_cast<int>(size), false) && ok; });
+    const double encode = bestMilliseconds(kRuns, [&] { delete[] set.encode(size, false); });
+    const double decode =
+        bestMilliseconds(kRuns, [&] { ok = loaded.decode(image.get(), static_cast<int>(size), false) && ok; });
     fs::remove_all(directory);
     if (!ok || loaded.numData() != kAreas) {
         std::fprintf(stderr, "save or load failed\n");
@@ -101,8 +90,8 @@ int main() {
 
     std::printf("data set: %d areas of %d x %d points, %d variables, %.1f MB\n", kAreas, kSide, kSide, kVariables,
                 static_cast<double>(size) / 1e6);
-    std::printf("save %.1f ms, raw write %.1f ms: %.2fx (target 1.5x)\n", save * 1e3, write * 1e3, save / write);
-    std::printf("load %.1f ms, raw read  %.1f ms: %.2fx (target 1.5x)\n", load * 1e3, read * 1e3, load / read);
-    std::printf("in memory: encode %.1f ms, decode %.1f ms\n", encode * 1e3, decode * 1e3);
+    std::printf("save %.1f ms, raw write %.1f ms: %.2fx (target 1.5x)\n", save, write, save / write);
+    std::printf("load %.1f ms, raw read  %.1f ms: %.2fx (target 1.5x)\n", load, read, load / read);
+    std::printf("in memory: encode %.1f ms, decode %.1f ms\n", encode, decode);
     return 0;
 }

@@ -28,7 +28,7 @@ bool invertSmall(Matrix& out, const Matrix& in) {
         return true;
     }
     const double a = in[0][0], b = in[0][1], c = in[1][0], d = in[1][1];
-    const double det = a * d - b * c;
+    const double det = det2x2(a, b, c, d);
     if (std::fabs(det) < kSingularDeterminant) return false;
     out[0][0] = d / det;
     out[0][1] = -b / det;
@@ -191,7 +191,7 @@ bool invertSymmetricMatrix(SymmetricMatrix& m, AnalysisContext* context) {
 
 bool invertMatrix(Matrix2x2& out, const Matrix2x2& in) {
     const double a = in(0, 0), b = in(0, 1), c = in(1, 0), d = in(1, 1);
-    const double det = a * d - b * c;
+    const double det = det2x2(a, b, c, d);
     if (det == 0.0) {
         out = Matrix2x2::identity();
         return false;
@@ -225,7 +225,7 @@ bool invertMatrix(Matrix4x4& out, const Matrix4x4& in) {
 
 bool invertSymmetricMatrix(Matrix2x2& m) {
     const double a = m(0, 0), b = m(0, 1), c = m(1, 0), d = m(1, 1);
-    const double det = a * d - b * c;
+    const double det = det2x2(a, b, c, d);
     if (det == 0.0) {
         m = Matrix2x2::identity();
         return false;

@@ -11,13 +11,16 @@ namespace {
 
 constexpr std::uint32_t kEmptyStringCount = 0xFFFFFFFFu;
 
+// No room at all without a buffer or with a negative capacity.
+int usableCapacity(const char* buffer, int capacity) { return buffer && capacity > 0 ? capacity : 0; }
+
 } // namespace
 
 MemStream::MemStream(char* buffer, int capacity, bool ownsBuffer)
-    : buffer_(buffer), capacity_(capacity < 0 ? 0 : capacity), ownsBuffer_(ownsBuffer), writable_(true) {}
+    : buffer_(buffer), capacity_(usableCapacity(buffer, capacity)), ownsBuffer_(ownsBuffer), writable_(true) {}
 
 MemStream::MemStream(const char* buffer, int capacity)
-    : buffer_(const_cast<char*>(buffer)), capacity_(capacity < 0 ? 0 : capacity) {}
+    : buffer_(const_cast<char*>(buffer)), capacity_(usableCapacity(buffer, capacity)) {}
 
 MemStream::MemStream(MemStream&& other) noexcept
     : buffer_(std::exchange(other.buffer_, nullptr)), capacity_(std::exchange(other.capacity_, 0)),

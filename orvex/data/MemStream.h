@@ -1,7 +1,8 @@
 #pragma once
 // A cursor over a byte buffer. Strings are stored as a big-endian 32-bit byte
 // count followed by big-endian UTF-16 units; the empty string is the count
-// 0xFFFFFFFF alone. Every read or write of n bytes requires position + n <= capacity.
+// 0xFFFFFFFF alone. Every read or write of n bytes requires position + n <= capacity;
+// a null buffer or a negative capacity gives capacity 0.
 
 #include <cstddef>
 #include <cstdint>

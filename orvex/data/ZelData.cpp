@@ -32,6 +32,14 @@ bool nameOrDescriptionIs(const ZelData::Private::Variable& variable, const std::
     return variable.name == text || variable.description == text;
 }
 
+// Points `out` at the values of variable `index`; false, `out` untouched, for -1.
+bool valuesAt(const ZelData& area, int index, float*& out) {
+    if (index < 0)
+        return false;
+    out = area.data(static_cast<std::size_t>(index));
+    return true;
+}
+
 } // namespace
 
 ZelData::Private::Variable::Variable(const Variable& other)
@@ -53,9 +61,11 @@ const float* ZelData::Private::values(int i) const {
     return found ? found->values.get() : nullptr;
 }
 
-const float* ZelData::Private::blanking() const {
-    return values(firstIndex(variables, [](const Variable& v) { return v.type == Correlation; }));
+int ZelData::Private::blankingIndex() const {
+    return firstIndex(variables, [](const Variable& v) { return v.type == Correlation; });
 }
+
+const float* ZelData::Private::blanking() const { return values(blankingIndex()); }
 
 int ZelData::Private::findTyped(ZelDataVariableType type, const std::string& text) const {
     return firstIndex(variables, [&](const Variable& v) { return v.type == type && nameOrDescriptionIs(v, text); });
@@ -158,10 +168,7 @@ int ZelData::varIndexFromDescription(const std::string& description) const {
 bool ZelData::findVariable(const std::string& nameOrDescription, float*& out) const {
     const int index = firstIndex(d->variables,
                                  [&](const Private::Variable& v) { return nameOrDescriptionIs(v, nameOrDescription); });
-    if (index < 0)
-        return false;
-    out = data(static_cast<std::size_t>(index));
-    return true;
+    return valuesAt(*this, index, out);
 }
 
 int ZelData::findVariable(ZelDataVariableType type, const std::string& nameOrDescription) const {
@@ -169,19 +176,11 @@ int ZelData::findVariable(ZelDataVariableType type, const std::string& nameOrDes
 }
 
 bool ZelData::findVariable(ZelDataVariableType type, const std::string& nameOrDescription, float*& out) const {
-    const int index = findVariable(type, nameOrDescription);
-    if (index < 0)
-        return false;
-    out = data(static_cast<std::size_t>(index));
-    return true;
+    return valuesAt(*this, findVariable(type, nameOrDescription), out);
 }
 
 bool ZelData::findBlankingVariable(float*& out) const {
-    const int index = firstIndex(d->variables, [](const Private::Variable& v) { return v.type == Correlation; });
-    if (index < 0)
-        return false;
-    out = data(static_cast<std::size_t>(index));
-    return true;
+    return valuesAt(*this, d->blankingIndex(), out);
 }
 
 std::pair<std::string, std::string> ZelData::findUniqueNameAndDescription(const std::string& name,

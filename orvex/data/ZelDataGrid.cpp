@@ -2,18 +2,25 @@
 #include "orvex/data/ZelDataPrivate.h"
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 namespace orvex {
 
 namespace {
 
-// Index of the valid point whose value beats every other by `better` (earliest on
-// ties), starting from `start`; -1 when none does. The callers start beyond every
-// finite float, so that valid values beyond +-1e32 still count.
+// Index of the valid point whose value of variable `var` beats every other by
+// `better` (earliest on ties), starting from `start`; -1 when none does. The
+// callers start beyond every finite float, so that valid values beyond +-1e32
+// still count. Without the variable or a blanking variable `value` is untouched.
 template <class Better>
-int findExtremeIndex(const float* values, const float* blanking, int pointCount, float start, float& value,
-                     Better better) {
+int findExtremeIndex(const ZelData::Private& d, int var, int pointCount, float start, float& value, Better better) {
+    const float* values = d.values(var);
+    const float* blanking = d.blanking();
+    if (!d.variable(var) || !blanking)
+        return -1;
+    if (!values)
+        pointCount = 0;
     float best = start;
     int index = -1;
     for (int p = 0; p < pointCount; ++p) {
@@ -43,21 +50,11 @@ bool ZelData::Private::griddedPixelGrid(const float*& x, const float*& y, const 
 }
 
 int ZelData::findMaxIndex(int var, float& value) const {
-    const float* values = d->values(var);
-    const float* blanking = d->blanking();
-    if (!d->variable(var) || !blanking)
-        return -1;
-    return findExtremeIndex(values, blanking, values ? matrixSize() : 0, std::numeric_limits<float>::lowest(), value,
-                            [](float a, float b) { return a > b; });
+    return findExtremeIndex(*d, var, matrixSize(), std::numeric_limits<float>::lowest(), value, std::greater<float>());
 }
 
 int ZelData::findMinIndex(int var, float& value) const {
-    const float* values = d->values(var);
-    const float* blanking = d->blanking();
-    if (!d->variable(var) || !blanking)
-        return -1;
-    return findExtremeIndex(values, blanking, values ? matrixSize() : 0, std::numeric_limits<float>::max(), value,
-                            [](float a, float b) { return a < b; });
+    return findExtremeIndex(*d, var, matrixSize(), std::numeric_limits<float>::max(), value, std::less<float>());
 }
 
 bool ZelData::calculateRange(int var, float& min, float& max) const {
@@ -68,7 +65,8 @@ bool ZelData::calculateRange(int var, float& min, float& max) const {
     if (!values || !blanking)
         return false;
     bool found = false;
-    for (int p = 0; p < matrixSize(); ++p) {
+    const int pointCount = matrixSize();
+    for (int p = 0; p < pointCount; ++p) {
         if (!isValidPoint(blanking[p]))
             continue;
         found = true;
@@ -86,7 +84,8 @@ bool ZelData::copyValidDataInto(std::vector<double>& out, int a, int b) {
     const float* blanking = d->blanking();
     if (!valuesA || !blanking)
         return false;
-    for (int p = 0; p < matrixSize(); ++p) {
+    const int pointCount = matrixSize();
+    for (int p = 0; p < pointCount; ++p) {
         if (isValidPoint(blanking[p]))
             out.push_back(valuesB ? valuesA[p] + valuesB[p] : valuesA[p]);
     }
@@ -113,7 +112,8 @@ bool ZelData::extractAllValidIndexes(std::vector<int>& out) const {
     if (!d->griddedPixelGrid(x, y, blanking))
         return false;
     out.clear();
-    for (int p = 0; p < matrixSize(); ++p)
+    const int pointCount = matrixSize();
+    for (int p = 0; p < pointCount; ++p)
         if (isValidPoint(blanking[p]))
             out.push_back(p);
     return true;

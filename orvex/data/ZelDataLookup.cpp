@@ -76,7 +76,8 @@ bool averageOver(const ZelData& area, const float* blanking, const std::vector<s
         variables.push_back(values);
     }
     std::size_t count = 0; // exact at any size, where a float count would stop at 2^24
-    for (int p = 0; p < area.matrixSize(); ++p) {
+    const int pointCount = area.matrixSize();
+    for (int p = 0; p < pointCount; ++p) {
         if (!isValidPoint(blanking[p]) || !inside(p))
             continue;
         for (std::size_t i = 0; i < variables.size(); ++i)
@@ -279,6 +280,11 @@ std::optional<Vector2> ZelData::deformedToReference(const Vector2& p) const {
     if (!blanking || !findVariable(PixelCoordinate, "x", x) || !findVariable(PixelCoordinate, "y", y) ||
         !findVariable(PixelDisplacement, "u", u) || !findVariable(PixelDisplacement, "v", v))
         return std::nullopt;
+    // The answer is read from the variables named "x" and "y" (a description alone does not do).
+    const int xIndex = varIndex("x");
+    const int yIndex = varIndex("y");
+    if (xIndex < 0 || yIndex < 0)
+        return std::nullopt;
     const CellArrays arrays{blanking, x, y, u, v};
     const int columns = d->columns;
     const float px = static_cast<float>(p.x), py = static_cast<float>(p.y);
@@ -286,11 +292,7 @@ std::optional<Vector2> ZelData::deformedToReference(const Vector2& p) const {
     for (int r = 0; r + 1 < d->rows; ++r) {
         for (int c = 0; c + 1 < columns; ++c) {
             const int tl = r * columns + c;
-            if (!interpolateCell(*this, values, true, tl, tl + 1, tl + columns, tl + columns + 1, px, py, arrays))
-                continue;
-            const int xIndex = varIndex("x");
-            const int yIndex = varIndex("y");
-            if (xIndex >= 0 && yIndex >= 0)
+            if (interpolateCell(*this, values, true, tl, tl + 1, tl + columns, tl + columns + 1, px, py, arrays))
                 return Vector2(values[static_cast<std::size_t>(xIndex)], values[static_cast<std::size_t>(yIndex)]);
         }
     }

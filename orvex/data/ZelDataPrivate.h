@@ -42,6 +42,8 @@ struct ZelData::Private {
     const Variable* variable(int i) const;
     // Values of variable i, or null when i is out of range.
     const float* values(int i) const;
+    // Index of the blanking variable (the first Correlation one), or -1.
+    int blankingIndex() const;
     // Blanking values, or null when the area has no Correlation variable.
     const float* blanking() const;
     // First variable of `type` whose name, or failing that description, is `text`; -1 if none.

@@ -56,12 +56,19 @@ ZelData* ZelDataSet::data(float x, float y, CsDataSystemType type) {
     return nullptr;
 }
 
+namespace {
+
+// A point count or number summed wide, wrapped to an int as 32-bit arithmetic
+// would, without signed overflow.
+int wrappedToInt(std::int64_t value) { return static_cast<int>(static_cast<std::uint32_t>(value)); }
+
+} // namespace
+
 int ZelDataSet::sumNumDataPoints() const {
-    // Summed wide, then wrapped to an int like 32-bit arithmetic, without overflow.
     std::int64_t sum = 0;
     for (const ZelData* area : d->areas)
         sum += area->matrixSize();
-    return static_cast<int>(static_cast<std::uint32_t>(sum));
+    return wrappedToInt(sum);
 }
 
 std::vector<ZelDataVarInfo> ZelDataSet::variables() const {
@@ -125,7 +132,8 @@ std::optional<std::pair<double, double>> validRange(const std::vector<ZelData*>&
         if (!area->findBlankingVariable(blanking) || !area->findVariable(first, values0) ||
             (second && !area->findVariable(*second, values1)))
             continue;
-        for (int j = 0; j < area->matrixSize(); ++j) {
+        const int pointCount = area->matrixSize();
+        for (int j = 0; j < pointCount; ++j) {
             if (blanking[j] < 0)
                 continue;
             const float v = values1 ? values0[j] + values1[j] : values0[j];
@@ -152,13 +160,13 @@ std::optional<std::pair<double, double>> ZelDataSet::sum_range(const std::string
 
 std::vector<int> ZelDataSet::triangulation(int subSample) const {
     std::vector<int> result;
-    int offset = 0;
+    std::int64_t offset = 0;
     for (const ZelData* area : d->areas) {
         int count = 0;
         const std::unique_ptr<int[]> triangles(area->triangulation(count, subSample));
         if (triangles && count > 0) {
             for (int k = 0; k < 3 * count; ++k)
-                result.push_back(triangles[k] + offset);
+                result.push_back(wrappedToInt(triangles[k] + offset));
         }
         offset += area->matrixSize();
     }

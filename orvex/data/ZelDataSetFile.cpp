@@ -47,11 +47,6 @@ constexpr std::size_t kTrailerHeadSize = 8;
 // Bytes of a string in the stream's string form.
 std::uint64_t stringFormSize(const std::string& text) { return 4 + 2 * std::uint64_t{utfStrToU16(text).size()}; }
 
-std::uint32_t bigEndianU32(const char* bytes) {
-    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-    return std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3];
-}
-
 bool magicAccepted(const char* bytes, bool alternativeMagic) {
     return std::memcmp(bytes, kAlternativeMagic, 4) == 0 ||
            (!alternativeMagic && std::memcmp(bytes, kStandardMagic, 4) == 0);
@@ -247,7 +242,9 @@ bool ZelDataSet::decode(const char* buffer, int length, bool alternativeMagic) {
     if (!buffer || length < 4)
         return false;
     if (!magicAccepted(buffer, alternativeMagic)) {
-        PLOGE << "Unknown file type. " << bigEndianU32(buffer);
+        std::uint32_t magic = 0;
+        MemStream(buffer, 4).pop_u32(magic);
+        PLOGE << "Unknown file type. " << magic;
         return false;
     }
     if (length < 8)

@@ -3,6 +3,8 @@
 
 #include "orvex/data/ZelData.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -31,6 +33,13 @@ inline ZelData makeArea(int rows, int columns, const std::vector<VariableSpec>& 
 inline std::vector<float> valuesOf(const ZelData& area, int i) {
     const float* values = area.data(static_cast<std::size_t>(i));
     return values ? std::vector<float>(values, values + area.matrixSize()) : std::vector<float>();
+}
+
+// The area's encoded block; the encoding is expected to succeed.
+inline std::vector<char> encodedBlock(const ZelData& area) {
+    std::vector<char> bytes(area.diskSize());
+    EXPECT_TRUE(area.encode(bytes.data(), static_cast<int>(bytes.size())));
+    return bytes;
 }
 
 // The variable names in list order.

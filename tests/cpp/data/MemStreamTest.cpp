@@ -102,3 +102,16 @@ TEST(MemStream, MovingTransfersTheOwnedBuffer) {
     EXPECT_EQ(third.capacity(), 8);
     EXPECT_TRUE(third.push_u32(6));
 }
+
+TEST(MemStream, NullBufferHasNoRoom) {
+    MemStream writer(static_cast<char*>(nullptr), 16);
+    MemStream reader(static_cast<const char*>(nullptr), 16);
+    EXPECT_EQ(writer.capacity(), 0);
+    EXPECT_EQ(reader.capacity(), 0);
+    EXPECT_FALSE(writer.push_u32(1));
+    std::uint32_t value = 0;
+    std::string text = "old";
+    EXPECT_FALSE(reader.pop_u32(value));
+    EXPECT_FALSE(reader.pop_string(text));
+    EXPECT_EQ(reader.position(), 0);
+}

@@ -11,18 +11,13 @@
 
 using namespace orvex;
 using orvex::testing::ByteWriter;
+using orvex::testing::encodedBlock;
 using orvex::testing::LogCapture;
 using orvex::testing::makeArea;
 using orvex::testing::namesOf;
 using orvex::testing::valuesOf;
 
 namespace {
-
-std::vector<char> encoded(const ZelData& area) {
-    std::vector<char> bytes(area.diskSize());
-    EXPECT_TRUE(area.encode(bytes.data(), static_cast<int>(bytes.size())));
-    return bytes;
-}
 
 // A block header with `variables` variables of rows x columns values, up to the first variable start.
 ByteWriter header(int variables, int rows, int columns) {
@@ -52,7 +47,7 @@ TEST(ZelDataBlock, ExactLayoutAndSize) {
             .u32(0x0000C03F).u32(0x000000C0) // 1.5f and -2.0f, little-endian
             .bytes;
     EXPECT_EQ(area.diskSize(), 94u); // 36 + (8 + 2) + 36 + 2 * 2 + 4 * 2
-    EXPECT_EQ(encoded(area), expected);
+    EXPECT_EQ(encodedBlock(area), expected);
 }
 
 TEST(ZelDataBlock, SizeCountsUtf16Units) {
@@ -68,7 +63,7 @@ TEST(ZelDataBlock, SizeCountsUtf16Units) {
     for (const Case& c : cases) {
         ZelData area = makeArea(1, 1, {{Strain, c.name, "", {}}}, c.title);
         EXPECT_EQ(area.diskSize(), c.size);
-        EXPECT_EQ(encoded(area).size(), c.size);
+        EXPECT_EQ(encodedBlock(area).size(), c.size);
     }
 }
 
@@ -87,7 +82,7 @@ TEST(ZelDataBlock, RoundTripPutsPlanarVariablesInCanonicalOrder) {
                              {GlobalDisplacement, "v_c", "", {}},
                              {Strain, epsilon, description, {0.5f, 1e-30f, -0.0f, 3e30f}}},
                             "Fl\xC3\xA4" "che");
-    const std::vector<char> bytes = encoded(area);
+    const std::vector<char> bytes = encodedBlock(area);
     ZelData decoded = makeArea(1, 1, {{Strain, "old", "", {}}});
     ASSERT_EQ(decoded.decode(bytes.data(), static_cast<int>(bytes.size())), static_cast<int>(bytes.size()));
     EXPECT_EQ(namesOf(decoded),
@@ -102,10 +97,10 @@ TEST(ZelDataBlock, RoundTripPutsPlanarVariablesInCanonicalOrder) {
     EXPECT_EQ(valuesOf(decoded, 5), valuesOf(area, 0));
 
     // Once in canonical order, a block reads back byte for byte.
-    const std::vector<char> again = encoded(decoded);
+    const std::vector<char> again = encodedBlock(decoded);
     ZelData twice;
     ASSERT_EQ(twice.decode(again.data(), static_cast<int>(again.size())), static_cast<int>(again.size()));
-    EXPECT_EQ(encoded(twice), again);
+    EXPECT_EQ(encodedBlock(twice), again);
 }
 
 TEST(ZelDataBlock, StereoOrderPutsSigmaDisplacementsLast) {
@@ -148,7 +143,7 @@ TEST(ZelDataBlock, VariableTypeTokens) {
     for (const Case& c : cases) {
         ZelData area = makeArea(1, 1, {{Strain, "v", "", {}}});
         area.setVarAttributes(0, "v", "", static_cast<ZelDataVariableType>(c.storedType));
-        const std::vector<char> bytes = encoded(area);
+        const std::vector<char> bytes = encodedBlock(area);
         EXPECT_EQ(std::vector<char>(bytes.begin() + 44, bytes.begin() + 48), ByteWriter().u32(c.token).bytes);
         ZelData decoded;
         ASSERT_GT(decoded.decode(bytes.data(), static_cast<int>(bytes.size())), 0);
@@ -183,7 +178,7 @@ TEST(ZelDataBlock, HeaderTagsInAnyOrderLastValueCounts) {
     EXPECT_EQ(area.numRows(), 1);
     EXPECT_EQ(area.numColumns(), 2);
     EXPECT_EQ(area.dataType(), 1); // the unknown token kept the earlier value
-    const std::vector<char> rewritten = encoded(area); // always written as data type 2
+    const std::vector<char> rewritten = encodedBlock(area); // always written as data type 2
     EXPECT_EQ(std::vector<char>(rewritten.begin() + 8, rewritten.begin() + 12), ByteWriter().u32(0xA0110002).bytes);
     EXPECT_EQ(area.title(), "second");
     EXPECT_EQ(area.varName(0), "m");
@@ -238,7 +233,7 @@ TEST(ZelDataBlock, MalformedBlocksFailAndLeaveTheAreaCleared) {
 
 TEST(ZelDataBlock, EveryTruncationOfAValidBlockFails) {
     ZelData area = makeArea(2, 2, {{Correlation, "s", "d", {}}, {Strain, "\xCE\xB5", "", {1, 2, 3, 4}}}, "t");
-    const std::vector<char> bytes = encoded(area);
+    const std::vector<char> bytes = encodedBlock(area);
     for (int length = 0; length < static_cast<int>(bytes.size()); ++length) {
         std::vector<char> prefix(bytes.begin(), bytes.begin() + length); // exact-size heap copy for ASan
         ZelData decoded;
@@ -273,4 +268,11 @@ TEST(ZelDataBlock, EncodeRefusesUnreadableAreasAndShortBuffers) {
         EXPECT_FALSE(area.encode(buffer.data(), length)) << length;
         EXPECT_EQ(std::string(buffer.begin() + length, buffer.end()), std::string(size - length + 8, '#')) << length;
     }
+}
+
+TEST(ZelDataBlock, NullBufferReadsAndWritesNothing) {
+    ZelData area = makeArea(1, 2, {{Strain, "name", "", {1, 2}}});
+    EXPECT_FALSE(area.encode(nullptr, static_cast<int>(area.diskSize())));
+    EXPECT_EQ(area.decode(nullptr, 64), -1);
+    EXPECT_EQ(area.numVariables(), 0u);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 using namespace orvex;
+using orvex::testing::encodedBlock;
 using orvex::testing::makeArea;
 
 namespace {
@@ -37,8 +38,7 @@ ZelData cellArea(const std::vector<float>& sigma) {
 
 // An area whose data type (read from a block) is `dataType`.
 ZelData withDataType(const ZelData& area, char dataType) {
-    std::vector<char> bytes(area.diskSize());
-    area.encode(bytes.data(), static_cast<int>(bytes.size()));
+    std::vector<char> bytes = encodedBlock(area);
     bytes[11] = dataType; // last byte of the data-type token
     ZelData read;
     read.decode(bytes.data(), static_cast<int>(bytes.size()));

@@ -20,6 +20,7 @@
 
 using namespace orvex;
 using orvex::testing::ByteWriter;
+using orvex::testing::encodedBlock;
 using orvex::testing::LogCapture;
 using orvex::testing::makeArea;
 using orvex::testing::namesOf;
@@ -47,12 +48,6 @@ ZelData* planarArea(int rows, int columns, const std::string& title, float offse
                                 {{GlobalCoordinate, "x_c", "x [mm]", x},
                                  {Correlation, "sigma", "Sigma [\xC2\xB5m]", sigma}},
                                 title));
-}
-
-std::vector<char> areaBlock(const ZelData& area) {
-    std::vector<char> bytes(area.diskSize());
-    EXPECT_TRUE(area.encode(bytes.data(), static_cast<int>(bytes.size())));
-    return bytes;
 }
 
 std::vector<char> encoded(const ZelDataSet& set) {
@@ -138,7 +133,7 @@ TEST(ZelDataSetFile, ExactLayoutAndSize) {
     ZelDataSet set;
     set.addData(planarArea(1, 2, "", 0));
     set.setDeformed("defor");
-    const std::vector<char> block = areaBlock(*set.data(0));
+    const std::vector<char> block = encodedBlock(*set.data(0));
     ByteWriter expected = header(1, u"", u"defor");
     append(expected, block);
     metaData(expected, "null", 4);
@@ -240,7 +235,7 @@ TEST(ZelDataSetFile, ReadsVariantsOfTheImage) {
     source.addData(planarArea(1, 3, "third", 20));
     std::vector<std::vector<char>> blocks;
     for (int i = 0; i < 3; ++i)
-        blocks.push_back(areaBlock(*source.data(i)));
+        blocks.push_back(encodedBlock(*source.data(i)));
     std::vector<char> broken = blocks[1];
     broken[4 * 5] = 0x55; // the second block's variable count tag becomes unknown
 

@@ -129,6 +129,18 @@ TEST(ZelDataSet, TriangulationNumbersThePointsOfAllAreasInOrder) {
     EXPECT_EQ(set.triangulation(1), expected);
 }
 
+TEST(ZelDataSet, PointNumberingWrapsLikeIntArithmetic) {
+    // Two grids without variables (as a file may hold) of 2147441940 points each
+    // push the numbering of the third area past the int range.
+    ZelDataSet set;
+    set.addData(new ZelData(46340, 46341, 0, ""));
+    set.addData(new ZelData(46340, 46341, 0, ""));
+    set.addData(pixelGrid(2, 2));
+    const int wrappedOffset = -83416; // 2 * 2147441940 - 2^32
+    EXPECT_EQ(set.sumNumDataPoints(), wrappedOffset + 4);
+    EXPECT_EQ(set.triangulation(1), trianglesOf(*set.data(2), wrappedOffset));
+}
+
 TEST(ZelDataSet, LookupsAnswerFromTheFirstAreaHoldingThePoint) {
     ZelDataSet set;
     set.addData(constantCell(0, 1)); // covers x in [0, 1]
