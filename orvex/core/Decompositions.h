@@ -3,9 +3,8 @@
 // solving from it, null spaces, Gauss–Jordan and symmetric-sweep inverses, and the
 // closed-form determinants and inverses of the small fixed-size matrices.
 //
-// Every operation reports failure by returning false. The closed forms of the small
-// fixed-size matrices allocate nothing on the heap (the 3 × 3 svd does: it runs the
-// general decomposition). A null context means the library's default one,
+// Every operation reports failure by returning false. The small fixed-size forms
+// allocate nothing on the heap. A null context means the library's default one,
 // which nothing cancels.
 
 #include "orvex/core/AnalysisContext.h"
