@@ -154,9 +154,11 @@ public:
     // The value arrays of the variables, each found (with reuse) or added in order.
     template <std::size_t N>
     Array1<float*> create(const StrainVariable (&variables)[N]) {
-        for (const StrainVariable& variable : variables) ids_.*variable.id = findOrAdd(variable);
         Array1<float*> values;
-        for (const StrainVariable& variable : variables) values.push_back(area_.data(ids_.*variable.id));
+        for (const StrainVariable& variable : variables) {
+            ids_.*variable.id = findOrAdd(variable);
+            values.push_back(area_.data(ids_.*variable.id));
+        }
         return values;
     }
 
