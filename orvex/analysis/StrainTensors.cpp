@@ -158,13 +158,11 @@ void tensor_log_euler(double& exx, double& eyy, double& exy, const Matrix2x2& H)
 
 void tensor_euler(double& exx, double& eyy, double& exy, const Matrix2x2& H) {
     const Matrix2x2 B = gram(deformationGradient(H).transpose()); // F·Fᵀ
-    const double det = B(0, 0) * B(1, 1) - B(0, 1) * B(1, 0);
     Matrix2x2 inverse = B;
-    if (std::fabs(det) < 1e-12) {
+    if (std::fabs(det2x2(B(0, 0), B(0, 1), B(1, 0), B(1, 1))) < 1e-12)
         PLOGW << "Can't get right Cauchy tensor.";
-    } else {
-        inverse = Matrix2x2{B(1, 1) / det, -B(0, 1) / det, -B(1, 0) / det, B(0, 0) / det};
-    }
+    else
+        invertMatrix(inverse, B);
     exx = -0.5 * (inverse(0, 0) - 1.0);
     eyy = -0.5 * (inverse(1, 1) - 1.0);
     exy = -0.5 * inverse(0, 1);
