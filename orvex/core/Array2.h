@@ -64,7 +64,9 @@ public:
     int rows() const { return rows_; }
     int cols() const { return cols_; }
     // Bytes of element data: rows·cols·sizeof(T).
-    std::size_t byteSize() const { return byteSize_; }
+    std::size_t byteSize() const {
+        return static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_) * sizeof(T);
+    }
     bool empty() const { return rowTable_ == nullptr; }
 
     // Row pointers: a[i][j] is element (i, j).
@@ -87,7 +89,6 @@ public:
     void swap(Array2& other) noexcept {
         std::swap(rowTable_, other.rowTable_);
         std::swap(storage_, other.storage_);
-        std::swap(byteSize_, other.byteSize_);
         std::swap(rows_, other.rows_);
         std::swap(cols_, other.cols_);
     }
@@ -118,7 +119,6 @@ private:
             storage_ = elements;
             linkRows(elements, rows, cols);
         }
-        byteSize_ = count * sizeof(T);
         rows_ = rows;
         cols_ = cols;
     }
@@ -136,7 +136,6 @@ private:
         } else {
             free2DArray(storage_, rowTable_);
         }
-        byteSize_ = 0;
         rows_ = cols_ = 0;
     }
 
@@ -144,7 +143,6 @@ private:
 
     T** rowTable_ = nullptr;
     Storage storage_ = nullptr;
-    std::size_t byteSize_ = 0;
     int rows_ = 0;
     int cols_ = 0;
 };

@@ -7,8 +7,12 @@ namespace orvex {
 
 namespace {
 std::atomic<int> forcedThreadCount{-1};
-std::atomic<int> featureMask{0};
-std::atomic<int> featureState{-1}; // -1: not yet determined
+
+// Detected when first used; a mask forced later replaces it.
+std::atomic<int>& featureMask() {
+    static std::atomic<int> mask{CPUInfo::detectFeatures()};
+    return mask;
+}
 } // namespace
 
 int CPUInfo::numCPU() {
@@ -26,16 +30,8 @@ int CPUInfo::detectFeatures() {
     return 7;
 }
 
-int CPUInfo::features() {
-    if (featureState.load(std::memory_order_relaxed) == -1)
-        featureMask.store(detectFeatures(), std::memory_order_relaxed);
-    featureState.store(0, std::memory_order_relaxed);
-    return featureMask.load(std::memory_order_relaxed);
-}
+int CPUInfo::features() { return featureMask().load(std::memory_order_relaxed); }
 
-void CPUInfo::forceFeatures(int mask) {
-    featureMask.store(mask, std::memory_order_relaxed);
-    featureState.store(0, std::memory_order_relaxed);
-}
+void CPUInfo::forceFeatures(int mask) { featureMask().store(mask, std::memory_order_relaxed); }
 
 } // namespace orvex

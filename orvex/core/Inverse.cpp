@@ -28,7 +28,7 @@ bool invertSmall(Matrix& out, const Matrix& in) {
         return true;
     }
     const double a = in[0][0], b = in[0][1], c = in[1][0], d = in[1][1];
-    const double det = a * d - b * c;
+    const double det = det2x2(a, b, c, d);
     if (std::fabs(det) < kSingularDeterminant) return false;
     out[0][0] = d / det;
     out[0][1] = -b / det;
@@ -147,23 +147,6 @@ bool symmetricSweep(const Upper& m, AnalysisContext& context, bool cancelEachRow
     return true;
 }
 
-// Inverse of the symmetric 3×3 matrix given by its upper triangle, by cofactors.
-bool invertSymmetric3x3(Matrix3x3& out, const Matrix3x3& in) {
-    const double m00 = in(0, 0), m01 = in(0, 1), m02 = in(0, 2);
-    const double m11 = in(1, 1), m12 = in(1, 2), m22 = in(2, 2);
-    const double c00 = m11 * m22 - m12 * m12;
-    const double c01 = m02 * m12 - m01 * m22;
-    const double c02 = m01 * m12 - m02 * m11;
-    const double det = m00 * c00 + m01 * c01 + m02 * c02;
-    if (std::fabs(det) < kSingularDeterminant) return false;
-    const double i01 = c01 / det, i02 = c02 / det;
-    const double i12 = (m01 * m02 - m00 * m12) / det;
-    out = Matrix3x3{c00 / det, i01, i02,
-                    i01, (m00 * m22 - m02 * m02) / det, i12,
-                    i02, i12, (m00 * m11 - m01 * m01) / det};
-    return true;
-}
-
 } // namespace
 
 bool invertMatrix(Matrix& out, const Matrix& in, AnalysisContext* context) {
@@ -191,7 +174,7 @@ bool invertSymmetricMatrix(SymmetricMatrix& m, AnalysisContext* context) {
 
 bool invertMatrix(Matrix2x2& out, const Matrix2x2& in) {
     const double a = in(0, 0), b = in(0, 1), c = in(1, 0), d = in(1, 1);
-    const double det = a * d - b * c;
+    const double det = det2x2(a, b, c, d);
     if (det == 0.0) {
         out = Matrix2x2::identity();
         return false;
@@ -225,7 +208,7 @@ bool invertMatrix(Matrix4x4& out, const Matrix4x4& in) {
 
 bool invertSymmetricMatrix(Matrix2x2& m) {
     const double a = m(0, 0), b = m(0, 1), c = m(1, 0), d = m(1, 1);
-    const double det = a * d - b * c;
+    const double det = det2x2(a, b, c, d);
     if (det == 0.0) {
         m = Matrix2x2::identity();
         return false;
@@ -234,9 +217,24 @@ bool invertSymmetricMatrix(Matrix2x2& m) {
     return true;
 }
 
-bool invertSymmetricMatrix(Matrix3x3& m) { return invertSymmetric3x3(m, m); }
+bool invertSymmetricMatrix(Matrix3x3& m) { return invertSymmetricMatrix(m, m); }
 
-bool invertSymmetricMatrix(Matrix3x3& out, const Matrix3x3& in) { return invertSymmetric3x3(out, in); }
+// Cofactors of the upper triangle.
+bool invertSymmetricMatrix(Matrix3x3& out, const Matrix3x3& in) {
+    const double m00 = in(0, 0), m01 = in(0, 1), m02 = in(0, 2);
+    const double m11 = in(1, 1), m12 = in(1, 2), m22 = in(2, 2);
+    const double c00 = m11 * m22 - m12 * m12;
+    const double c01 = m02 * m12 - m01 * m22;
+    const double c02 = m01 * m12 - m02 * m11;
+    const double det = m00 * c00 + m01 * c01 + m02 * c02;
+    if (std::fabs(det) < kSingularDeterminant) return false;
+    const double i01 = c01 / det, i02 = c02 / det;
+    const double i12 = (m01 * m02 - m00 * m12) / det;
+    out = Matrix3x3{c00 / det, i01, i02,
+                    i01, (m00 * m22 - m02 * m02) / det, i12,
+                    i02, i12, (m00 * m11 - m01 * m01) / det};
+    return true;
+}
 
 double det2x2(double a, double b, double c, double d) { return a * d - b * c; }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <iostream>
-#include <memory>
 
 #include <sys/syscall.h>
 #include <unistd.h>

@@ -67,9 +67,15 @@ void Rotation::copyFrom(const Rotation& other) {
     derivativeValid_ = false;  // storage kept for reuse
 }
 
-void Rotation::invalidateCache() {
-    matrixValid_ = anglesValid_ = vectorValid_ = quaternionValid_ = derivativeValid_ = false;
-    primary_ = NoRepresentation;
+// Makes `primary` the primary form, whose member the caller has just written: its
+// cache is the only valid one.
+void Rotation::setPrimary(Representation primary) {
+    primary_ = primary;
+    matrixValid_ = primary == MatrixRepresentation;
+    anglesValid_ = primary == CardanBryantRepresentation;
+    vectorValid_ = primary == VectorRepresentation;
+    quaternionValid_ = primary == QuaternionRepresentation;
+    derivativeValid_ = false;
 }
 
 // --- conversions -----------------------------------------------------------------
@@ -105,7 +111,7 @@ void Rotation::matrixToCardanBryant(Vector3& angles, const Matrix3x3& m) {
 
 // Rodrigues: M = cos(theta) I + (1 - cos(theta)) / theta^2 v v^T + sin(theta) / theta [v]x.
 void Rotation::vectorToMatrix(Matrix3x3& m, const Vector3& v) {
-    const double squaredNorm = v.x * v.x + v.y * v.y + v.z * v.z;
+    const double squaredNorm = dot(v, v);
     if (squaredNorm <= Tolerance) {
         m = Matrix3x3::identity();
         return;
@@ -240,10 +246,8 @@ void Rotation::quaternionToCardanBryant(Vector3& angles, const Quaternion& q) {
 // --- setters ---------------------------------------------------------------------
 
 void Rotation::setMatrix(const Matrix3x3& m) {
-    invalidateCache();
     matrix_ = m;
-    matrixValid_ = true;
-    primary_ = MatrixRepresentation;
+    setPrimary(MatrixRepresentation);
 }
 
 // m = U diag(w) V^T; the nearest orthogonal matrix is U V^T. When that is a
@@ -265,26 +269,20 @@ bool Rotation::setGeneralMatrix(const Matrix3x3& m) {
 }
 
 void Rotation::setCardanBryant(const Vector3& angles, AngleType type) {
-    invalidateCache();
     angles_ = Vector3(unitToRadians(angles.x, type), unitToRadians(angles.y, type),
                       unitToRadians(angles.z, type));
-    anglesValid_ = true;
-    primary_ = CardanBryantRepresentation;
+    setPrimary(CardanBryantRepresentation);
 }
 
 void Rotation::setVector(const Vector3& v) {
-    invalidateCache();
     vector_ = v;
-    vectorValid_ = true;
-    primary_ = VectorRepresentation;
+    setPrimary(VectorRepresentation);
 }
 
 void Rotation::setQuaternion(const Quaternion& q) {
-    invalidateCache();
     const double n = std::sqrt(q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z);
     quaternion_ = Quaternion{q.w / n, q.x / n, q.y / n, q.z / n};
-    quaternionValid_ = true;
-    primary_ = QuaternionRepresentation;
+    setPrimary(QuaternionRepresentation);
 }
 
 void Rotation::loadIdentity() { setMatrix(Matrix3x3::identity()); }

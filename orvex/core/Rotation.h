@@ -103,7 +103,7 @@ public:
     friend bool operator==(const Rotation& a, const Rotation& b);
 
 private:
-    void invalidateCache();
+    void setPrimary(Representation primary);
     const Matrix3x3& fillMatrix() const;
     void copyFrom(const Rotation& other);
 

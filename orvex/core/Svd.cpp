@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -22,10 +21,21 @@ double hypotenuse(double a, double b) {
     return absB == 0.0 ? 0.0 : absB * std::sqrt(1.0 + (absA / absB) * (absA / absB));
 }
 
+// A matrix reached through its row pointers: m[r][c] is element (r, c). The
+// decomposition runs on this view, so that a Matrix and a 3 × 3 on the stack share it.
+struct Rows {
+    double* const* table;
+    int rows;
+    int cols;
+    double* operator[](int r) const { return table[r]; }
+};
+
+Rows rowsOf(Matrix& m) { return Rows{m.rowTable(), m.rows(), m.cols()}; }
+
 // Replaces columns i and j of m (over all its rows) by their rotation through (c, s):
 // col i ← col i·c + col j·s, col j ← col j·c − col i·s.
-void rotateColumns(Matrix& m, int i, int j, double c, double s) {
-    for (int r = 0; r < m.rows(); ++r) {
+void rotateColumns(Rows m, int i, int j, double c, double s) {
+    for (int r = 0; r < m.rows; ++r) {
         const double p = m[r][i];
         const double q = m[r][j];
         m[r][i] = p * c + q * s;
@@ -38,9 +48,9 @@ double householderNorm(double f, double s) { return f >= 0.0 ? -std::sqrt(s) : s
 
 // Householder reduction of a (m × n, m ≥ n) to upper bidiagonal form: diagonal in
 // w, superdiagonal in e (e[0] = 0). Returns the norm bound used by the split tests.
-double bidiagonalise(Matrix& a, Vector& w, std::vector<double>& e) {
-    const int m = a.rows();
-    const int n = a.cols();
+double bidiagonalise(Rows a, double* w, double* e) {
+    const int m = a.rows;
+    const int n = a.cols;
     double g = 0.0, scale = 0.0, anorm = 0.0;
     for (int i = 0; i < n; ++i) {
         const int l = i + 1;
@@ -94,8 +104,8 @@ double bidiagonalise(Matrix& a, Vector& w, std::vector<double>& e) {
 }
 
 // Accumulates the right-hand transformations, stored in a's rows, into v.
-void accumulateRight(const Matrix& a, const std::vector<double>& e, Matrix& v) {
-    const int n = a.cols();
+void accumulateRight(Rows a, const double* e, Rows v) {
+    const int n = a.cols;
     for (int i = n - 1; i >= 0; --i) {
         const int l = i + 1;
         if (i < n - 1) {
@@ -115,9 +125,9 @@ void accumulateRight(const Matrix& a, const std::vector<double>& e, Matrix& v) {
 }
 
 // Accumulates the left-hand transformations, stored in a's columns, into a itself.
-void accumulateLeft(Matrix& a, const Vector& w) {
-    const int m = a.rows();
-    const int n = a.cols();
+void accumulateLeft(Rows a, const double* w) {
+    const int m = a.rows;
+    const int n = a.cols;
     for (int i = n - 1; i >= 0; --i) {
         const int l = i + 1;
         double g = w[i];
@@ -141,7 +151,7 @@ void accumulateLeft(Matrix& a, const Vector& w) {
 // Zeroes e[l] when w[l − 1] is negligible, by rotations that chase it along row l − 1:
 // rotating rows l − 1 and i leaves c·e[i] in row i and pushes the remainder on to the
 // next column, so the chase ends at the first negligible remainder.
-void cancelSuperdiagonal(Matrix& u, Vector& w, std::vector<double>& e, int l, int k, double anorm) {
+void cancelSuperdiagonal(Rows u, double* w, double* e, int l, int k, double anorm) {
     double c = 0.0, s = 1.0;
     for (int i = l; i <= k; ++i) {
         const double f = s * e[i];
@@ -157,7 +167,7 @@ void cancelSuperdiagonal(Matrix& u, Vector& w, std::vector<double>& e, int l, in
 }
 
 // One implicit-shift QR sweep over the block l..k, shift from its bottom 2×2 minor.
-void qrSweep(Matrix& u, Vector& w, Matrix& v, std::vector<double>& e, int l, int k) {
+void qrSweep(Rows u, double* w, Rows v, double* e, int l, int k) {
     double x = w[l];
     double y = w[k - 1];
     double z = w[k];
@@ -199,8 +209,8 @@ void qrSweep(Matrix& u, Vector& w, Matrix& v, std::vector<double>& e, int l, int
 
 // Diagonalises the bidiagonal form, value by value from the bottom. False when a
 // value needs 100 attempts or the values are not finite.
-bool diagonalise(Matrix& u, Vector& w, Matrix& v, std::vector<double>& e, double anorm) {
-    const int n = u.cols();
+bool diagonalise(Rows u, double* w, Rows v, double* e, double anorm) {
+    const int n = u.cols;
     for (int k = n - 1; k >= 0; --k) {
         for (int budget = 100;;) {
             int l = k;
@@ -228,27 +238,32 @@ bool diagonalise(Matrix& u, Vector& w, Matrix& v, std::vector<double>& e, double
     return true;
 }
 
-// Puts w into non-increasing order by exchanges of strictly greater values, and
-// permutes the columns of u and v alike.
-void sortDescending(Matrix& u, Vector& w, Matrix& v) {
-    const int n = static_cast<int>(w.size());
-    std::vector<int> permutation(static_cast<std::size_t>(n));
-    std::iota(permutation.begin(), permutation.end(), 0);
-    bool swapped = false;
+void swapColumns(Rows m, int i, int j) {
+    for (int r = 0; r < m.rows; ++r) std::swap(m[r][i], m[r][j]);
+}
+
+// Puts the n values of w into non-increasing order by exchanges of strictly greater
+// values, exchanging the matching columns of u and v with each.
+void sortDescending(Rows u, double* w, Rows v) {
+    const int n = u.cols;
     for (int i = 0; i + 1 < n; ++i)
         for (int j = i + 1; j < n; ++j)
             if (w[j] > w[i]) {
                 std::swap(w[i], w[j]);
-                std::swap(permutation[i], permutation[j]);
-                swapped = true;
+                swapColumns(u, i, j);
+                swapColumns(v, i, j);
             }
-    if (!swapped) return;
-    std::vector<double> row(static_cast<std::size_t>(n));
-    for (Matrix* m : {&u, &v})
-        for (int r = 0; r < m->rows(); ++r) {
-            for (int c = 0; c < n; ++c) row[c] = (*m)[r][permutation[c]];
-            std::copy(row.begin(), row.end(), (*m)[r]);
-        }
+}
+
+// Decomposes a (m × n, m ≥ n ≥ 1) in place into U; w receives the n singular values
+// and v (n × n) receives V. e is n zeros of scratch.
+bool decompose(Rows a, double* w, Rows v, double* e) {
+    const double anorm = bidiagonalise(a, w, e);
+    accumulateRight(a, e, v);
+    accumulateLeft(a, w);
+    if (!diagonalise(a, w, v, e, anorm)) return false;
+    sortDescending(a, w, v);
+    return true;
 }
 
 } // namespace
@@ -265,12 +280,7 @@ bool svdcmp(Matrix& a, Vector& w, Matrix& v) {
     }
     if (n == 0) return true;
     std::vector<double> e(static_cast<std::size_t>(n));
-    const double anorm = bidiagonalise(a, w, e);
-    accumulateRight(a, e, v);
-    accumulateLeft(a, w);
-    if (!diagonalise(a, w, v, e, anorm)) return false;
-    sortDescending(a, w, v);
-    return true;
+    return decompose(rowsOf(a), w.data(), rowsOf(v), e.data());
 }
 
 bool svd(Matrix& U, Vector& w, Matrix& V, const Matrix& A) {
@@ -278,13 +288,15 @@ bool svd(Matrix& U, Vector& w, Matrix& V, const Matrix& A) {
     return svdcmp(U, w, V);
 }
 
+// The general decomposition on stack storage.
 bool svd(Matrix3x3& U, Vector3& w, Matrix3x3& V, const Matrix3x3& A) {
-    Matrix u(3, 3), v;
-    Vector values;
-    std::copy(A.data(), A.data() + 9, u.data());
-    if (!svdcmp(u, values, v)) return false;
-    std::copy(u.data(), u.data() + 9, U.data());
-    std::copy(v.data(), v.data() + 9, V.data());
+    Matrix3x3 u = A, v;
+    double* const uRows[3] = {&u(0, 0), &u(1, 0), &u(2, 0)};
+    double* const vRows[3] = {&v(0, 0), &v(1, 0), &v(2, 0)};
+    double values[3] = {}, e[3] = {};
+    if (!decompose(Rows{uRows, 3, 3}, values, Rows{vRows, 3, 3}, e)) return false;
+    U = u;
+    V = v;
     w = Vector3(values[0], values[1], values[2]);
     return true;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Vectors of doubles: the fixed-size Vector2, Vector3 and Vector4 (plain values on
 // the stack, zero when default-constructed) and the run-time-length Vector.
+// operator[] reaches the components through a table of member pointers, which is
+// defined for every valid index, unlike pointer arithmetic from &x.
 
 #include <cmath>
 #include <cstddef>
@@ -17,12 +19,15 @@ struct Vector2 {
     constexpr Vector2(double x_, double y_) : x(x_), y(y_) {}
 
     static constexpr int size() { return 2; }
-    double& operator[](int i) { return (&x)[i]; }
-    double operator[](int i) const { return (&x)[i]; }
+    double& operator[](int i) { return this->*kComponents[i]; }
+    double operator[](int i) const { return this->*kComponents[i]; }
 
     Vector2& operator+=(const Vector2& o) { x += o.x; y += o.y; return *this; }
     Vector2& operator-=(const Vector2& o) { x -= o.x; y -= o.y; return *this; }
     Vector2& operator*=(double s) { x *= s; y *= s; return *this; }
+
+private:
+    static constexpr double Vector2::*kComponents[2] = {&Vector2::x, &Vector2::y};
 };
 
 // A point, translation or angle triple: x, y, z.
@@ -35,12 +40,15 @@ struct Vector3 {
     constexpr Vector3(double x_, double y_, double z_) : x(x_), y(y_), z(z_) {}
 
     static constexpr int size() { return 3; }
-    double& operator[](int i) { return (&x)[i]; }
-    double operator[](int i) const { return (&x)[i]; }
+    double& operator[](int i) { return this->*kComponents[i]; }
+    double operator[](int i) const { return this->*kComponents[i]; }
 
     Vector3& operator+=(const Vector3& o) { x += o.x; y += o.y; z += o.z; return *this; }
     Vector3& operator-=(const Vector3& o) { x -= o.x; y -= o.y; z -= o.z; return *this; }
     Vector3& operator*=(double s) { x *= s; y *= s; z *= s; return *this; }
+
+private:
+    static constexpr double Vector3::*kComponents[3] = {&Vector3::x, &Vector3::y, &Vector3::z};
 };
 
 // Four doubles: x, y, z, w.
@@ -54,8 +62,11 @@ struct Vector4 {
     constexpr Vector4(double x_, double y_, double z_, double w_) : x(x_), y(y_), z(z_), w(w_) {}
 
     static constexpr int size() { return 4; }
-    double& operator[](int i) { return (&x)[i]; }
-    double operator[](int i) const { return (&x)[i]; }
+    double& operator[](int i) { return this->*kComponents[i]; }
+    double operator[](int i) const { return this->*kComponents[i]; }
+
+private:
+    static constexpr double Vector4::*kComponents[4] = {&Vector4::x, &Vector4::y, &Vector4::z, &Vector4::w};
 };
 
 static_assert(sizeof(Vector2) == 2 * sizeof(double), "Vector2 must be two packed doubles");

@@ -41,8 +41,28 @@ cdef int _find_variable(orvex.ZelData* area, object name) except -1:
     return index
 
 
-cdef object _structured_zeros(Py_ssize_t count, list names):
-    return np.zeros(count, dtype=[(name, np.float32) for name in names])
+cdef cnp.ndarray _gather_values(const vector[orvex.ZelData*]& areas, list names):
+    """A packed structured array of the named float32 variables, the areas' points one
+    after the other. Every name is looked up in every area, name by name, before the
+    copying: the first missing name raises."""
+    cdef Py_ssize_t fields = len(names)
+    cdef Py_ssize_t total = 0
+    cdef size_t i
+    for i in range(areas.size()):
+        total += areas[i].matrixSize()
+    cdef cnp.ndarray result = np.zeros(total, dtype=[(name, np.float32) for name in names])
+    cdef vector[vector[const float*]] columns
+    columns.resize(areas.size())
+    for name in names:
+        for i in range(areas.size()):
+            columns[i].push_back(areas[i].data(_find_variable(areas[i], name)))
+    cdef float* rows = <float*>cnp.PyArray_DATA(result)
+    cdef Py_ssize_t size
+    for i in range(areas.size()):
+        size = areas[i].matrixSize()
+        _interleave(rows, columns[i], size)
+        rows += size * fields
+    return result
 
 
 @cython.no_gc_clear
@@ -176,15 +196,9 @@ cdef class ZelData:
         Returns:
             A numpy array of the values found.
         """
-        cdef orvex.ZelData* area = self._area()
-        cdef list names = _check_variable_names(variables)
-        cdef Py_ssize_t count = area.matrixSize()
-        cdef cnp.ndarray result = _structured_zeros(count, names)
-        cdef vector[const float*] columns
-        for name in names:
-            columns.push_back(area.data(_find_variable(area, name)))
-        _interleave(<float*>cnp.PyArray_DATA(result), columns, count)
-        return result
+        cdef vector[orvex.ZelData*] areas
+        areas.push_back(self._area())
+        return _gather_values(areas, _check_variable_names(variables))
 
     def values(self, int n, vector[int] variable_ids) -> list[float]:
         """Returns the values of a set of variables at a specific position.

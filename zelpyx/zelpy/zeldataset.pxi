@@ -243,28 +243,10 @@ cdef class ZelDataSet:
         if isinstance(variables, str):
             variables = [variables]
         cdef list names = _check_variable_names(variables)
-        cdef int areas = self.thisptr.numData()
-        cdef Py_ssize_t total = 0
-        for i in range(areas):
-            total += self.thisptr.data(i).matrixSize()
-        cdef cnp.ndarray result = _structured_zeros(total, names)
-        if areas == 0:
-            return result
-        # Look every name up in every area before copying: a missing one raises first.
-        cdef vector[vector[const float*]] columns
-        columns.resize(areas)
-        cdef orvex.ZelData* area
-        for name in names:
-            for i in range(areas):
-                area = self.thisptr.data(i)
-                columns[i].push_back(area.data(_find_variable(area, name)))
-        cdef float* rows = <float*>cnp.PyArray_DATA(result)
-        cdef Py_ssize_t size
-        for i in range(areas):
-            size = self.thisptr.data(i).matrixSize()
-            _interleave(rows, columns[i], size)
-            rows += size * len(names)
-        return result
+        cdef vector[orvex.ZelData*] areas
+        for i in range(self.thisptr.numData()):
+            areas.push_back(self.thisptr.data(i))
+        return _gather_values(areas, names)
 
     def set_values(self, variables) -> None:
         """Sets the values for an existing variable in the dataset.

@@ -9,6 +9,7 @@
 
 using namespace orvex;
 using orvex::testing::rows;
+using orvex::testing::toMatrix;
 
 namespace {
 
@@ -21,13 +22,6 @@ double distanceFromIdentity(const Matrix& a, const Matrix& b) {
     for (int i = 0; i < p.rows(); ++i)
         for (int j = 0; j < p.cols(); ++j) worst = std::max(worst, std::fabs(p(i, j) - (i == j ? 1.0 : 0.0)));
     return worst;
-}
-
-template <int N>
-Matrix toMatrix(const FixedMatrix<N, N>& f) {
-    Matrix m(N, N);
-    std::copy(f.data(), f.data() + N * N, m.data());
-    return m;
 }
 
 } // namespace

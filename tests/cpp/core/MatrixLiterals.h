@@ -1,8 +1,11 @@
 #pragma once
-// Builds matrices from row literals in tests: rows({{1, 2}, {3, 4}}).
+// Builds matrices in tests: from row literals, rows({{1, 2}, {3, 4}}), or as a
+// run-time copy of a fixed-size matrix.
 
+#include "orvex/core/FixedMatrix.h"
 #include "orvex/core/Matrix.h"
 
+#include <algorithm>
 #include <initializer_list>
 
 namespace orvex::testing {
@@ -17,6 +20,13 @@ inline Matrix rows(std::initializer_list<std::initializer_list<double>> literal)
         for (double v : row) m(i, j++) = v;
         ++i;
     }
+    return m;
+}
+
+template <int R, int C>
+Matrix toMatrix(const FixedMatrix<R, C>& f) {
+    Matrix m(R, C);
+    std::copy(f.data(), f.data() + R * C, m.data());
     return m;
 }
 

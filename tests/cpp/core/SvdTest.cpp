@@ -133,10 +133,9 @@ TEST(Svd, FixedSizeFormMatchesAndWritesOnlyOnSuccess) {
     Matrix3x3 u, v;
     Vector3 w;
     ASSERT_TRUE(svd(u, w, v, a));
-    Matrix general(3, 3), gu, gv;
-    std::copy(a.data(), a.data() + 9, general.data());
+    Matrix gu, gv;
     Vector gw;
-    ASSERT_TRUE(svd(gu, gw, gv, general));
+    ASSERT_TRUE(svd(gu, gw, gv, orvex::testing::toMatrix(a)));
     EXPECT_EQ(w.x, gw[0]);
     EXPECT_EQ(w.z, gw[2]);
     for (int k = 0; k < 9; ++k) {
