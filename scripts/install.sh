@@ -7,7 +7,12 @@
 #   scripts/install.sh --no-deps   the package only
 set -euo pipefail
 cd "$(dirname "$0")/.."
-.venv/bin/python -c 'import tomllib
+# tomllib is in the standard library from Python 3.11; older interpreters use tomli.
+.venv/bin/python -m pip install -q 'tomli; python_version < "3.11"'
+.venv/bin/python -c 'try:
+    import tomllib
+except ModuleNotFoundError:
+    import tomli as tomllib
 print("\n".join(tomllib.load(open("pyproject.toml", "rb"))["build-system"]["requires"]))' |
   .venv/bin/python -m pip install -q -r /dev/stdin
 .venv/bin/python -m pip install -q --no-build-isolation "$@" -e '.[test]' \

@@ -6,6 +6,7 @@
 #include "orvex/core/Logging.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace orvex {
 
@@ -153,6 +154,18 @@ private:
     std::vector<double> sums_;   // M's six entries, then b per field, per column
 };
 
+// Why the job cannot run safely (its block outside the split, fewer weights than its
+// half window reaches, fewer inputs than outputs), or null when it can.
+const char* jobFault(const SmoothThread& job) {
+    if (job.count < 1 || job.index < 0 || job.index >= job.count)
+        return "smoothing worker block outside its split";
+    if (job.halfWindow < 0 || job.weights.size() < 2 * static_cast<std::size_t>(job.halfWindow) + 1)
+        return "smoothing weights do not cover the window";
+    if (job.inputs.size() < job.outputs.size())
+        return "fewer smoothing inputs than outputs";
+    return nullptr;
+}
+
 } // namespace
 
 SmoothThread::SmoothThread(const Array1<float*>& outputs_, const Array1<float const*>& inputs_,
@@ -180,6 +193,8 @@ void SmoothThread::join() {
 
 void SmoothThread::run() {
     try {
+        if (const char* fault = jobFault(*this))
+            throw std::invalid_argument(fault);
         const std::pair<int, int> block = rowBlock(rows, index, count);
         if (block.first >= block.second || columns < 1 || outputs.empty())
             return;

@@ -19,7 +19,8 @@ namespace orvex {
 // window sums of M = Σ wt·[1, dx, dy]ᵀ[1, dx, dy] and b = Σ wt·v·[1, dx, dy]ᵀ are
 // built from a pass along each row followed by a pass down the columns: O(h) work per
 // point instead of O(h²). Points whose mask is negative or NaN, and points whose M is
-// singular, keep their outputs.
+// singular, keep their outputs. A job whose block, weights or field lists do not fit
+// together (see run) writes nothing.
 //
 // The record is not copied or moved while its thread runs; the caller keeps the
 // fields alive and unchanged by others, and outputs must not overlap the inputs or mask.
@@ -38,7 +39,9 @@ struct SmoothThread {
     void start();
     // Waits for the thread and releases it; nothing when none was started.
     void join();
-    // The worker body. Never throws: an exception is kept in `error`.
+    // The worker body. Never throws: an exception is kept in `error`, among them
+    // std::invalid_argument when index is outside [0, count), weights holds fewer than
+    // 2·halfWindow + 1 values or inputs fewer lists than outputs.
     void run();
 
     Array1<float*> outputs;

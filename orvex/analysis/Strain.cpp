@@ -154,9 +154,11 @@ public:
     // The value arrays of the variables, each found (with reuse) or added in order.
     template <std::size_t N>
     Array1<float*> create(const StrainVariable (&variables)[N]) {
-        for (const StrainVariable& variable : variables) ids_.*variable.id = findOrAdd(variable);
         Array1<float*> values;
-        for (const StrainVariable& variable : variables) values.push_back(area_.data(ids_.*variable.id));
+        for (const StrainVariable& variable : variables) {
+            ids_.*variable.id = findOrAdd(variable);
+            values.push_back(area_.data(ids_.*variable.id));
+        }
         return values;
     }
 
@@ -215,16 +217,23 @@ float vonMisesStrain(const Principal& s) {
     return static_cast<float>(std::sqrt(static_cast<double>(bracket)) * 0.6666666666666666);
 }
 
-// Writes value(principal values of p) into each output at every point, row-parallel;
-// 0 at blanked points.
-template <typename Value>
-void writeDerived(const Array1<float*>& outputs, const Array1<float*>& strain, const float* blanking, int columns,
-                  int rows, bool engineering, Value value) {
+// One derived output: its values and how they follow from the principal values.
+struct DerivedOutput {
+    float* values;
+    float (*value)(const Principal&);
+};
+
+// Writes every output at every point from the principal values of its smoothed
+// strain, row-parallel; 0 at blanked points.
+void writeDerived(const std::vector<DerivedOutput>& outputs, const Array1<float*>& strain, const float* blanking,
+                  int columns, int rows, bool engineering) {
+    if (outputs.empty())
+        return;
     parallelForRows(rows, [&](int begin, int end) {
         for (int p = begin * columns; p < end * columns; ++p) {
             const bool valid = blanking[p] >= 0.0f;
             const Principal s = valid ? principal(strain[0][p], strain[1][p], strain[2][p], engineering) : Principal{};
-            for (std::size_t k = 0; k < outputs.size(); ++k) outputs[k][p] = valid ? value(s, k) : 0.0f;
+            for (const DerivedOutput& output : outputs) output.values[p] = valid ? output.value(s) : 0.0f;
         }
     });
 }
@@ -272,16 +281,18 @@ bool computeAreaStrain(ZelData& area, const StrainComputationSettings& settings,
         smooth(variables.create(kGradientVariables), rowList(rawGradient), blanking, columns, rows, window, true);
     smooth(strain, rowList(rawStrain), blanking, columns, rows, window, true);
 
-    const bool engineering = settings.tensorType == EngineeringStrain;
-    if (settings.computePrincipalStrain)
-        writeDerived(variables.create(kPrincipalVariables), strain, blanking, columns, rows, engineering,
-                     [](const Principal& s, std::size_t k) { return k == 0 ? s.e1 : k == 1 ? s.e2 : s.gamma; });
+    std::vector<DerivedOutput> derived;
+    if (settings.computePrincipalStrain) {
+        const Array1<float*> principalValues = variables.create(kPrincipalVariables);
+        derived.push_back({principalValues[0], [](const Principal& s) { return s.e1; }});
+        derived.push_back({principalValues[1], [](const Principal& s) { return s.e2; }});
+        derived.push_back({principalValues[2], [](const Principal& s) { return s.gamma; }});
+    }
     if (settings.computeTresca)
-        writeDerived(variables.create(kTrescaVariable), strain, blanking, columns, rows, engineering,
-                     [](const Principal& s, std::size_t) { return trescaStrain(s); });
+        derived.push_back({variables.create(kTrescaVariable)[0], trescaStrain});
     if (settings.computeVonMises)
-        writeDerived(variables.create(kVonMisesVariable), strain, blanking, columns, rows, engineering,
-                     [](const Principal& s, std::size_t) { return vonMisesStrain(s); });
+        derived.push_back({variables.create(kVonMisesVariable)[0], vonMisesStrain});
+    writeDerived(derived, strain, blanking, columns, rows, settings.tensorType == EngineeringStrain);
     return true;
 }
 

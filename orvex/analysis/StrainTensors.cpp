@@ -76,24 +76,40 @@ Matrix2x2 deformationGradient(const Matrix2x2& H) {
     return Matrix2x2{1.0 + H(0, 0), H(0, 1), H(1, 0), 1.0 + H(1, 1)};
 }
 
-// ½·ln C of a symmetric positive definite C (3 × 3, decomposed C = U·diag(w)·Vᵀ):
-// its (0, 0), (1, 1) and (0, 1) entries. NaN when the decomposition fails.
-void halfLogarithm(double& exx, double& eyy, double& exy, const Matrix3x3& C) {
+// The 3 × 3 matrix with m in its upper left block and a 1 for the third axis.
+Matrix3x3 withUnitThirdAxis(const Matrix2x2& m) {
+    return Matrix3x3{m(0, 0), m(0, 1), 0.0, m(1, 0), m(1, 1), 0.0, 0.0, 0.0, 1.0};
+}
+
+// Gram matrix GᵀG: with G = F the right Cauchy-Green tensor FᵀF, with G = Fᵀ the left
+// one F·Fᵀ.
+Matrix2x2 gram(const Matrix2x2& G) {
+    const double offDiagonal = G(0, 0) * G(0, 1) + G(1, 0) * G(1, 1);
+    return Matrix2x2{G(0, 0) * G(0, 0) + G(1, 0) * G(1, 0), offDiagonal,
+                     offDiagonal, G(0, 1) * G(0, 1) + G(1, 1) * G(1, 1)};
+}
+
+// Entry (i, j) of L·diag(d)·Rᵀ.
+double scaledProductEntry(const Matrix3x3& L, const double d[3], const Matrix3x3& R, int i, int j) {
+    double sum = 0.0;
+    for (int k = 0; k < 3; ++k) sum += L(i, k) * d[k] * R(j, k);
+    return sum;
+}
+
+// ½·ln C of a symmetric positive definite 2 × 2 C, from the decomposition
+// U·diag(w)·Vᵀ of withUnitThirdAxis(C): its (0, 0), (1, 1) and (0, 1) entries. NaN
+// when the decomposition fails.
+void halfLogarithm(double& exx, double& eyy, double& exy, const Matrix2x2& C) {
     Matrix3x3 U, V;
     Vector3 w;
-    if (!svd(U, w, V, C)) {
+    if (!svd(U, w, V, withUnitThirdAxis(C))) {
         exx = eyy = exy = kNaN;
         return;
     }
     const double logW[3] = {std::log(w.x), std::log(w.y), std::log(w.z)};
-    auto entry = [&](int i, int j) {
-        double sum = 0.0;
-        for (int k = 0; k < 3; ++k) sum += U(i, k) * logW[k] * V(j, k);
-        return 0.5 * sum;
-    };
-    exx = entry(0, 0);
-    eyy = entry(1, 1);
-    exy = entry(0, 1);
+    exx = 0.5 * scaledProductEntry(U, logW, V, 0, 0);
+    eyy = 0.5 * scaledProductEntry(U, logW, V, 1, 1);
+    exy = 0.5 * scaledProductEntry(U, logW, V, 0, 1);
 }
 
 } // namespace
@@ -119,55 +135,34 @@ void tensor_engineering(double& exx, double& eyy, double& exy, const Matrix2x2& 
 }
 
 void tensor_biot(double& exx, double& eyy, double& exy, const Matrix2x2& H) {
-    const Matrix3x3 F{1.0 + H(0, 0), H(0, 1), 0.0, H(1, 0), 1.0 + H(1, 1), 0.0, 0.0, 0.0, 1.0};
     Matrix3x3 U, V;
     Vector3 w;
-    if (!svd(U, w, V, F)) {
+    if (!svd(U, w, V, withUnitThirdAxis(deformationGradient(H)))) {
         exx = eyy = exy = kNaN;
         return;
     }
     // V·diag(w)·Vᵀ − I
     const double singular[3] = {w.x, w.y, w.z};
-    auto stretch = [&](int i, int j) {
-        double sum = 0.0;
-        for (int k = 0; k < 3; ++k) sum += V(i, k) * singular[k] * V(j, k);
-        return sum;
-    };
-    exx = stretch(0, 0) - 1.0;
-    eyy = stretch(1, 1) - 1.0;
-    exy = stretch(1, 0);
+    exx = scaledProductEntry(V, singular, V, 0, 0) - 1.0;
+    eyy = scaledProductEntry(V, singular, V, 1, 1) - 1.0;
+    exy = scaledProductEntry(V, singular, V, 1, 0);
 }
 
 void tensor_hencky(double& exx, double& eyy, double& exy, const Matrix2x2& H) {
-    const double h00 = H(0, 0), h01 = H(0, 1), h10 = H(1, 0), h11 = H(1, 1);
-    const double c01 = (1.0 + h00) * h01 + (1.0 + h11) * h10;
-    const Matrix3x3 C{(1.0 + h00) * (1.0 + h00) + h10 * h10, c01, 0.0,
-                      c01, h01 * h01 + (1.0 + h11) * (1.0 + h11), 0.0,
-                      0.0, 0.0, 1.0};
-    halfLogarithm(exx, eyy, exy, C);
+    halfLogarithm(exx, eyy, exy, gram(deformationGradient(H)));
 }
 
 void tensor_log_euler(double& exx, double& eyy, double& exy, const Matrix2x2& H) {
-    const double h00 = H(0, 0), h01 = H(0, 1), h10 = H(1, 0), h11 = H(1, 1);
-    const double c01 = (1.0 + h00) * h10 + (1.0 + h11) * h01;
-    const Matrix3x3 C{(1.0 + h00) * (1.0 + h00) + h01 * h01, c01, 0.0,
-                      c01, h10 * h10 + (1.0 + h11) * (1.0 + h11), 0.0,
-                      0.0, 0.0, 1.0};
-    halfLogarithm(exx, eyy, exy, C);
+    halfLogarithm(exx, eyy, exy, gram(deformationGradient(H).transpose()));
 }
 
 void tensor_euler(double& exx, double& eyy, double& exy, const Matrix2x2& H) {
-    const Matrix2x2 F = deformationGradient(H);
-    Matrix2x2 B; // F·Fᵀ
-    for (int i = 0; i < 2; ++i)
-        for (int j = 0; j < 2; ++j) B(i, j) = F(i, 0) * F(j, 0) + F(i, 1) * F(j, 1);
-    const double det = B(0, 0) * B(1, 1) - B(0, 1) * B(1, 0);
+    const Matrix2x2 B = gram(deformationGradient(H).transpose()); // F·Fᵀ
     Matrix2x2 inverse = B;
-    if (std::fabs(det) < 1e-12) {
+    if (std::fabs(det2x2(B(0, 0), B(0, 1), B(1, 0), B(1, 1))) < 1e-12)
         PLOGW << "Can't get right Cauchy tensor.";
-    } else {
-        inverse = Matrix2x2{B(1, 1) / det, -B(0, 1) / det, -B(1, 0) / det, B(0, 0) / det};
-    }
+    else
+        invertMatrix(inverse, B);
     exx = -0.5 * (inverse(0, 0) - 1.0);
     eyy = -0.5 * (inverse(1, 1) - 1.0);
     exy = -0.5 * inverse(0, 1);

@@ -18,6 +18,12 @@ public:
         plog::get<0>()->setMaxSeverity(plog::verbose);
         return capture;
     }
+    // The instance, with what it captured so far dropped.
+    static LogCapture& emptied() {
+        LogCapture& capture = instance();
+        capture.take();
+        return capture;
+    }
 
     void write(const plog::Record& record) override {
         messages.push_back(record.getMessage());

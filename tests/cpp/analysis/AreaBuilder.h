@@ -2,12 +2,12 @@
 // Areas of interest built from named value arrays, for the analysis tests.
 
 #include "GridFields.h"
+#include "data/AreaFixtures.h"
 
 #include "orvex/data/ZelData.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,12 +20,9 @@ struct AreaVariable {
 
 // A gridded area with the given variables in order, descriptions "<name> description".
 inline orvex::ZelData makeArea(int columns, int rows, const std::vector<AreaVariable>& variables) {
-    orvex::ZelData area(columns, rows, 0, "area");
-    for (const AreaVariable& v : variables) {
-        const int i = area.addVariable(v.type, v.name, v.name + " description");
-        std::copy(v.values.begin(), v.values.end(), area.data(i));
-    }
-    return area;
+    std::vector<orvex::testing::VariableSpec> specs;
+    for (const AreaVariable& v : variables) specs.push_back({v.type, v.name, v.name + " description", v.values});
+    return orvex::testing::makeArea(rows, columns, specs, "area");
 }
 
 // The stereo set X, Y, Z / U, V, W of the fields and their blanking as "sigma".

@@ -2,7 +2,6 @@
 // Reference positions, displacements and blanking of a small planar or curved grid,
 // filled from closed-form fields, for the strain and smoothing tests.
 
-#include "orvex/core/Array2.h"
 #include "orvex/core/Vector.h"
 
 #include <functional>

@@ -11,6 +11,7 @@
 #include <vector>
 
 using namespace orvex;
+using orvex::testing::valuesOf;
 
 namespace {
 
@@ -28,10 +29,6 @@ ZelData wavyArea() {
     return makeArea(columns, rows, {{"f", Unknown, f}, {"g", Unknown, g}, {"sigma", Correlation, sigma}});
 }
 
-std::vector<float> values(const ZelData& area, int i) {
-    return std::vector<float>(area.data(i), area.data(i) + area.matrixSize());
-}
-
 } // namespace
 
 // The single-variable fit agrees with the multi-field form (double products) to
@@ -39,7 +36,7 @@ std::vector<float> values(const ZelData& area, int i) {
 TEST(SmoothVariable, AgreesWithMultiFieldSmoothingAndKeepsBlankedValues) {
     for (bool weighted : {true, false}) {
         ZelData area = wavyArea();
-        const std::vector<float> before = values(area, 0);
+        const std::vector<float> before = valuesOf(area, 0);
         std::vector<float> expected = before;
         ASSERT_TRUE(smooth(expected.data(), before.data(), area.data(2), 12, 10, 5, weighted));
         ASSERT_TRUE(smoothVariable(area, "f", 5, weighted, nullptr));
@@ -53,22 +50,22 @@ TEST(SmoothVariable, AgreesWithMultiFieldSmoothingAndKeepsBlankedValues) {
 // changes nothing instead of zeroing the variable.
 TEST(SmoothVariable, PlanesAndWindowOfOne) {
     ZelData area = wavyArea();
-    const std::vector<float> plane = values(area, 1);
+    const std::vector<float> plane = valuesOf(area, 1);
     ASSERT_TRUE(smoothVariable(area, "g description", 7, true, nullptr));
     for (int p = 0; p < area.matrixSize(); ++p) EXPECT_NEAR(area.data(1)[p], plane[p], 1e-5);
-    const std::vector<float> wavy = values(area, 0);
+    const std::vector<float> wavy = valuesOf(area, 0);
     ASSERT_TRUE(smoothVariable(area, "f", 1, true, nullptr));
-    EXPECT_EQ(values(area, 0), wavy);
+    EXPECT_EQ(valuesOf(area, 0), wavy);
 }
 
 TEST(SmoothVariable, RefusalsChangeNothing) {
     ZelData area = wavyArea();
-    const std::vector<float> before = values(area, 0);
+    const std::vector<float> before = valuesOf(area, 0);
     EXPECT_FALSE(smoothVariable(area, "missing", 5, true, nullptr));
     EXPECT_FALSE(smoothVariable(area, "f", 0, true, nullptr));
     ZelData unblanked = makeArea(3, 3, {{"f", Unknown, std::vector<float>(9, 1.0f)}});
     EXPECT_FALSE(smoothVariable(unblanked, "f", 3, true, nullptr));
-    EXPECT_EQ(values(area, 0), before);
+    EXPECT_EQ(valuesOf(area, 0), before);
 }
 
 // 100 points add 93: every index that is not a multiple of 16, blanked ones included.
@@ -104,9 +101,9 @@ TEST(SmoothVariable, DataSetAreasInOrder) {
     set.addData(new ZelData(wavyArea()));
     int progress = 0;
     EXPECT_FALSE(smoothVariable(set, "f", 3, true, &progress));
-    EXPECT_NE(values(*set.data(0), 0), values(wavyArea(), 0));
-    EXPECT_EQ(values(*set.data(1), 0), values(wavyArea(), 0));
-    EXPECT_EQ(values(*set.data(3), 0), values(wavyArea(), 0));
+    EXPECT_NE(valuesOf(*set.data(0), 0), valuesOf(wavyArea(), 0));
+    EXPECT_EQ(valuesOf(*set.data(1), 0), valuesOf(wavyArea(), 0));
+    EXPECT_EQ(valuesOf(*set.data(3), 0), valuesOf(wavyArea(), 0));
     EXPECT_EQ(progress, 120 - 8); // the failing area counts nothing
 
     ZelDataSet empty;

@@ -47,13 +47,6 @@ const Tensor tensors[] = {
     {"euler", tensor_euler, 0.5 * (1 - 1 / (lambda * lambda))},
 };
 
-// The process's log capture, emptied.
-orvex::testing::LogCapture& emptiedLog() {
-    orvex::testing::LogCapture& log = orvex::testing::LogCapture::instance();
-    log.take();
-    return log;
-}
-
 bool contains(const std::vector<std::string>& messages, const std::string& text) {
     for (const std::string& m : messages)
         if (m == text) return true;
@@ -109,7 +102,7 @@ TEST(StrainTensors, TensorsOfGeneralGradients) {
 
 // A singular F·Fᵀ stands in for its own inverse, with a warning.
 TEST(StrainTensors, EulerOfASingularGradient) {
-    orvex::testing::LogCapture& log = emptiedLog();
+    auto& log = orvex::testing::LogCapture::emptied();
     double exx, eyy, exy;
     tensor_euler(exx, eyy, exy, Matrix2x2{-1.0, 0.0, 0.5, 0.0}); // F = [[0, 0], [0.5, 1]], B = [[0, 0], [0, 1.25]]
     EXPECT_EQ(log.messages, std::vector<std::string>{"Can't get right Cauchy tensor."});
@@ -218,13 +211,13 @@ TEST(StrainTensors, DegenerateTrianglesFailWithAWarning) {
     };
     for (const Case& cs : cases) {
         SCOPED_TRACE(cs.name);
-        orvex::testing::LogCapture& log = emptiedLog();
+        auto& log = orvex::testing::LogCapture::emptied();
         Matrix2x2 H;
         EXPECT_FALSE(analyze_triang(H, cs.a, cs.b, cs.c, cs.a2, cs.b2, cs.c2));
         ASSERT_EQ(log.messages.size(), 1u);
         EXPECT_EQ(log.messages[0].rfind("Could not invert matrix!!! ", 0), 0u);
     }
-    orvex::testing::LogCapture& log = emptiedLog();
+    auto& log = orvex::testing::LogCapture::emptied();
     Matrix2x2 H;
     EXPECT_FALSE(analyze_triang(H, a, b, c, a, b, Vector3(0.5, 0.5, 0)));
     EXPECT_EQ(log.messages[0], "Could not invert matrix!!! 0 -1 0");
@@ -237,7 +230,7 @@ TEST(StrainTensors, FailedTrianglesAreLeftOutOfTheMean) {
     // The centre's up neighbour moves onto the line y = 1 through left, centre and right.
     g.U[g.index(0, 1)] = 0.5f;
     g.V[g.index(0, 1)] = 1.0f;
-    orvex::testing::LogCapture& log = emptiedLog();
+    auto& log = orvex::testing::LogCapture::emptied();
     const RawStrain raw = computeRaw(g, tensor_lagrange);
     EXPECT_TRUE(contains(log.messages, "tl failed."));
     EXPECT_TRUE(contains(log.messages, "tr failed."));
@@ -300,7 +293,7 @@ TEST(StrainTensors, ParallelPassEqualsDirectLoop) {
     for (tensor_func fn : {tensor_lagrange, tensor_hencky}) {
         GridFields expected = base;
         RawStrain reference(base.size());
-        orvex::testing::LogCapture& log = emptiedLog();
+        auto& log = orvex::testing::LogCapture::emptied();
         reference::computeStrain(reference.strain, reference.gradient, expected.X.data(), expected.Y.data(),
                                  expected.Z.data(), expected.U.data(), expected.V.data(), expected.W.data(),
                                  expected.blanking.data(), fn, columns, rows);

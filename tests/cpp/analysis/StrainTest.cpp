@@ -43,13 +43,6 @@ std::vector<int> fields(const StrainVariableIds& ids) {
 }
 const std::vector<int> kNone(12, -1);
 
-// The process's log capture, emptied.
-orvex::testing::LogCapture& emptiedLog() {
-    orvex::testing::LogCapture& log = orvex::testing::LogCapture::instance();
-    log.take();
-    return log;
-}
-
 int count(const std::vector<std::string>& messages, const std::string& text) {
     return int(std::count(messages.begin(), messages.end(), text));
 }
@@ -183,7 +176,7 @@ TEST(Strain, RigidRotationGivesZeroStrain) {
 
 TEST(Strain, WindowSizes) {
     {   // Too small: the first gridded area fails before any variable exists.
-        orvex::testing::LogCapture& log = emptiedLog();
+        auto& log = orvex::testing::LogCapture::emptied();
         ZelDataSet set = dataSetOf({stereoArea(stretchedGrid()), stereoArea(stretchedGrid())});
         std::vector<StrainVariableIds> ids(5);
         EXPECT_FALSE(computeStrain(&set, settingsWithWindow(2), &ids));
@@ -194,7 +187,7 @@ TEST(Strain, WindowSizes) {
         EXPECT_FALSE(set.additionalVarInfo(0, "exx"));
     }
     {   // Even: smoothed with the next odd size, recorded as given.
-        orvex::testing::LogCapture& log = emptiedLog();
+        auto& log = orvex::testing::LogCapture::emptied();
         ZelDataSet set = dataSetOf({stereoArea(stretchedGrid())});
         StrainComputationSettings settings = settingsWithWindow(16);
         settings.addSizeToDescription = true;
@@ -221,7 +214,7 @@ TEST(Strain, SuffixAndDescriptionLabel) {
     };
     for (const Case& cs : cases) {
         SCOPED_TRACE(cs.suffix);
-        orvex::testing::LogCapture& log = emptiedLog();
+        auto& log = orvex::testing::LogCapture::emptied();
         ZelDataSet set = dataSetOf({stereoArea(stretchedGrid())});
         StrainComputationSettings settings = settingsWithWindow(5);
         settings.suffix = cs.suffix;
@@ -287,7 +280,7 @@ TEST(Strain, AreasInOrder) {
         EXPECT_EQ(set.data(1)->numVariables(), 7u);
     }
     {
-        orvex::testing::LogCapture& log = emptiedLog();
+        auto& log = orvex::testing::LogCapture::emptied();
         GridFields planarOnly = stretchedGrid();
         const ZelData noCoordinates = makeArea(12, 10, {{"sigma", Correlation, planarOnly.blanking}});
         ZelDataSet set = dataSetOf({gridded, noCoordinates, gridded});
@@ -300,7 +293,7 @@ TEST(Strain, AreasInOrder) {
         EXPECT_EQ(log.messages, std::vector<std::string>{"Could not find coordinates for strain computation."});
     }
     {   // Without blanking variable: false without message.
-        orvex::testing::LogCapture& log = emptiedLog();
+        auto& log = orvex::testing::LogCapture::emptied();
         GridFields g = stretchedGrid();
         ZelDataSet set = dataSetOf({makeArea(12, 10, {{"X", GlobalCoordinate, g.X}})});
         EXPECT_FALSE(computeStrain(&set, settingsWithWindow(5), nullptr));

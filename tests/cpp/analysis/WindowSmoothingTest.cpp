@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <stdexcept>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -61,13 +62,6 @@ struct Fields {
         return orvex::smooth(outputPointers(), inputPointers(), mask.data(), columns, rows, windowSize, weighted);
     }
 };
-
-// The process's log capture, emptied.
-orvex::testing::LogCapture& emptiedLog() {
-    orvex::testing::LogCapture& log = orvex::testing::LogCapture::instance();
-    log.take();
-    return log;
-}
 
 } // namespace
 
@@ -139,7 +133,7 @@ TEST(WindowSmoothing, WindowSizesAndMaskValues) {
         EXPECT_EQ(even.outputs, odd.outputs);
     }
     {   // Below 1: refused, logged, nothing written.
-        orvex::testing::LogCapture& log = emptiedLog();
+        auto& log = orvex::testing::LogCapture::emptied();
         Fields fields(5, 5, 1);
         EXPECT_FALSE(fields.smooth(0, true));
         EXPECT_FALSE(fields.smooth(-3, false));
@@ -167,7 +161,7 @@ TEST(WindowSmoothing, WorkerStartsOnlyOnce) {
     Fields fields(6, 6, 1);
     SmoothThread worker(fields.outputPointers(), fields.inputPointers(), fields.mask.data(),
                         std::vector<double>{0.5, 1.0, 0.5}, 6, 6, 1, 0, 1);
-    orvex::testing::LogCapture& log = emptiedLog();
+    auto& log = orvex::testing::LogCapture::emptied();
     worker.start();
     worker.start();
     worker.join();
@@ -175,4 +169,30 @@ TEST(WindowSmoothing, WorkerStartsOnlyOnce) {
     EXPECT_FALSE(worker.error);
     EXPECT_EQ(log.messages, std::vector<std::string>{"There is already a thread running."});
     EXPECT_NE(fields.outputs[0][0], kUntouched);
+}
+
+// A worker whose block, weights or field lists do not fit together reports
+// std::invalid_argument and writes nothing, instead of reading past the fields.
+TEST(WindowSmoothing, WorkerRefusesAnInconsistentJob) {
+    struct Case {
+        const char* name;
+        int halfWindow, index, count;
+        bool outputWithoutInput;
+    } cases[] = {
+        {"no workers", 1, 0, 0, false},           {"negative block", 1, -1, 2, false},
+        {"block past the split", 1, 2, 2, false}, {"half window beyond the weights", 2, 0, 1, false},
+        {"negative half window", -1, 0, 1, false}, {"more outputs than inputs", 1, 0, 1, true},
+    };
+    for (const Case& cs : cases) {
+        SCOPED_TRACE(cs.name);
+        Fields fields(6, 6, 2);
+        Array1<float const*> inputs = fields.inputPointers();
+        if (cs.outputWithoutInput) inputs.pop_back();
+        SmoothThread worker(fields.outputPointers(), inputs, fields.mask.data(), std::vector<double>{0.5, 1.0, 0.5}, 6,
+                            6, cs.halfWindow, cs.index, cs.count);
+        worker.run();
+        ASSERT_TRUE(worker.error);
+        EXPECT_THROW(std::rethrow_exception(worker.error), std::invalid_argument);
+        for (const auto& output : fields.outputs) EXPECT_EQ(output, std::vector<float>(36, kUntouched));
+    }
 }
