@@ -54,11 +54,9 @@ bool findStrainCoordinates(ZelData& area, float*& X, float*& Y, float*& Z, float
         found = findVariables(area, {{"X", GlobalCoordinate}, {"Y", GlobalCoordinate}, {"Z", GlobalCoordinate}}, f) &&
                 findVariables(area, {{names[0], {}}, {names[1], {}}, {names[2], {}}}, f + 3);
     } else if (names.size() == 2) {
-        float* uv[2] = {};
         found = (findVariables(area, {{"x_c", GlobalCoordinate}, {"y_c", GlobalCoordinate}}, f) ||
                  findVariables(area, {{"x", PixelCoordinate}, {"y", PixelCoordinate}}, f)) &&
-                findVariables(area, {{names[0], {}}, {names[1], {}}}, uv);
-        f[3] = uv[0], f[4] = uv[1];
+                findVariables(area, {{names[0], {}}, {names[1], {}}}, f + 3);
         planar = true;
     }
     if (!found) {
