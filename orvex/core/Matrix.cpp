@@ -80,7 +80,10 @@ bool Matrix::isSymmetric(double tolerance) const {
             const double u = std::fabs((*this)(i, j));
             const double w = std::fabs((*this)(j, i));
             const double largest = std::max(u, w);
-            if (largest != 0.0 && (largest - std::min(u, w)) / largest > tolerance) return false;
+            if (largest == 0.0) continue;  // a pair of zeros
+            // NaN, and an infinity against a finite magnitude, give a NaN spread: not symmetric.
+            const double spread = u == w ? 0.0 : std::fabs(u - w) / largest;
+            if (!(spread <= tolerance)) return false;
         }
     return true;
 }

@@ -33,7 +33,8 @@ public:
     Matrix& operator/=(double s);
 
     // Square, and every pair (i, j), (j, i) has magnitudes u, w with
-    // (max − min)/max ≤ tolerance (pairs of zeros pass). Signs are not compared.
+    // (max − min)/max ≤ tolerance (pairs of zeros and of equal infinities pass; a NaN
+    // or an infinity against a finite magnitude fails). Signs are not compared.
     bool isSymmetric(double tolerance) const;
 
     // out(i, j) = M(row + i, col + j) over out's own dimensions.

@@ -406,7 +406,7 @@ Vector3 Rotation::vectorVarianceToAngle(const Vector3& variance, AngleType type)
     constexpr double step = 1e-4, inverseStep = 1e4;
     const double fullTurn = type == Deg ? 360.0 : 2.0 * Pi;
     const Vector3 v = vector();
-    Rotation probe(*this);
+    Rotation probe;
     probe.setVector(v);
     const Vector3 unperturbed = probe.cardanBryant(type);
     Vector3 result;

@@ -130,6 +130,8 @@ TEST(Matrix, MatrixTimesVector) {
 }
 
 TEST(Matrix, IsSymmetricComparesRelativeMagnitudes) {
+    const double kNaN = std::numeric_limits<double>::quiet_NaN();
+    const double kInf = std::numeric_limits<double>::infinity();
     struct Case {
         const char* name;
         Matrix m;
@@ -142,6 +144,10 @@ TEST(Matrix, IsSymmetricComparesRelativeMagnitudes) {
         {"not square", rows({{1, 2, 3}, {2, 1, 3}}), false},
         {"one by one", rows({{7}}), true},
         {"empty", Matrix(), true},
+        {"NaN below", rows({{1, 2}, {kNaN, 1}}), false},
+        {"NaN above", rows({{1, kNaN}, {2, 1}}), false},
+        {"infinity against finite", rows({{1, 2}, {kInf, 1}}), false},
+        {"equal infinities", rows({{1, -kInf}, {kInf, 1}}), true},
     };
     for (const Case& c : cases) EXPECT_EQ(c.m.isSymmetric(1e-9), c.symmetric) << c.name;
     EXPECT_TRUE(rows({{1, 2}, {2.1, 1}}).isSymmetric(0.1));
