@@ -120,26 +120,22 @@ bool ZelData::extractAllValidIndexes(std::vector<int>& out) const {
 }
 
 bool ZelData::coordinateVariableIdxs(int& x, int& y, int& z, int& u, int& v, int& w) const {
-    x = findVariable(GlobalCoordinate, "X");
-    y = findVariable(GlobalCoordinate, "Y");
+    // Sets x, y, u, v to the named variables of the two types; true when all four exist.
+    auto findPlanarSet = [&](ZelDataVariableType positionType, ZelDataVariableType displacementType,
+                             const char* xName, const char* yName, const char* uName, const char* vName) {
+        x = findVariable(positionType, xName);
+        y = findVariable(positionType, yName);
+        u = findVariable(displacementType, uName);
+        v = findVariable(displacementType, vName);
+        return x >= 0 && y >= 0 && u >= 0 && v >= 0;
+    };
     z = findVariable(GlobalCoordinate, "Z");
-    u = findVariable(GlobalDisplacement, "U");
-    v = findVariable(GlobalDisplacement, "V");
     w = findVariable(GlobalDisplacement, "W");
-    if (x >= 0 && y >= 0 && z >= 0 && u >= 0 && v >= 0 && w >= 0)
+    if (findPlanarSet(GlobalCoordinate, GlobalDisplacement, "X", "Y", "U", "V") && z >= 0 && w >= 0)
         return true;
     z = w = -1;
-    x = findVariable(GlobalCoordinate, "x_c");
-    y = findVariable(GlobalCoordinate, "y_c");
-    u = findVariable(GlobalDisplacement, "u_c");
-    v = findVariable(GlobalDisplacement, "v_c");
-    if (x >= 0 && y >= 0 && u >= 0 && v >= 0)
-        return true;
-    x = findVariable(PixelCoordinate, "x");
-    y = findVariable(PixelCoordinate, "y");
-    u = findVariable(PixelDisplacement, "u");
-    v = findVariable(PixelDisplacement, "v");
-    if (x >= 0 && y >= 0 && u >= 0 && v >= 0)
+    if (findPlanarSet(GlobalCoordinate, GlobalDisplacement, "x_c", "y_c", "u_c", "v_c") ||
+        findPlanarSet(PixelCoordinate, PixelDisplacement, "x", "y", "u", "v"))
         return true;
     x = y = u = v = -1;
     return false;
