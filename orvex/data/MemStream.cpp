@@ -95,6 +95,8 @@ bool MemStream::push_string(const std::string& text) {
     return true;
 }
 
+std::size_t MemStream::stringSize(const std::string& text) { return 4 + 2 * utfStrToU16(text).size(); }
+
 bool MemStream::pop_string(std::string& text) {
     std::uint32_t byteCount = 0;
     if (!pop_u32(byteCount))

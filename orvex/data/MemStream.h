@@ -39,6 +39,8 @@ public:
     // The string form of UTF-8 text. On failure the position keeps the advance made.
     bool push_string(const std::string& text);
     bool pop_string(std::string& text);
+    // Bytes that push_string writes for `text`.
+    static std::size_t stringSize(const std::string& text);
 
 private:
     void release();

@@ -6,7 +6,6 @@
 #include "orvex/data/ZelDataPrivate.h"
 
 #include "orvex/core/Logging.h"
-#include "orvex/core/Utf.h"
 #include "orvex/data/ByteSink.h"
 #include "orvex/data/MemStream.h"
 
@@ -40,18 +39,16 @@ constexpr std::uint32_t kVariableTypeToken = 0xA0201000;
 
 // Tags and fields of the block header and of a variable, apart from their strings.
 constexpr std::size_t kHeaderSize = 36;
-constexpr std::size_t kVariableOverhead = 36;
+constexpr std::size_t kVariableOverhead = 28;
 
-std::size_t stringUnits(const std::string& text) { return utfStrToU16(text).size(); }
-
-// Bytes of the block header, title included.
+// Bytes of the block header, title tag and string included.
 std::size_t headerPieceSize(const ZelData::Private& d) {
-    return kHeaderSize + (d.title.empty() ? 0 : 8 + 2 * stringUnits(d.title));
+    return kHeaderSize + (d.title.empty() ? 0 : 4 + MemStream::stringSize(d.title));
 }
 
 // Bytes of a variable's tags, strings and value count, which precede its values.
 std::size_t variablePieceSize(const ZelData::Private::Variable& variable) {
-    return kVariableOverhead + 2 * (stringUnits(variable.name) + stringUnits(variable.description));
+    return kVariableOverhead + MemStream::stringSize(variable.name) + MemStream::stringSize(variable.description);
 }
 
 std::size_t valueBytes(const ZelData::Private::Variable& variable) {

@@ -5,7 +5,6 @@
 
 #include "orvex/core/LargeBuffer.h"
 #include "orvex/core/Logging.h"
-#include "orvex/core/Utf.h"
 #include "orvex/data/ByteSink.h"
 #include "orvex/data/MemStream.h"
 #include "orvex/data/MetaData.h"
@@ -43,9 +42,6 @@ constexpr char kVersion[4] = {'1', '.', '0', '0'};
 constexpr std::uint64_t kMaxImageSize = INT_MAX;
 // The metadata tag and text length that precede the text.
 constexpr std::size_t kTrailerHeadSize = 8;
-
-// Bytes of a string in the stream's string form.
-std::uint64_t stringFormSize(const std::string& text) { return 4 + 2 * std::uint64_t{utfStrToU16(text).size()}; }
 
 bool magicAccepted(const char* bytes, bool alternativeMagic) {
     return std::memcmp(bytes, kAlternativeMagic, 4) == 0 ||
@@ -140,8 +136,8 @@ struct ImageLayout {
 ImageLayout layoutOf(const ZelDataSet::Private& d) {
     ImageLayout layout;
     layout.metaDataText = d.metaData.serialise();
-    layout.headerSize = static_cast<std::size_t>(16 + 4 + stringFormSize(d.referenceImageName) + 4 +
-                                                 stringFormSize(d.deformedImageName));
+    layout.headerSize =
+        16 + 4 + MemStream::stringSize(d.referenceImageName) + 4 + MemStream::stringSize(d.deformedImageName);
     layout.trailerSize = kTrailerHeadSize + layout.metaDataText.size();
     layout.totalSize = layout.headerSize + layout.trailerSize;
     for (const ZelData* area : d.areas) {

@@ -30,6 +30,7 @@ TEST(MemStream, WritesTheStringForm) {
         MemStream stream(buffer.data(), static_cast<int>(buffer.size()));
         EXPECT_TRUE(stream.push_string(c.text));
         EXPECT_EQ(stream.position(), static_cast<int>(c.bytes.size()));
+        EXPECT_EQ(MemStream::stringSize(c.text), c.bytes.size());
         EXPECT_EQ(std::vector<char>(buffer.begin(), buffer.begin() + stream.position()), c.bytes);
         EXPECT_EQ(buffer.back(), 'z');
 
