@@ -274,6 +274,20 @@ bool interpolateCell(const ZelData& area, std::vector<float>& out, bool deformed
     return false;
 }
 
+int interpolateFirstCell(const ZelData& area, std::vector<float>& out, bool deformed, float x, float y,
+                         const CellArrays& arrays) {
+    const int rows = area.numRows();
+    const int columns = area.numColumns();
+    for (int r = 0; r + 1 < rows; ++r) {
+        for (int c = 0; c + 1 < columns; ++c) {
+            const int tl = r * columns + c;
+            if (interpolateCell(area, out, deformed, tl, tl + 1, tl + columns, tl + columns + 1, x, y, arrays))
+                return tl;
+        }
+    }
+    return -1;
+}
+
 std::optional<Vector2> ZelData::deformedToReference(const Vector2& p) const {
     const float* blanking = d->blanking();
     float *x = nullptr, *y = nullptr, *u = nullptr, *v = nullptr;
@@ -286,17 +300,10 @@ std::optional<Vector2> ZelData::deformedToReference(const Vector2& p) const {
     if (xIndex < 0 || yIndex < 0)
         return std::nullopt;
     const CellArrays arrays{blanking, x, y, u, v};
-    const int columns = d->columns;
-    const float px = static_cast<float>(p.x), py = static_cast<float>(p.y);
     std::vector<float> values;
-    for (int r = 0; r + 1 < d->rows; ++r) {
-        for (int c = 0; c + 1 < columns; ++c) {
-            const int tl = r * columns + c;
-            if (interpolateCell(*this, values, true, tl, tl + 1, tl + columns, tl + columns + 1, px, py, arrays))
-                return Vector2(values[static_cast<std::size_t>(xIndex)], values[static_cast<std::size_t>(yIndex)]);
-        }
-    }
-    return std::nullopt;
+    if (interpolateFirstCell(*this, values, true, static_cast<float>(p.x), static_cast<float>(p.y), arrays) < 0)
+        return std::nullopt;
+    return Vector2(values[static_cast<std::size_t>(xIndex)], values[static_cast<std::size_t>(yIndex)]);
 }
 
 } // namespace orvex

@@ -75,6 +75,11 @@ struct CellArrays {
 bool interpolateCell(const ZelData& area, std::vector<float>& out, bool deformed, int tl, int tr, int bl, int br,
                      float x, float y, const CellArrays& arrays);
 
+// Scans the cells row by row, left to right, with interpolateCell; the top-left
+// corner of the first cell that interpolates (x, y) into `out`, or -1.
+int interpolateFirstCell(const ZelData& area, std::vector<float>& out, bool deformed, float x, float y,
+                         const CellArrays& arrays);
+
 // A grid point takes part in lookups and analyses when its blanking value is >= 0.
 inline bool isValidPoint(float blankingValue) { return blankingValue >= 0.0f; }
 

@@ -52,20 +52,14 @@ int nearestValidCorner(const std::array<int, 4>& corners, const Vector2& positio
 }
 
 GlobalPoint scanCells(const ZelData& area, const Vector2& position, bool deformed, const CellArrays& arrays) {
-    const int rows = area.numRows();
-    const int columns = area.numColumns();
-    const float x = static_cast<float>(position.x), y = static_cast<float>(position.y);
     std::vector<float> values;
-    for (int r = 0; r + 1 < rows; ++r) {
-        for (int c = 0; c + 1 < columns; ++c) {
-            const std::array<int, 4> corners = {r * columns + c, r * columns + c + 1, (r + 1) * columns + c,
-                                                (r + 1) * columns + c + 1};
-            if (interpolateCell(area, values, deformed, corners[0], corners[1], corners[2], corners[3], x, y,
-                                arrays))
-                return {nearestValidCorner(corners, position, arrays), std::move(values)};
-        }
-    }
-    return kNoPoint;
+    const int tl = interpolateFirstCell(area, values, deformed, static_cast<float>(position.x),
+                                        static_cast<float>(position.y), arrays);
+    if (tl < 0)
+        return kNoPoint;
+    const int columns = area.numColumns();
+    const std::array<int, 4> corners = {tl, tl + 1, tl + columns, tl + columns + 1};
+    return {nearestValidCorner(corners, position, arrays), std::move(values)};
 }
 
 // A tree over the interior valid points (rows and columns 1 .. n - 2), row by row,
