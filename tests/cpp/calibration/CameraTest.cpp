@@ -2,6 +2,7 @@
 
 #include "LogCapture.h"
 #include "calibration/CameraFixtures.h"
+#include "calibration/OpenCvProjectionTable.h"
 
 #include <gtest/gtest.h>
 
@@ -372,4 +373,25 @@ TEST(Camera, AssociatedConfidenceOfAVroCamera) {
     EXPECT_EQ(out.vroSecond[0], 6.0);
     EXPECT_EQ(out.vroSecond[1], 7.0);
     EXPECT_EQ(out.vroSecond[2], 0.0);
+}
+
+// The pinhole projection agrees with cv2.projectPoints (skew 0, no r²-scaled
+// tangential terms: what OpenCV's model shares with ours).
+TEST(Camera, PinholeProjectionMatchesOpenCv) {
+    for (const auto& row : orvex::testing::kOpenCvProjections) {
+        CameraData data;
+        data.cx = row[0];
+        data.cy = row[1];
+        data.fx = row[2];
+        data.fy = row[3];
+        data.numRadial = 3;
+        data.numTangential = 2;
+        data.numPrismatic = 4;
+        for (int i = 0; i < 3; ++i) data.radial[i] = row[4 + i];
+        for (int i = 0; i < 2; ++i) data.tangential[i] = row[7 + i];
+        for (int i = 0; i < 4; ++i) data.prismatic[i] = row[9 + i];
+        const Vector2 pixel = Camera(data).project({row[13], row[14], row[15]});
+        EXPECT_NEAR(pixel.x, row[16], 1e-9) << row[13] << " " << row[14] << " " << row[15];
+        EXPECT_NEAR(pixel.y, row[17], 1e-9) << row[13] << " " << row[14] << " " << row[15];
+    }
 }
