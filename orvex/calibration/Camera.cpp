@@ -17,6 +17,21 @@ constexpr int kMaxTrials = 101;
 
 bool isFinite(const Vector2& v) { return std::isfinite(v.x) && std::isfinite(v.y); }
 
+// The radial/tangential/prismatic model of Camera::distortR3D2P2, kept here so that the
+// solvers and projections inline it.
+inline Vector2 distort(const Vector2& position, const double* radial, const double* tangential,
+                       const double* prismatic) {
+    const double x = position.x;
+    const double y = position.y;
+    const double r2 = x * x + y * y;
+    const double r4 = r2 * r2;
+    const double radialFactor = radial[0] * r2 + radial[1] * r4 + radial[2] * r4 * r2;
+    const double t0 = tangential[0] + tangential[2] * r2;
+    const double t1 = tangential[1] + tangential[3] * r2;
+    return {x + x * radialFactor + 2.0 * t0 * x * y + t1 * (r2 + 2.0 * x * x) + prismatic[0] * r2 + prismatic[2] * r4,
+            y + y * radialFactor + 2.0 * t1 * x * y + t0 * (r2 + 2.0 * y * y) + prismatic[1] * r2 + prismatic[3] * r4};
+}
+
 // The polynomial models: every term x^(d−j)·y^j of total degree d = 2 … MaxDegree,
 // by ascending degree and descending power of x, weighted by a[k] for x and by
 // a[count + k] for y.
@@ -198,15 +213,7 @@ bool Camera::setPhysicalParameters(int width, int height, double pixelWidth, dou
 
 Vector2 Camera::distortR3D2P2(const Vector2& position, const double* radial, const double* tangential,
                               const double* prismatic) {
-    const double x = position.x;
-    const double y = position.y;
-    const double r2 = x * x + y * y;
-    const double r4 = r2 * r2;
-    const double radialFactor = radial[0] * r2 + radial[1] * r4 + radial[2] * r4 * r2;
-    const double t0 = tangential[0] + tangential[2] * r2;
-    const double t1 = tangential[1] + tangential[3] * r2;
-    return {x + x * radialFactor + 2.0 * t0 * x * y + t1 * (r2 + 2.0 * x * x) + prismatic[0] * r2 + prismatic[2] * r4,
-            y + y * radialFactor + 2.0 * t1 * x * y + t0 * (r2 + 2.0 * y * y) + prismatic[1] * r2 + prismatic[3] * r4};
+    return distort(position, radial, tangential, prismatic);
 }
 
 Vector2 Camera::distort4thPoly(const Vector2& position, const double* coefficients) {
@@ -220,7 +227,7 @@ Vector2 Camera::distort5thPoly(const Vector2& position, const double* coefficien
 double Camera::hessianAir(Matrix2x2& normal, Vector2& gradient, const Vector2& position, const Vector2& target,
                           const double* radial, const double* tangential, const double* prismatic) {
     constexpr double step = 1e-4;
-    const auto residual = [&](const Vector2& p) { return distortR3D2P2(p, radial, tangential, prismatic) - target; };
+    const auto residual = [&](const Vector2& p) { return distort(p, radial, tangential, prismatic) - target; };
     const Vector2 r0 = residual(position);
     const Vector2 r1 = residual(position + Vector2(step, 0.0));
     const Vector2 r2 = residual(position + Vector2(0.0, step));
@@ -268,10 +275,6 @@ Vector2 Camera::normalise(const Vector2& pixel) const {
     return {(pixel.x - data_.cx - data_.skew * y) / data_.fx, y};
 }
 
-bool Camera::hasPinholeDistortion() const {
-    return data_.numRadial != 0 || data_.numTangential != 0 || data_.numPrismatic != 0;
-}
-
 void Camera::ray(const Vector2& pixel, Vector3& origin, Vector3& direction) const {
     Vector2 n = normalise(pixel);
     if (data_.type == CameraType::Pinhole) {
@@ -285,13 +288,13 @@ void Camera::ray(const Vector2& pixel, Vector3& origin, Vector3& direction) cons
         return;
     }
     const double* first = data_.vroFirst;
-    const Vector2 d = distortR3D2P2(n, first, first + 3, first + 7);
+    const Vector2 d = distort(n, first, first + 3, first + 7);
     direction = Vector3(d.x, d.y, 1.0);
     const double* second = data_.vroSecond;
     Vector2 s;
     switch (data_.csType) {
     case 1:
-    case 4: s = distortR3D2P2(n, second, second + 3, second + 7); break;
+    case 4: s = distort(n, second, second + 3, second + 7); break;
     case 2:
     case 5: s = distort4thPoly(n, second); break;
     case 0:
@@ -314,9 +317,10 @@ bool Camera::tryProject(Vector2& pixel, const Vector3& point) const {
     }
     if (data_.type != CameraType::Pinhole)
         return projectVro(pixel, point) && isFinite(pixel);
-    Vector2 n(point.x / point.z, point.y / point.z);
+    const double inverseZ = 1.0 / point.z;
+    Vector2 n(point.x * inverseZ, point.y * inverseZ);
     if (hasPinholeDistortion())
-        n = distortR3D2P2(n, data_.radial, data_.tangential, data_.prismatic);
+        n = distort(n, data_.radial, data_.tangential, data_.prismatic);
     pixel = Vector2(data_.fx * n.x + data_.skew * n.y + data_.cx, data_.fy * n.y + data_.cy);
     return isFinite(pixel);
 }

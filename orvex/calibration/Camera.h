@@ -74,7 +74,9 @@ public:
 
 private:
     Vector2 normalise(const Vector2& pixel) const;
-    bool hasPinholeDistortion() const;
+    bool hasPinholeDistortion() const {
+        return data_.numRadial != 0 || data_.numTangential != 0 || data_.numPrismatic != 0;
+    }
     bool projectVro(Vector2& pixel, const Vector3& point) const;
 
     CameraData data_;
