@@ -53,6 +53,8 @@ bool Rect::intersection(Vector2& out, Vector2 a, Vector2 b) const {
     const double ty0 = (y0 - p.y) / d.y;
     const double ty1 = (y1 - p.y) / d.y;
     double t;
+    // Only an edge the segment moves outward through can be its exit: an inside end
+    // on the border meets its own edge's line at t = 0 even when moving inward.
     // Beyond a corner the segment leaves through the edge it meets first.
     if (q.x < x0 && q.y < y0)
         t = std::min(tx0, ty0);
@@ -62,11 +64,11 @@ bool Rect::intersection(Vector2& out, Vector2 a, Vector2 b) const {
         t = std::min(tx1, ty0);
     else if (q.x > x1 && q.y > y1)
         t = std::min(tx1, ty1);
-    else if (inUnitInterval(tx0))
+    else if (d.x < 0.0 && inUnitInterval(tx0))
         t = tx0;
-    else if (inUnitInterval(tx1))
+    else if (d.x > 0.0 && inUnitInterval(tx1))
         t = tx1;
-    else if (inUnitInterval(ty0))
+    else if (d.y < 0.0 && inUnitInterval(ty0))
         t = ty0;
     else
         t = ty1;

@@ -1,6 +1,6 @@
 #include "orvex/data/AdditionalVarInfo.h"
 
-#include "orvex/data/JsonNumber.h"
+#include "orvex/core/JsonNumber.h"
 
 #include <nlohmann/json.hpp>
 
