@@ -78,12 +78,12 @@ TEST(MetaData, WritesCompactSortedJson) {
     metaData.aois[2].vars["exx"] = varInfo(orvex::LagrangeStrainTensor, 15);
     metaData.aois[2].vars["empty"] = AdditionalVarInfo();
     metaData.aois[4].vars["nothing"] = AdditionalVarInfo(); // record with nothing to write
-    metaData.calibration = orvex::Calibration3D::fromJson({{"magnifications", {1.5}}});
+    metaData.calibration = orvex::Calibration3D::fromJson(json::parse(R"({"magnifications":{"0":[1.5,1.5,1.0]}})"));
     metaData.transformations.push_back(*orvex::RigidTransform::fromJson(json::parse("[0.0,0.0,0.0,1.0,2.0,3.0]")));
     metaData.transformations.push_back(orvex::RigidTransform());
     EXPECT_EQ(metaData.serialise(),
               R"({"aois":{"10":{"step_size":5},"2":{"vars":{"exx":{"strain_filter_size":15,"strain_tensor_type":"lagrange"}}},)"
-              R"("3":{"subset_size":29}},"calibration":{"magnifications":[1.5]},)"
+              R"("3":{"subset_size":29}},"calibration":{"magnifications":{"0":[1.5,1.5,1.0]}},)"
               R"("transformations":[[0.0,0.0,0.0,1.0,2.0,3.0],null],"user_data":"YWJj"})");
 }
 
@@ -162,8 +162,9 @@ TEST(MetaData, IgnoresTextNestedTooDeep) {
 TEST(MetaData, ReadsCalibrationAndTransformations) {
     MetaData metaData = read(R"({"calibration":{"cameras":[1],"other":2},
         "transformations":[[0.0,0.0,90.0,1.0,2.0,3.0],null,[0,0,0,0,0,0],"x"]})");
+    // A member of a kind the calibration does not know is ignored: an empty calibration.
     ASSERT_TRUE(metaData.calibration.has_value());
-    EXPECT_EQ(metaData.calibration->toJson(), json::parse(R"({"cameras":[1]})"));
+    EXPECT_TRUE(metaData.calibration->toJson().is_null());
     ASSERT_EQ(metaData.transformations.size(), 1u);
 
     // Reading merges: transformations are appended; a calibration that is not an object removes it.
@@ -172,12 +173,22 @@ TEST(MetaData, ReadsCalibrationAndTransformations) {
     EXPECT_EQ(metaData.transformations.size(), 2u);
 }
 
+TEST(MetaData, AMalformedCalibrationIsDroppedAndTheRestIsRead) {
+    const MetaData metaData = read(R"({"calibration":{"cameras":{"0":5},"magnifications":{"0":[1.0,1.0,1.0]}},)"
+                                   R"("transformations":[[0.0,0.0,0.0,1.0,2.0,3.0]],"user_data":"YWJj"})");
+    EXPECT_FALSE(metaData.calibration.has_value());
+    EXPECT_EQ(metaData.transformations.size(), 1u);
+    EXPECT_EQ(metaData.userData.size(), 3u);
+}
+
 TEST(MetaData, RoundTripsThroughItsText) {
     const std::string text =
         R"({"aois":{"-1":{"step_size":3},"0":{"step_size":5,"subset_size":29,)"
         R"("vars":{"e1":{"strain_filter_size":14,"strain_tensor_type":"euler"},"exx":{"strain_tensor_type":"hencky"},)"
         "\"\xCE\xB5xx \xC2\xB5m\":{\"strain_filter_size\":15}}}},"
-        R"("calibration":{"cameras":[{"fx":1.0}],"imaps":{"fwd":[1.0],"rev":[2.0]},"magnifications":[0.5],"residualerrors":[0.1]},)"
+        R"("calibration":{"cameras":{"0":{"distortion":{"p":0,"r":1,"t":0,"values":[0.1,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0]},)"
+        R"("intrinsics":[800.5,600.25,2400.0,2400.0,0.0],"orientation":[0.0,0.0,0.0,1.5,-2.5,3.0],"type":"pinhole"}},)"
+        R"("magnifications":{"0":[0.5,0.5,1.0]},"residualerrors":{"0":0.25}},)"
         R"("transformations":[[0.0,0.0,0.0,1.5,-2.5,3.0]],"user_data":"AAECAwQ="})";
     EXPECT_EQ(read(text).serialise(), text);
 }

@@ -334,12 +334,10 @@ TEST(ZelDataSetFile, EveryTruncationBeforeTheTrailerFails) {
 TEST(ZelDataSetFile, SaveAndLoad) {
     TemporaryDirectory directory;
     const fs::path path = directory.path / "st\xC3\xA9p-0_0.out";
-    const nlohmann::json calibration = {
-        {"cameras", nlohmann::json::array({{{"fx", 1200.5}, {"type", "pinhole"}}})},
-        {"imaps", {{"fwd", {1.0, 2.0}}, {"rev", {3.0}}}},
-        {"magnifications", {0.5, 0.25}},
-        {"residualerrors", {0.01}},
-    };
+    const nlohmann::json calibration = nlohmann::json::parse(
+        R"({"cameras":{"1":{"distortion":{"cs_type":4,"values":[0.5,0.25,0.0,0.0,0.0,0.0,0.0,0.0,0.0,)"
+        R"(1.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0]},"intrinsics":[640.0,512.0,1800.0,1800.5,0.0],"type":"VRO"}},)"
+        R"("magnifications":{"1":[0.5,0.25,1.0]},"residualerrors":{"-1":0.125}})");
     ZelDataSet set;
     set.addData(planarArea(3, 3, "area", 1));
     set.setCalibration(*Calibration3D::fromJson(calibration));

@@ -210,11 +210,11 @@ TEST(ZelDataSet, CopiesAreDeepAndClearResetsEverything) {
     set.setDeformed("def.tif");
     set.setUserMetaData({1, 2, 3});
     set.setStepSizeForAoi(0, 5);
-    set.setCalibration(*orvex::Calibration3D::fromJson({{"magnifications", {2.0}}}));
-    set.setCalibration(*orvex::Calibration3D::fromJson({{"magnifications", {3.0}}}));
+    set.setCalibration(*orvex::Calibration3D::fromJson(nlohmann::json::parse(R"({"magnifications":{"0":[2.0,2.0,2.0]}})")));
+    set.setCalibration(*orvex::Calibration3D::fromJson(nlohmann::json::parse(R"({"magnifications":{"0":[3.0,3.0,3.0]}})")));
     set.addTransformation(*orvex::RigidTransform::fromJson(nlohmann::json::parse("[0.0,0.0,0.0,1.0,0.0,0.0]")));
     const std::string metaData = metaDataText(set);
-    EXPECT_NE(metaData.find(R"("calibration":{"magnifications":[3.0]})"), std::string::npos) << metaData;
+    EXPECT_NE(metaData.find(R"("calibration":{"magnifications":{"0":[3.0,3.0,3.0]}})"), std::string::npos) << metaData;
 
     ZelDataSet copy(set);
     ZelDataSet& self = set;
