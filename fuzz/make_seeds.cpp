@@ -1,11 +1,13 @@
 // Writes the seed corpus of the fuzzers: images of a few small valid data sets
-// into <directory>/dataset_decode and their metadata texts into
-// <directory>/metadata_read.
+// into <directory>/dataset_decode, their metadata texts into
+// <directory>/metadata_read and calibration texts into <directory>/calibration_read.
 //
 //   fuzz_make_seeds <directory>
 
 #include "orvex/calibration/Calibration3D.h"
+#include "orvex/core/Rect.h"
 #include "orvex/core/RigidTransform.h"
+#include "orvex/core/SplineTransform.h"
 #include "orvex/data/ZelData.h"
 #include "orvex/data/ZelDataSet.h"
 
@@ -38,6 +40,35 @@ ZelData* makeArea(int rows, int columns, const std::string& title) {
     return area;
 }
 
+// Stereo cameras of both models, an external camera, magnifications, residual errors
+// and inverse mappings of camera 0.
+Calibration3D seedCalibration() {
+    CameraData pinhole;
+    pinhole.cx = 800.5;
+    pinhole.cy = 600.25;
+    pinhole.fx = 2400.0;
+    pinhole.fy = 2399.5;
+    pinhole.numRadial = 2;
+    pinhole.numTangential = 2;
+    pinhole.radial[0] = -0.25;
+    pinhole.tangential[1] = 0.001;
+    CameraData vro = pinhole;
+    vro.type = CameraType::VRO;
+    vro.csType = VROSystemType(2);
+    vro.vroFirst[0] = 0.05;
+    vro.vroSecond[3] = 0.001;
+
+    Calibration3D calibration;
+    calibration.setCamera(0, Camera(pinhole), RigidTransform(Rotation(1.0, 2.0, 3.0, Rotation::Deg), {75.0, 0.0, 0.0}));
+    calibration.setCamera(1, Camera(vro), RigidTransform(Rotation(-1.0, 8.0, 0.5, Rotation::Deg), {-75.0, 1.0, 2.0}));
+    calibration.setCamera(-3, Camera(pinhole), RigidTransform());
+    calibration.setMagnification(0, {0.5, 0.25, 1.0});
+    calibration.setResidualError(1, 0.125f);
+    const SplineTransform mapping(3, Rect(0.0, 0.0, 1600.0, 1200.0), 1, 1);
+    calibration.setInverseMapping0(mapping, mapping);
+    return calibration;
+}
+
 std::vector<std::unique_ptr<ZelDataSet>> seedSets() {
     std::vector<std::unique_ptr<ZelDataSet>> sets;
     sets.push_back(std::make_unique<ZelDataSet>()); // no areas
@@ -59,8 +90,7 @@ std::vector<std::unique_ptr<ZelDataSet>> seedSets() {
     StrainComputationSettings settings;
     settings.windowSize = 15;
     full->setStrainVariablesAdditionalInfo({ids}, settings);
-    full->setCalibration(*Calibration3D::fromJson(
-        {{"magnifications", {1.5}}, {"imaps", {{"fwd", {1.0}}, {"rev", {2.0}}}}}));
+    full->setCalibration(seedCalibration());
     full->addTransformation(*RigidTransform::fromJson(nlohmann::json::parse("[1.0,2.0,3.0,4.0,5.0,6.0]")));
     sets.push_back(std::move(full));
     return sets;
@@ -82,8 +112,13 @@ int main(int argc, char** argv) {
     }
     const fs::path images = fs::path(argv[1]) / "dataset_decode";
     const fs::path texts = fs::path(argv[1]) / "metadata_read";
+    const fs::path calibrations = fs::path(argv[1]) / "calibration_read";
     fs::create_directories(images);
     fs::create_directories(texts);
+    fs::create_directories(calibrations);
+    if (!writeFile(calibrations / "seed-0", seedCalibration().toJson().dump()) ||
+        !writeFile(calibrations / "seed-1", "{}"))
+        return 1;
     int index = 0;
     for (const auto& set : seedSets()) {
         std::size_t size = 0;

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         metaData.deserialize(std::string(reinterpret_cast<const char*>(data), size));
         metaData.serialise();
     } catch (const nlohmann::json::type_error&) {
-        // The calibration reader's documented reaction to a member of the wrong kind.
+        // A metadata member of the wrong kind.
     }
     return 0;
 }
