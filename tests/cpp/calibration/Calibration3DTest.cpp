@@ -219,6 +219,19 @@ TEST(Calibration3D, FundamentalMatrixOfAffineMappings) {
     EXPECT_NE(calibration.fundamentalMatrix()(0, 0), f(0, 0));
 }
 
+// The homography fitted to an identity mapping is the identity.
+TEST(Calibration3D, IdentityMappingsLeaveTheFundamentalMatrix) {
+    Calibration3D calibration = stereoCalibration(plainCamera(), pinholeCamera(pinholeDistortions()[0], 0.0));
+    const Matrix3x3 plain = calibration.fundamentalMatrix();
+    const SplineTransform identity =
+        orvex::testing::fittedMapping([](const Vector2& p) { return p; }, 0.0, 0.0, 1600.0, 1200.0);
+    calibration.setInverseMapping0(identity, identity);
+    calibration.setInverseMapping1(identity, identity);
+    const Matrix3x3 mapped = calibration.fundamentalMatrix();
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(mapped(r, c), plain(r, c), 1e-9 * std::abs(plain(r, c)) + 1e-15);
+}
+
 TEST(Calibration3D, SingularCameraMatrixGivesNoFundamentalMatrix) {
     CameraData flat = plainCamera().getRawData();
     flat.fx = 0.0;  // set, but K is singular
