@@ -395,3 +395,24 @@ TEST(Camera, PinholeProjectionMatchesOpenCv) {
         EXPECT_NEAR(pixel.y, row[17], 1e-9) << row[13] << " " << row[14] << " " << row[15];
     }
 }
+
+// The ray of a point's pixel passes through the point, for every model.
+TEST(Camera, RayOfAProjectionPassesThroughThePoint) {
+    std::vector<std::pair<std::string, Camera>> cameras;
+    for (const DistortionSet& set : pinholeDistortions())
+        cameras.emplace_back("pinhole " + set.name, pinholeCamera(set));
+    for (unsigned type = 0; type < 7; ++type)
+        cameras.emplace_back("VRO " + std::to_string(type), vroCamera(type));
+    for (const auto& [name, camera] : cameras) {
+        for (const Vector3& point : {Vector3(0.0, 0.0, 700.0), Vector3(150.0, -110.0, 640.0), Vector3(-200.0, 160.0, 900.0)}) {
+            Vector2 pixel;
+            ASSERT_TRUE(camera.tryProject(pixel, point)) << name;
+            Vector3 origin, direction;
+            camera.ray(pixel, origin, direction);
+            // The point's offset from the ray, scaled to the ray's length at the point.
+            const Vector3 along = origin + direction * ((point.z - origin.z) / direction.z);
+            EXPECT_NEAR(along.x, point.x, 1e-6) << name;
+            EXPECT_NEAR(along.y, point.y, 1e-6) << name;
+        }
+    }
+}
