@@ -1,0 +1,120 @@
+#include "orvex/data/TableNumber.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace orvex {
+
+namespace {
+
+// Decimal exponents that scale a positive float, or its estimated exponent, into
+// six digits: 10^k for k in [MinPower, MaxPower].
+constexpr int MinPower = -35;
+constexpr int MaxPower = 55;
+
+// The nearest double of every power of ten in the range (strtod rounds correctly).
+const std::array<double, MaxPower - MinPower + 1>& powersOfTen() {
+    static const auto table = [] {
+        std::array<double, MaxPower - MinPower + 1> powers{};
+        for (int k = MinPower; k <= MaxPower; ++k)
+            powers[static_cast<std::size_t>(k - MinPower)] = std::strtod(("1e" + std::to_string(k)).c_str(), nullptr);
+        return powers;
+    }();
+    return table;
+}
+
+// Within this distance of a rounding tie the scaled double may sit on the wrong
+// side (its relative error stays below 3e-16, so below 3e-10 at 1e6).
+constexpr double TieGuard = 1e-9;
+
+char* writeDigits(char* out, const char* digits, int count) {
+    for (int i = 0; i < count; ++i)
+        *out++ = digits[i];
+    return out;
+}
+
+// The six digits `significand` (100000 .. 999999) times 10^(exponent - 5) in %g layout.
+char* writeGeneral(char* out, int significand, int exponent) {
+    char digits[6];
+    for (int i = 5; i >= 0; --i, significand /= 10)
+        digits[i] = static_cast<char>('0' + significand % 10);
+    int length = 6; // significant digits once trailing zeros are dropped
+    while (length > 1 && digits[length - 1] == '0')
+        --length;
+
+    if (exponent >= -4 && exponent <= 5) {
+        if (exponent < 0) {
+            *out++ = '0';
+            *out++ = '.';
+            for (int i = -1; i > exponent; --i)
+                *out++ = '0';
+            return writeDigits(out, digits, length);
+        }
+        const int integerDigits = exponent + 1;
+        out = writeDigits(out, digits, integerDigits);
+        if (length > integerDigits) {
+            *out++ = '.';
+            out = writeDigits(out, digits + integerDigits, length - integerDigits);
+        }
+        return out;
+    }
+    *out++ = digits[0];
+    if (length > 1) {
+        *out++ = '.';
+        out = writeDigits(out, digits + 1, length - 1);
+    }
+    *out++ = 'e';
+    *out++ = exponent < 0 ? '-' : '+';
+    const int magnitude = std::abs(exponent); // at most 45 for a float
+    *out++ = static_cast<char>('0' + magnitude / 10);
+    *out++ = static_cast<char>('0' + magnitude % 10);
+    return out;
+}
+
+// A positive finite value: scales it to six integer digits and rounds; near a tie
+// the standard library's exact conversion decides.
+char* writePositive(char* out, double value) {
+    int binaryExponent = 0;
+    std::frexp(value, &binaryExponent); // value in [2^(e-1), 2^e)
+    // floor((e - 1) log10 2) never exceeds floor(log10 value), and falls short of it by at most one.
+    int exponent = static_cast<int>(std::floor((binaryExponent - 1) * 0.30102999566398120));
+    double scaled = value * powersOfTen()[static_cast<std::size_t>(5 - exponent - MinPower)];
+    if (scaled >= 1e6) {
+        ++exponent;
+        scaled = value * powersOfTen()[static_cast<std::size_t>(5 - exponent - MinPower)];
+    }
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;
+    if (std::fabs(fraction - 0.5) <= TieGuard)
+        return std::to_chars(out, out + TableValueMaxChars, value, std::chars_format::general, 6).ptr;
+    int significand = static_cast<int>(whole) + (fraction > 0.5 ? 1 : 0);
+    // Just below 1e6 the estimate kept the smaller exponent; rounding up reaches the next one.
+    if (significand == 1000000) {
+        significand = 100000;
+        ++exponent;
+    }
+    return writeGeneral(out, significand, exponent);
+}
+
+} // namespace
+
+char* formatTableValue(char* out, float value) {
+    if (!std::isfinite(value)) {
+        *out++ = '0';
+        return out;
+    }
+    if (value == 0.0f) {
+        if (std::signbit(value))
+            *out++ = '-';
+        *out++ = '0';
+        return out;
+    }
+    if (value < 0.0f)
+        *out++ = '-';
+    return writePositive(out, std::fabs(static_cast<double>(value)));
+}
+
+} // namespace orvex
