@@ -3,7 +3,9 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace orvex {
@@ -24,6 +26,12 @@ const std::array<double, MaxPower - MinPower + 1>& powersOfTen() {
         return powers;
     }();
     return table;
+}
+
+std::uint64_t bitsOf(double value) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
 }
 
 // Within this distance of a rounding tie the scaled double may sit on the wrong
@@ -77,20 +85,20 @@ char* writeGeneral(char* out, int significand, int exponent) {
 // A positive finite value: scales it to six integer digits and rounds; near a tie
 // the standard library's exact conversion decides.
 char* writePositive(char* out, double value) {
-    int binaryExponent = 0;
-    std::frexp(value, &binaryExponent); // value in [2^(e-1), 2^e)
-    // floor((e - 1) log10 2) never exceeds floor(log10 value), and falls short of it by at most one.
-    int exponent = static_cast<int>(std::floor((binaryExponent - 1) * 0.30102999566398120));
+    // value lies in [2^(e-1), 2^e); floor((e - 1) log10 2), taken as (n * 78913) >> 18,
+    // never exceeds floor(log10 value) and falls short of it by at most one.
+    const int binaryExponent = static_cast<int>((bitsOf(value) >> 52) & 0x7FF) - 1022;
+    int exponent = ((binaryExponent - 1) * 78913) >> 18;
     double scaled = value * powersOfTen()[static_cast<std::size_t>(5 - exponent - MinPower)];
     if (scaled >= 1e6) {
         ++exponent;
         scaled = value * powersOfTen()[static_cast<std::size_t>(5 - exponent - MinPower)];
     }
-    const double whole = std::floor(scaled);
+    const auto whole = static_cast<int>(scaled);
     const double fraction = scaled - whole;
     if (std::fabs(fraction - 0.5) <= TieGuard)
         return std::to_chars(out, out + TableValueMaxChars, value, std::chars_format::general, 6).ptr;
-    int significand = static_cast<int>(whole) + (fraction > 0.5 ? 1 : 0);
+    int significand = whole + (fraction > 0.5 ? 1 : 0);
     // Just below 1e6 the estimate kept the smaller exponent; rounding up reaches the next one.
     if (significand == 1000000) {
         significand = 100000;

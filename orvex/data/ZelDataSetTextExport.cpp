@@ -1,6 +1,7 @@
-// Text tables of a data set: plain, Tecplot-style (POINT layout) and CSV. Rows
-// are formatted a block at a time into one buffer and written with one call.
+// Text tables of a data set: plain, Tecplot-style (POINT layout) and CSV.
 
+#include "orvex/core/CPUInfo.h"
+#include "orvex/core/ParallelRows.h"
 #include "orvex/data/DeformedPositions.h"
 #include "orvex/data/ExportProgress.h"
 #include "orvex/data/FileReplace.h"
@@ -102,24 +103,57 @@ TableRows tableRows(const ZelData& area, const TableOptions& options) {
     return rows;
 }
 
-// Writes the rows of every point of `area` in blocks of about a mebibyte.
-bool writeRows(std::ostream& file, const ZelData& area, const TableOptions& options, ExportProgress& progress,
-               std::vector<char>& buffer) {
-    constexpr std::size_t BlockBytes = std::size_t{1} << 20;
-    const TableRows rows = tableRows(area, options);
-    const int pointCount = area.matrixSize();
-    const int blockPoints = static_cast<int>(std::max<std::size_t>(1, BlockBytes / rows.maxRowSize()));
-    buffer.resize(static_cast<std::size_t>(blockPoints) * rows.maxRowSize());
-    progress.startArea();
-    for (int begin = 0; begin < pointCount; begin += blockPoints) {
-        std::int64_t written = 0;
-        const char* end = rows.format(begin, std::min(pointCount, begin + blockPoints), buffer.data(), written);
-        if (!file.write(buffer.data(), end - buffer.data()))
-            return false;
-        progress.pointsWritten(written);
+// Formatted blocks of rows, reused from area to area: several blocks are
+// formatted at once on worker threads, then written in order, so the bytes are
+// those of a one-thread run.
+class RowBlocks {
+public:
+    // One block per worker thread, at most MaxBlocks.
+    RowBlocks() : blocks_(static_cast<std::size_t>(std::clamp(CPUInfo::numCPU(), 1, MaxBlocks))) {}
+
+    // Writes the rows of every point of `area`.
+    bool write(std::ostream& file, const ZelData& area, const TableOptions& options, ExportProgress& progress) {
+        constexpr std::size_t BlockBytes = std::size_t{1} << 20;
+        const TableRows rows = tableRows(area, options);
+        const int pointCount = area.matrixSize();
+        const int blockPoints = static_cast<int>(std::max<std::size_t>(1, BlockBytes / rows.maxRowSize()));
+        for (Block& block : blocks_)
+            block.text.resize(static_cast<std::size_t>(blockPoints) * rows.maxRowSize());
+        progress.startArea();
+        const std::int64_t windowPoints = std::int64_t{blockPoints} * static_cast<std::int64_t>(blocks_.size());
+        for (std::int64_t start = 0; start < pointCount; start += windowPoints) {
+            const auto blockCount =
+                static_cast<int>((std::min(pointCount - start, windowPoints) + blockPoints - 1) / blockPoints);
+            parallelForRows(blockCount, [&](int first, int last) {
+                for (int b = first; b < last; ++b) {
+                    const auto begin = static_cast<int>(start + std::int64_t{b} * blockPoints);
+                    Block& block = blocks_[static_cast<std::size_t>(b)];
+                    block.written = 0;
+                    block.end = rows.format(begin, static_cast<int>(std::min<std::int64_t>(pointCount, std::int64_t{begin} + blockPoints)), block.text.data(),
+                                            block.written);
+                }
+            });
+            for (int b = 0; b < blockCount; ++b) {
+                const Block& block = blocks_[static_cast<std::size_t>(b)];
+                if (!file.write(block.text.data(), block.end - block.text.data()))
+                    return false;
+                progress.pointsWritten(block.written);
+            }
+        }
+        return static_cast<bool>(file << '\n');
     }
-    return static_cast<bool>(file << '\n');
-}
+
+private:
+    static constexpr int MaxBlocks = 64;
+
+    struct Block {
+        std::vector<char> text;
+        const char* end = nullptr;
+        std::int64_t written = 0; // rows
+    };
+
+    std::vector<Block> blocks_;
+};
 
 } // namespace
 
@@ -141,14 +175,14 @@ bool ZelDataSet::exportAs(const std::string& path, Format format, int& progress,
         ExportProgress tracker(progress, totalPoints);
         if (format == Tecplot && !deformedImage().empty())
             file << titleLine(deformedImage(), type);
-        std::vector<char> buffer;
+        RowBlocks blocks;
         for (int i = 0; i < areaCount; ++i) {
             const ExportedArea area(*data(i), axes);
             if (format == Csv && i == 0)
                 file << csvHeader(*area);
             if (format == Tecplot)
                 file << zoneHeader(*area);
-            if (!writeRows(file, *area, options, tracker, buffer))
+            if (!blocks.write(file, *area, options, tracker))
                 return false;
         }
         return static_cast<bool>(file);
