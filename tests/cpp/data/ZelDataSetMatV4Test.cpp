@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace orvex;
@@ -52,34 +53,35 @@ std::vector<char> record(int rows, int columns, const std::string& name, const s
     return bytes;
 }
 
-// The record names in order, read back from the image.
-std::vector<std::string> recordNames(const std::vector<char>& image) {
-    std::vector<std::string> names;
+// The records of an image in order: name and values, read back by their header fields.
+std::vector<std::pair<std::string, std::vector<float>>> records(const std::vector<char>& image) {
+    std::vector<std::pair<std::string, std::vector<float>>> found;
     std::size_t at = 0;
     while (at + 20 <= image.size()) {
         std::int32_t fields[5];
         std::memcpy(fields, image.data() + at, sizeof fields);
-        names.emplace_back(image.data() + at + 20);
-        at += 20 + static_cast<std::size_t>(fields[4]) + 4 * static_cast<std::size_t>(fields[1]) * fields[2];
+        const std::size_t count = static_cast<std::size_t>(fields[1]) * static_cast<std::size_t>(fields[2]);
+        const std::size_t valuesAt = at + 20 + static_cast<std::size_t>(fields[4]);
+        std::vector<float> values(count);
+        std::memcpy(values.data(), image.data() + valuesAt, 4 * count);
+        found.emplace_back(image.data() + at + 20, std::move(values));
+        at = valuesAt + 4 * count;
     }
     EXPECT_EQ(at, image.size());
+    return found;
+}
+
+std::vector<std::string> recordNames(const std::vector<char>& image) {
+    std::vector<std::string> names;
+    for (const auto& record : records(image))
+        names.push_back(record.first);
     return names;
 }
 
 std::vector<float> recordValues(const std::vector<char>& image, const std::string& name) {
-    std::size_t at = 0;
-    while (at + 20 <= image.size()) {
-        std::int32_t fields[5];
-        std::memcpy(fields, image.data() + at, sizeof fields);
-        const std::size_t count = static_cast<std::size_t>(fields[1]) * fields[2];
-        const std::size_t valuesAt = at + 20 + static_cast<std::size_t>(fields[4]);
-        if (name == image.data() + at + 20) {
-            std::vector<float> values(count);
-            std::memcpy(values.data(), image.data() + valuesAt, 4 * count);
-            return values;
-        }
-        at = valuesAt + 4 * count;
-    }
+    for (const auto& record : records(image))
+        if (record.first == name)
+            return record.second;
     return {};
 }
 

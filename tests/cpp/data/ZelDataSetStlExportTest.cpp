@@ -46,27 +46,28 @@ protected:
 } // namespace
 
 TEST_F(StlExport, FacetsWithShortestVertexText) {
-    ZelDataSet set;
-    set.addData(square(Stereo));
-    EXPECT_TRUE(set.exportSTL(path().string(), false, false));
-    const std::string p0 = "0.10000000149011612 0 -3", p1 = "2.5 0 1.0000000150474662e+30", p2 = "0 1 0",
-                      p3 = "1.0000000116860974e-07 1 0";
-    EXPECT_EQ(fileContent(path()),
-              "solid surface.stl\n" + facet(p0, p1, p2) + facet(p1, p3, p2) + "endsolid surface.stl\n");
-}
-
-TEST_F(StlExport, DeformedVerticesAndSpecialValues) {
-    std::vector<VariableSpec> variables = Stereo;
-    variables.push_back({GlobalDisplacement, "U", "U", {0.5f, 0.5f, 0.5f, 0.5f}});
-    variables.push_back({GlobalDisplacement, "V", "V", {0, 0, 0, 0}});
-    variables.push_back({GlobalDisplacement, "W", "W", {1, 0, std::numeric_limits<float>::infinity(), std::nanf("")}});
-    ZelDataSet set;
-    set.addData(square(variables));
-    EXPECT_TRUE(set.exportSTL(path().string(), true, false));
-    const std::string p0 = "0.6000000238418579 0 -2", p1 = "3 0 1.0000000150474662e+30", p2 = "0.5 1 inf",
-                      p3 = "0.5000001192092896 1 nan";
-    EXPECT_EQ(fileContent(path()),
-              "solid surface.stl\n" + facet(p0, p1, p2) + facet(p1, p3, p2) + "endsolid surface.stl\n");
+    std::vector<VariableSpec> displaced = Stereo;
+    displaced.push_back({GlobalDisplacement, "U", "U", {0.5f, 0.5f, 0.5f, 0.5f}});
+    displaced.push_back({GlobalDisplacement, "V", "V", {0, 0, 0, 0}});
+    displaced.push_back(
+        {GlobalDisplacement, "W", "W", {1, 0, std::numeric_limits<float>::infinity(), std::nanf("")}});
+    const struct {
+        bool addDeformed;
+        std::vector<std::string> points; // vertex texts of points 0 .. 3
+    } cases[] = {
+        {false, {"0.10000000149011612 0 -3", "2.5 0 1.0000000150474662e+30", "0 1 0", "1.0000000116860974e-07 1 0"}},
+        // Float sums, then the shortest text of each sum.
+        {true, {"0.6000000238418579 0 -2", "3 0 1.0000000150474662e+30", "0.5 1 inf", "0.5000001192092896 1 nan"}},
+    };
+    for (const auto& c : cases) {
+        ZelDataSet set;
+        set.addData(square(displaced));
+        EXPECT_TRUE(set.exportSTL(path().string(), c.addDeformed, false));
+        const std::vector<std::string>& p = c.points;
+        // The two triangles of the square: (0, 1, 2) and (1, 3, 2).
+        EXPECT_EQ(fileContent(path()),
+                  "solid surface.stl\n" + facet(p[0], p[1], p[2]) + facet(p[1], p[3], p[2]) + "endsolid surface.stl\n");
+    }
 }
 
 TEST_F(StlExport, AreasWithoutCoordinatesAreSkipped) {
