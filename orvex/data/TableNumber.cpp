@@ -38,28 +38,52 @@ std::uint64_t bitsOf(double value) {
 // side (its relative error stays below 3e-16, so below 3e-10 at 1e6).
 constexpr double TieGuard = 1e-9;
 
+// At most six digits; a switch rather than a loop, which the compiler would turn
+// into a call of memcpy.
 char* writeDigits(char* out, const char* digits, int count) {
-    for (int i = 0; i < count; ++i)
-        *out++ = digits[i];
-    return out;
+    switch (count) {
+    case 6:
+        out[5] = digits[5];
+        [[fallthrough]];
+    case 5:
+        out[4] = digits[4];
+        [[fallthrough]];
+    case 4:
+        out[3] = digits[3];
+        [[fallthrough]];
+    case 3:
+        out[2] = digits[2];
+        [[fallthrough]];
+    case 2:
+        out[1] = digits[1];
+        [[fallthrough]];
+    case 1:
+        out[0] = digits[0];
+        break;
+    default:
+        break;
+    }
+    return out + count;
 }
 
 // The six digits `significand` (100000 .. 999999) times 10^(exponent - 5) in %g layout.
 char* writeGeneral(char* out, int significand, int exponent) {
+    static constexpr char DigitPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                         "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                         "8081828384858687888990919293949596979899";
     char digits[6];
-    for (int i = 5; i >= 0; --i, significand /= 10)
-        digits[i] = static_cast<char>('0' + significand % 10);
+    const int rest = significand % 10000;
+    std::memcpy(digits, DigitPairs + 2 * (significand / 10000), 2);
+    std::memcpy(digits + 2, DigitPairs + 2 * (rest / 100), 2);
+    std::memcpy(digits + 4, DigitPairs + 2 * (rest % 100), 2);
     int length = 6; // significant digits once trailing zeros are dropped
     while (length > 1 && digits[length - 1] == '0')
         --length;
 
     if (exponent >= -4 && exponent <= 5) {
         if (exponent < 0) {
-            *out++ = '0';
-            *out++ = '.';
-            for (int i = -1; i > exponent; --i)
-                *out++ = '0';
-            return writeDigits(out, digits, length);
+            std::memcpy(out, "0.000", 5);
+            return writeDigits(out + 1 - exponent, digits, length); // "0." and -exponent - 1 zeros
         }
         const int integerDigits = exponent + 1;
         out = writeDigits(out, digits, integerDigits);

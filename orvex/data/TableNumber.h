@@ -9,7 +9,8 @@ namespace orvex {
 // The longest text formatTableValue writes ("-1.23457e-45").
 constexpr int TableValueMaxChars = 12;
 
-// Writes the text of `value` at `out` and returns its end.
+// Writes the text of `value` at `out` and returns its end; stores into no more
+// than TableValueMaxChars bytes from `out`.
 char* formatTableValue(char* out, float value);
 
 } // namespace orvex
