@@ -44,7 +44,13 @@ bool writeFileReplacing(const std::string& fileName, const std::function<bool(st
     const fs::path target = resolvedTarget(fileName);
     const fs::path temporary = temporaryPathBeside(target);
     std::error_code error;
-    bool saved = writeFile(temporary, write);
+    bool saved = false;
+    try {
+        saved = writeFile(temporary, write);
+    } catch (...) {
+        fs::remove(temporary, error);
+        throw;
+    }
     if (saved && fs::is_regular_file(target, error))
         fs::permissions(temporary, fs::status(target, error).permissions(), error);
     if (saved)

@@ -12,7 +12,8 @@ namespace orvex {
 // symbolic link) with `write`, gives it the permissions of an existing target and
 // renames it over the target. False when the temporary cannot be created, `write`
 // returns false, writing fails or the rename fails; the temporary is then removed
-// and an existing target kept as it was.
+// and an existing target kept as it was. An exception from `write` propagates
+// after the temporary is removed.
 bool writeFileReplacing(const std::string& fileName, const std::function<bool(std::ostream&)>& write);
 
 } // namespace orvex
