@@ -125,13 +125,8 @@ public:
             const auto blockCount =
                 static_cast<int>((std::min(pointCount - start, windowPoints) + blockPoints - 1) / blockPoints);
             parallelForRows(blockCount, [&](int first, int last) {
-                for (int b = first; b < last; ++b) {
-                    const auto begin = static_cast<int>(start + std::int64_t{b} * blockPoints);
-                    Block& block = blocks_[static_cast<std::size_t>(b)];
-                    block.written = 0;
-                    block.end = rows.format(begin, static_cast<int>(std::min<std::int64_t>(pointCount, std::int64_t{begin} + blockPoints)), block.text.data(),
-                                            block.written);
-                }
+                for (int b = first; b < last; ++b)
+                    formatBlock(b, rows, start + std::int64_t{b} * blockPoints, blockPoints, pointCount);
             });
             for (int b = 0; b < blockCount; ++b) {
                 const Block& block = blocks_[static_cast<std::size_t>(b)];
@@ -151,6 +146,14 @@ private:
         const char* end = nullptr;
         std::int64_t written = 0; // rows
     };
+
+    // Formats the rows of points [begin, begin + count) below pointCount into block b.
+    void formatBlock(int b, const TableRows& rows, std::int64_t begin, int count, int pointCount) {
+        Block& block = blocks_[static_cast<std::size_t>(b)];
+        block.written = 0;
+        const auto end = static_cast<int>(std::min<std::int64_t>(pointCount, begin + count));
+        block.end = rows.format(static_cast<int>(begin), end, block.text.data(), block.written);
+    }
 
     std::vector<Block> blocks_;
 };
