@@ -1,32 +1,26 @@
 #include "orvex/data/TableNumber.h"
 
-#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 namespace orvex {
 
 namespace {
 
-// Decimal exponents that scale a positive float, or its estimated exponent, into
-// six digits: 10^k for k in [MinPower, MaxPower].
+// 10^k for k in [MinPower, 55]: the decimal exponents that scale a positive
+// float, or its estimated exponent, into six digits. The literals are the nearest doubles.
 constexpr int MinPower = -35;
-constexpr int MaxPower = 55;
-
-// The nearest double of every power of ten in the range (strtod rounds correctly).
-const std::array<double, MaxPower - MinPower + 1>& powersOfTen() {
-    static const auto table = [] {
-        std::array<double, MaxPower - MinPower + 1> powers{};
-        for (int k = MinPower; k <= MaxPower; ++k)
-            powers[static_cast<std::size_t>(k - MinPower)] = std::strtod(("1e" + std::to_string(k)).c_str(), nullptr);
-        return powers;
-    }();
-    return table;
-}
+constexpr double PowersOfTen[] = {
+    1e-35, 1e-34, 1e-33, 1e-32, 1e-31, 1e-30, 1e-29, 1e-28, 1e-27, 1e-26, 1e-25, 1e-24, 1e-23, 1e-22, 1e-21, 1e-20,
+    1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9, 1e-8, 1e-7, 1e-6, 1e-5, 1e-4, 1e-3,
+    1e-2, 1e-1, 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17,
+    1e18, 1e19, 1e20, 1e21, 1e22, 1e23, 1e24, 1e25, 1e26, 1e27, 1e28, 1e29, 1e30, 1e31, 1e32, 1e33, 1e34, 1e35, 1e36,
+    1e37, 1e38, 1e39, 1e40, 1e41, 1e42, 1e43, 1e44, 1e45, 1e46, 1e47, 1e48, 1e49, 1e50, 1e51, 1e52, 1e53, 1e54, 1e55
+};
+static_assert(sizeof PowersOfTen / sizeof PowersOfTen[0] == 55 - MinPower + 1, "one power per exponent");
 
 std::uint64_t bitsOf(double value) {
     std::uint64_t bits = 0;
@@ -113,10 +107,10 @@ char* writePositive(char* out, double value) {
     // never exceeds floor(log10 value) and falls short of it by at most one.
     const int binaryExponent = static_cast<int>((bitsOf(value) >> 52) & 0x7FF) - 1022;
     int exponent = ((binaryExponent - 1) * 78913) >> 18;
-    double scaled = value * powersOfTen()[static_cast<std::size_t>(5 - exponent - MinPower)];
+    double scaled = value * PowersOfTen[static_cast<std::size_t>(5 - exponent - MinPower)];
     if (scaled >= 1e6) {
         ++exponent;
-        scaled = value * powersOfTen()[static_cast<std::size_t>(5 - exponent - MinPower)];
+        scaled = value * PowersOfTen[static_cast<std::size_t>(5 - exponent - MinPower)];
     }
     const auto whole = static_cast<int>(scaled);
     const double fraction = scaled - whole;

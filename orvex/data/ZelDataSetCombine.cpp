@@ -27,23 +27,28 @@ bool sameVariables(const ZelData& a, const ZelData& b) {
 }
 
 bool sameLayout(const ZelData& a, const ZelData& b) {
-    return a.numVariables() == b.numVariables() && a.numColumns() == b.numColumns() &&
-           a.numRows() == b.numRows() && sameVariables(a, b);
-}
-
-bool holds(const ZelData& area, const std::string& name) { return area.varIndex(name) != -1; }
-
-// Drops from `names` every name that `area` lacks.
-void keepNamesHeldBy(const ZelData& area, std::vector<std::string>& names) {
-    names.erase(std::remove_if(names.begin(), names.end(),
-                               [&area](const std::string& name) { return !holds(area, name); }),
-                names.end());
+    return a.numColumns() == b.numColumns() && a.numRows() == b.numRows() && sameVariables(a, b);
 }
 
 std::vector<std::string> namesOf(const ZelData& area) {
     std::vector<std::string> names;
     for (const ZelDataVarInfo& info : area.variables())
         names.push_back(info.name);
+    return names;
+}
+
+// The names of the first area's variables, in its order, that every other area
+// also holds; empty without areas.
+std::vector<std::string> namesHeldByAll(const std::vector<const ZelData*>& areas) {
+    if (areas.empty())
+        return {};
+    std::vector<std::string> names = namesOf(*areas.front());
+    for (std::size_t i = 1; i < areas.size(); ++i) {
+        const ZelData& area = *areas[i];
+        names.erase(std::remove_if(names.begin(), names.end(),
+                                   [&area](const std::string& name) { return area.varIndex(name) == -1; }),
+                    names.end());
+    }
     return names;
 }
 
@@ -115,16 +120,12 @@ std::vector<std::string> ZelDataSet::commonVariables(std::vector<std::string>* d
     }
     if (gridOnly && areas.empty())
         return {};
-    std::vector<std::string> common = areas.empty() ? std::vector<std::string>() : namesOf(*areas.front());
-    for (std::size_t i = 1; i < areas.size(); ++i)
-        keepNamesHeldBy(*areas[i], common);
+    const std::vector<std::string> common = namesHeldByAll(areas);
     if (descriptions) {
+        // Every common name comes from the first area.
         descriptions->clear();
-        for (const std::string& name : common) {
-            const auto owner = std::find_if(areas.begin(), areas.end(),
-                                            [&name](const ZelData* area) { return holds(*area, name); });
-            descriptions->push_back((*owner)->varDescription((*owner)->varIndex(name)));
-        }
+        for (const std::string& name : common)
+            descriptions->push_back(areas.front()->varDescription(areas.front()->varIndex(name)));
     }
     return common;
 }
@@ -132,9 +133,7 @@ std::vector<std::string> ZelDataSet::commonVariables(std::vector<std::string>* d
 bool ZelDataSet::combineDataSetsUsingOnlyCommonVariables(ZelDataSet& target,
                                                          const std::vector<std::unique_ptr<ZelDataSet>>& sets) {
     const std::vector<const ZelData*> areas = areasOf(sets);
-    std::vector<std::string> common = areas.empty() ? std::vector<std::string>() : namesOf(*areas.front());
-    for (std::size_t i = 1; i < areas.size(); ++i)
-        keepNamesHeldBy(*areas[i], common);
+    const std::vector<std::string> common = namesHeldByAll(areas);
 
     // Built aside and swapped in, so that a target among the sets is read first.
     ZelDataSet combined;
