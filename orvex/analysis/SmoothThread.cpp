@@ -1,6 +1,6 @@
 #include "orvex/analysis/SmoothThread.h"
 
-#include "orvex/analysis/ParallelRows.h"
+#include "orvex/core/ParallelRows.h"
 #include "orvex/core/Decompositions.h"
 #include "orvex/core/FixedMatrix.h"
 #include "orvex/core/Logging.h"

@@ -1,6 +1,6 @@
 #include "orvex/analysis/Strain.h"
 
-#include "orvex/analysis/ParallelRows.h"
+#include "orvex/core/ParallelRows.h"
 #include "orvex/analysis/StrainTensors.h"
 #include "orvex/analysis/WindowSmoothing.h"
 #include "orvex/core/Array1.h"

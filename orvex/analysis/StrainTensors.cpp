@@ -1,6 +1,6 @@
 #include "orvex/analysis/StrainTensors.h"
 
-#include "orvex/analysis/ParallelRows.h"
+#include "orvex/core/ParallelRows.h"
 #include "orvex/core/Decompositions.h"
 #include "orvex/core/Logging.h"
 

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -21,11 +22,21 @@
 namespace orvex {
 
 class Calibration3D;
+class MemStream;
 class RigidTransform;
 class ZelData;
 
 class ZelDataSet {
 public:
+    // The writer that exportAs chooses; other values write PlainText.
+    enum Format : int {
+        PlainText = 0, // values separated by a blank, no header
+        Tecplot = 1,   // TITLE, VARIABLES and ZONE lines, POINT layout, commas
+        Csv = 2,       // one header line of quoted names, commas
+        Stl = 3,       // exportSTL
+        MatV4 = 4,     // exportMatV4
+    };
+
     ZelDataSet();
     ZelDataSet(const ZelDataSet& other);
     // Deep copy of areas, image names and metadata.
@@ -103,6 +114,43 @@ public:
     bool decode(const std::string& image, bool alternativeMagic);
     // Reads a regular file below 2 GiB whole and decodes it.
     bool load(const std::string& fileName);
+
+    // Exports; none changes the set. Each writes a temporary file beside `path`
+    // and renames it over `path` when complete, so a failed export leaves any
+    // existing file as it was. `addDeformed` appends the deformed positions to
+    // private copies of the areas, `firstOnly` exports area 0 alone.
+
+    // Text tables (PlainText, Tecplot, Csv) or the other formats by `format`.
+    // `delimiter` (its first character) replaces the value separator of PlainText
+    // and Csv; `blank` leaves out invalid points of PlainText and Csv tables;
+    // `progress` receives a percentage while writing and 100 on success.
+    bool exportAs(const std::string& path, Format format, int& progress, CsDataSystemType type,
+                  const char* delimiter, bool blank, bool addDeformed, bool firstOnly) const;
+    // ASCII STL of the areas' triangulations over X, Y, Z (displaced by U, V, W
+    // with `addDeformed`); false when no facet was written.
+    bool exportSTL(const std::string& path, bool addDeformed, bool firstOnly) const;
+    // The MAT version 4 image: one single-precision matrix per variable, named
+    // uniquely. Writes into `stream` (when not null) the items that fit and returns
+    // the size of the whole image; -1 when it would not fit the format's 32-bit sizes.
+    int encodeMatV4(MemStream* stream, bool addDeformed, bool firstOnly, CsDataSystemType type) const;
+    bool exportMatV4(const std::string& path, bool addDeformed, bool firstOnly, CsDataSystemType type) const;
+
+    // Combination over common variables. Names and descriptions compare exactly.
+
+    // Same area count, and per area the same grid and the same variable types,
+    // names and descriptions in the same order.
+    bool isCompatible(const ZelDataSet& other) const;
+    // Appends the valid point indexes of every area, or of area 0 alone (with an
+    // error record) when the areas' variables differ; false without areas.
+    bool allValidIndexes(std::vector<std::vector<int>>& indexes) const;
+    // The names every area holds, in the first area's order (with `gridOnly`, over
+    // the gridded areas only); `descriptions` receives one description per name.
+    std::vector<std::string> commonVariables(std::vector<std::string>* descriptions, bool gridOnly) const;
+    // Replaces `target` by copies of every area of `sets`, each reduced to the
+    // variables that all areas hold; true when some variable was dropped. `target`
+    // may be one of `sets`: it is read before it is replaced.
+    static bool combineDataSetsUsingOnlyCommonVariables(ZelDataSet& target,
+                                                        const std::vector<std::unique_ptr<ZelDataSet>>& sets);
 
     struct Private;
 

@@ -6,15 +6,13 @@
 #include "orvex/core/LargeBuffer.h"
 #include "orvex/core/Logging.h"
 #include "orvex/data/ByteSink.h"
+#include "orvex/data/FileReplace.h"
 #include "orvex/data/MemStream.h"
 #include "orvex/data/MetaData.h"
 #include "orvex/data/ZelData.h"
 #include "orvex/data/ZelDataSet.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -108,22 +106,6 @@ std::string readMetaDataText(const char* bytes, int length) {
     return std::string(bytes + stream.position(), available);
 }
 
-// A name beside `target` that no other save uses at the same time.
-fs::path temporaryPathBeside(const fs::path& target) {
-    static std::atomic<unsigned> counter{0};
-    fs::path temporary = target;
-    temporary += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    return temporary;
-}
-
-// The file a save replaces: through symbolic links, the file they point to.
-fs::path resolvedTarget(const std::string& fileName) {
-    const fs::path path = fs::u8path(fileName);
-    std::error_code error;
-    const fs::path resolved = fs::weakly_canonical(path, error);
-    return error ? path : resolved;
-}
-
 // The sizes of the pieces of a file image, computed before anything is written.
 struct ImageLayout {
     std::string metaDataText;
@@ -194,16 +176,6 @@ private:
     std::ostream& stream_;
 };
 
-bool writeFile(const fs::path& path, const ZelDataSet::Private& d, const ImageLayout& layout) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file)
-        return false;
-    StreamSink sink(file);
-    const bool written = writeImage(d, layout, false, sink);
-    file.close();
-    return written && !file.fail();
-}
-
 } // namespace
 
 char* ZelDataSet::encode(std::size_t& size, bool alternativeMagic) const {
@@ -220,18 +192,10 @@ bool ZelDataSet::save(const std::string& fileName) {
     const ImageLayout layout = layoutOf(*d);
     if (!fitsInImage(layout))
         return false;
-    const fs::path target = resolvedTarget(fileName);
-    const fs::path temporary = temporaryPathBeside(target);
-    std::error_code error;
-    bool saved = writeFile(temporary, *d, layout);
-    if (saved && fs::is_regular_file(target, error))
-        fs::permissions(temporary, fs::status(target, error).permissions(), error);
-    if (saved)
-        fs::rename(temporary, target, error);
-    saved = saved && !error;
-    if (!saved)
-        fs::remove(temporary, error);
-    return saved;
+    return writeFileReplacing(fileName, [&](std::ostream& file) {
+        StreamSink sink(file);
+        return writeImage(*d, layout, false, sink);
+    });
 }
 
 bool ZelDataSet::decode(const char* buffer, int length, bool alternativeMagic) {

@@ -42,6 +42,15 @@ inline std::vector<char> encodedBlock(const ZelData& area) {
     return bytes;
 }
 
+// An area whose data type (read from a block) is `dataType`.
+inline ZelData withDataType(const ZelData& area, char dataType) {
+    std::vector<char> bytes = encodedBlock(area);
+    bytes[11] = dataType; // last byte of the data-type token
+    ZelData read;
+    read.decode(bytes.data(), static_cast<int>(bytes.size()));
+    return read;
+}
+
 // The variable names in list order.
 inline std::vector<std::string> namesOf(const ZelData& area) {
     std::vector<std::string> names;

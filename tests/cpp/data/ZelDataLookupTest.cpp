@@ -11,8 +11,8 @@
 #include <vector>
 
 using namespace orvex;
-using orvex::testing::encodedBlock;
 using orvex::testing::makeArea;
+using orvex::testing::withDataType;
 
 namespace {
 
@@ -34,15 +34,6 @@ ZelData cellArea(const std::vector<float>& sigma) {
                            {GlobalCoordinate, "x_c", "", {0, 2, 0, 2}},
                            {GlobalCoordinate, "y_c", "", {0, 0, 2, 2}},
                            {Unknown, "q", "", {0, 0, 0, 4}}});
-}
-
-// An area whose data type (read from a block) is `dataType`.
-ZelData withDataType(const ZelData& area, char dataType) {
-    std::vector<char> bytes = encodedBlock(area);
-    bytes[11] = dataType; // last byte of the data-type token
-    ZelData read;
-    read.decode(bytes.data(), static_cast<int>(bytes.size()));
-    return read;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "data/AreaFixtures.h"
 #include "data/ByteWriter.h"
+#include "data/TestFiles.h"
 #include "LogCapture.h"
 #include "orvex/calibration/Calibration3D.h"
 #include "orvex/data/ZelData.h"
@@ -9,9 +10,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -22,8 +20,11 @@ using namespace orvex;
 using orvex::testing::ByteWriter;
 using orvex::testing::encodedBlock;
 using orvex::testing::LogCapture;
+using orvex::testing::fileContent;
 using orvex::testing::makeArea;
 using orvex::testing::namesOf;
+using orvex::testing::ScopedFileSizeLimit;
+using orvex::testing::TemporaryDirectory;
 using orvex::testing::valuesOf;
 namespace fs = std::filesystem;
 
@@ -89,42 +90,6 @@ void expectSameAreas(const ZelDataSet& actual, const ZelDataSet& expected) {
         for (int v = 0; v < static_cast<int>(expected.data(i)->numVariables()); ++v)
             EXPECT_EQ(valuesOf(*actual.data(i), v), valuesOf(*expected.data(i), v));
     }
-}
-
-// A directory under the system's temporary directory, removed with its content.
-struct TemporaryDirectory {
-    fs::path path;
-    TemporaryDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "zelds-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~TemporaryDirectory() { fs::remove_all(path); }
-};
-
-// Lowers the soft limit on the size of written files; writes beyond it fail
-// (with the signal that would end the process ignored).
-class ScopedFileSizeLimit {
-public:
-    explicit ScopedFileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &previous_);
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = previous_;
-        lowered.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~ScopedFileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-
-private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = SIG_DFL;
-};
-
-std::string fileContent(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 } // namespace

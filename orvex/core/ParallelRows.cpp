@@ -1,4 +1,4 @@
-#include "orvex/analysis/ParallelRows.h"
+#include "orvex/core/ParallelRows.h"
 
 #include "orvex/core/CPUInfo.h"
 

@@ -1,0 +1,19 @@
+#pragma once
+// Writing a file whole or not at all: the content goes into a temporary file
+// beside the target, which is renamed over the target once it is complete.
+
+#include <functional>
+#include <ostream>
+#include <string>
+
+namespace orvex {
+
+// Fills a temporary file beside `fileName` (beside the file it points to, for a
+// symbolic link) with `write`, gives it the permissions of an existing target and
+// renames it over the target. False when the temporary cannot be created, `write`
+// returns false, writing fails or the rename fails; the temporary is then removed
+// and an existing target kept as it was. An exception from `write` propagates
+// after the temporary is removed.
+bool writeFileReplacing(const std::string& fileName, const std::function<bool(std::ostream&)>& write);
+
+} // namespace orvex
