@@ -237,3 +237,30 @@ TEST(CoordinateTransformation, CylinderVariablesAndTypes) {
         EXPECT_FLOAT_EQ(values(result, "Theta")[1], float(Pi));
     }
 }
+
+// Moving positions or displacements drops the cached point-search trees: a lookup
+// through the trees afterwards finds the moved point, not the one nearest to where
+// the points used to be.
+TEST(CoordinateTransformation, SearchTreesFollowTheMovedPoints) {
+    struct Case {
+        bool displacementOnly;
+        bool deformed;
+        Vector2 before, after;
+    };
+    const Case cases[] = {{false, false, {14, 13}, {114, 13}}, {true, true, {15, 15}, {115, 15}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.displacementOnly);
+        std::vector<float> X, Y;
+        for (int p = 0; p < 16; ++p) X.push_back(10.0f * float(p % 4)), Y.push_back(10.0f * float(p / 4));
+        ZelDataSet set = setOf({makeArea(4, 4, {{"X", GlobalCoordinate, X}, {"Y", GlobalCoordinate, Y},
+                                               {"Z", GlobalCoordinate, std::vector<float>(16, 0.0f)},
+                                               {"U", GlobalDisplacement, std::vector<float>(16, 1.0f)},
+                                               {"V", GlobalDisplacement, std::vector<float>(16, 2.0f)},
+                                               {"W", GlobalDisplacement, std::vector<float>(16, 0.0f)},
+                                               {"sigma", Correlation, std::vector<float>(16, 0.0f)}})});
+        ASSERT_EQ(set.data(0)->extractGlobalPoint(c.before, c.deformed, true).first, 5);
+        applyTransformation(set, RigidTransform(Rotation(0, 0, 0, Rotation::Deg), Vector3(100, 0, 0)),
+                            c.displacementOnly, Type3d);
+        EXPECT_EQ(set.data(0)->extractGlobalPoint(c.after, c.deformed, true).first, 5);
+    }
+}
