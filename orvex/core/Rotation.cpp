@@ -125,30 +125,47 @@ void Rotation::vectorToMatrix(Matrix3x3& m, const Vector3& v) {
             m(r, s) = (r == s ? co : 0.0) + f * v[r] * v[s] + e * crossMatrixElement(v, r, s);
 }
 
-// With d = trace - 1 = 2 cos(theta), clamped into [-2, 2] so that rounding cannot
-// leave the domain of acos: theta = acos(d / 2) and the axis from the antisymmetric
-// part; at theta = pi the axis comes from the diagonal, signs from the off-diagonal.
+// theta = atan2(|a|, d) with a = (m21 - m12, m02 - m20, m10 - m01) = 2 sin(theta) n
+// and d = trace - 1 = 2 cos(theta); below about 5e-7 rad the vector is zero. Up to a
+// quarter turn the axis is a / |a|. Beyond it |a| shrinks towards the half turn, so the
+// axis comes from the symmetric part (M + M^T) / 2 - cos(theta) I = (1 - cos(theta)) n n^T,
+// read along the row of its largest diagonal entry, with the sign of a. At a half turn
+// itself (|a| at rounding level) both signs give the same rotation: the first component
+// of magnitude above the tolerance is made negative for x, positive for y or z.
 void Rotation::matrixToVector(Vector3& v, const Matrix3x3& m) {
     const double d = std::clamp(m(0, 0) + m(1, 1) + m(2, 2) - 1.0, -2.0, 2.0);
-    if (std::abs(d * d - 4.0) > Tolerance) {
-        const double theta = std::acos(d / 2.0);
-        const double g = theta / std::sqrt(4.0 - d * d);
-        v = Vector3(g * (m(2, 1) - m(1, 2)), g * (m(0, 2) - m(2, 0)), g * (m(1, 0) - m(0, 1)));
-    } else if (std::abs(d + 2.0) > Tolerance) {
+    if (d > 0.0 && std::abs(d * d - 4.0) <= Tolerance) {
         v = Vector3();
-    } else {
-        const double k = 4.934802200544679;  // pi^2 / 2
-        const auto component = [&](int i) { return std::sqrt(std::max(0.0, (m(i, i) + 1.0) * k)); };
-        v.x = -component(0);
-        v.y = component(1);
-        v.z = component(2);
-        if (v.x != 0.0) {
-            if (m(0, 1) > 0.0) v.y = -v.y;
-            if (m(0, 2) > 0.0) v.z = -v.z;
-        } else if (m(1, 2) < 0.0) {
-            v.z = -v.z;  // axis in the y-z plane: m12 = 2 ny nz gives the relative sign
-        }
+        return;
     }
+    const Vector3 a(m(2, 1) - m(1, 2), m(0, 2) - m(2, 0), m(1, 0) - m(0, 1));
+    const double s = norm(a);
+    const double theta = std::atan2(s, d);
+    if (d >= 0.0) {
+        v = s > 0.0 ? a * (theta / s) : Vector3();  // s = 0 only for a symmetric non-rotation
+        return;
+    }
+    const double c = d / 2.0;
+    int i = 0;
+    for (int k = 1; k < 3; ++k)
+        if (m(k, k) > m(i, i)) i = k;
+    const double scale = std::sqrt(std::max(0.0, (m(i, i) - c) * (1.0 - c)));
+    if (!(scale > 0.0)) {  // not a rotation, e.g. -I
+        v = Vector3();
+        return;
+    }
+    Vector3 axis;
+    for (int k = 0; k < 3; ++k)
+        axis[k] = k == i ? m(i, i) - c : (m(i, k) + m(k, i)) / 2.0;
+    axis = axis * (1.0 / scale);
+    bool negate = false;
+    if (s > Tolerance)
+        negate = dot(axis, a) < 0.0;
+    else if (std::abs(axis.x) > Tolerance)
+        negate = axis.x > 0.0;
+    else
+        negate = std::abs(axis.y) > Tolerance ? axis.y < 0.0 : axis.z < 0.0;
+    v = axis * (negate ? -theta : theta);
 }
 
 void Rotation::vectorToQuaternion(Quaternion& q, const Vector3& v) {
@@ -187,36 +204,32 @@ void Rotation::quaternionToMatrix(Matrix3x3& m, const Quaternion& q) {
     m(2, 2) = 1.0 - 2.0 * x * x - 2.0 * y * y;
 }
 
-// The first of the four components (w, x, y, z) whose radicand 4 c^2 is positive
-// comes from a square root; the others follow from sums and differences of the
-// off-diagonal elements, each divided by 4 c.
+// The largest of the four components (w, x, y, z), whose radicand 4 c^2 is the
+// largest, comes from a square root; the others follow from sums and differences of
+// the off-diagonal elements, each divided by 4 c. Of q and -q the one is kept whose
+// first component with a radicand above the tolerance is positive.
 void Rotation::matrixToQuaternion(Quaternion& q, const Matrix3x3& m) {
     const double m00 = m(0, 0), m11 = m(1, 1), m22 = m(2, 2);
-    double t = 1.0 + m00 + m11 + m22;
-    if (t > Tolerance) {
-        const double h = std::sqrt(t) / 2.0;
-        q = Quaternion{h, 0.25 * (m(2, 1) - m(1, 2)) / h, 0.25 * (m(0, 2) - m(2, 0)) / h,
-                       0.25 * (m(1, 0) - m(0, 1)) / h};
-        return;
+    const double radicands[4] = {1.0 + m00 + m11 + m22, 1.0 + m00 - m11 - m22, 1.0 - m00 + m11 - m22,
+                                 1.0 - m00 - m11 + m22};
+    const int largest = int(std::max_element(radicands, radicands + 4) - radicands);
+    const double h = std::sqrt(radicands[largest]) / 2.0;
+    const double f = 0.25 / h;
+    const double wx = m(2, 1) - m(1, 2), wy = m(0, 2) - m(2, 0), wz = m(1, 0) - m(0, 1);
+    const double xy = m(1, 0) + m(0, 1), xz = m(0, 2) + m(2, 0), yz = m(1, 2) + m(2, 1);
+    switch (largest) {
+    case 0: q = Quaternion{h, wx * f, wy * f, wz * f}; break;
+    case 1: q = Quaternion{wx * f, h, xy * f, xz * f}; break;
+    case 2: q = Quaternion{wy * f, xy * f, h, yz * f}; break;
+    default: q = Quaternion{wz * f, xz * f, yz * f, h}; break;
     }
-    t = 1.0 + m00 - m11 - m22;
-    if (t > Tolerance) {
-        const double h = std::sqrt(t) / 2.0;
-        q = Quaternion{0.25 * (m(2, 1) - m(1, 2)) / h, h, 0.25 * (m(1, 0) + m(0, 1)) / h,
-                       0.25 * (m(0, 2) + m(2, 0)) / h};
-        return;
-    }
-    t = 1.0 - m00 + m11 - m22;
-    if (t > Tolerance) {
-        const double h = std::sqrt(t) / 2.0;
-        q = Quaternion{0.25 * (m(0, 2) - m(2, 0)) / h, 0.25 * (m(1, 0) + m(0, 1)) / h, h,
-                       0.25 * (m(1, 2) + m(2, 1)) / h};
-        return;
-    }
-    t = 1.0 - m00 - m11 + m22;
-    const double h = std::sqrt(t) / 2.0;
-    q = Quaternion{0.25 * (m(1, 0) - m(0, 1)) / h, 0.25 * (m(0, 2) + m(2, 0)) / h,
-                   0.25 * (m(2, 1) + m(1, 2)) / h, h};
+    const double components[4] = {q.w, q.x, q.y, q.z};
+    for (int k = 0; k < 4; ++k)
+        if (radicands[k] > Tolerance) {
+            if (components[k] < 0.0)
+                q = Quaternion{-q.w, -q.x, -q.y, -q.z};
+            break;
+        }
 }
 
 void Rotation::cardanBryantToVector(Vector3& v, const Vector3& angles) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
+#include <vector>
 
 using orvex::Matrix3x3;
 using orvex::Quaternion;
@@ -154,6 +156,79 @@ TEST(Rotation, ConversionsStayFiniteNearTheLimits) {
 
     Rotation::quaternionToVector(v, Quaternion{1.0 + 1e-9, 1e-3, 0, 0});
     EXPECT_TRUE(allFinite(v));
+}
+
+// Axes in every octant and every coordinate plane, including one whose half-turn
+// matrix leaves rounding noise in m00 + 1.
+const Vector3 kAxesEverywhere[] = {
+    {1, 2, 3},  {-1, 2, 3}, {1, -2, 3},      {1, 2, -3},      {-1, -2, 3},    {-1, 2, -3},
+    {1, -2, -3}, {-1, -2, -3}, {0, 1, 1},   {0, 1, -1},      {0, -1, 1},     {1, 0, 1},
+    {-1, 0, 1}, {1, 1, 0},  {1, -1, 0},      {1, 0, 0},       {0, 1, 0},      {0, 0, -1},
+    {0, -0.70488, 0.70932},
+};
+
+// Near a half turn both conversions from the matrix must keep angle and axis: vector ->
+// matrix -> vector and quaternion -> matrix -> quaternion come back to rounding.
+TEST(Rotation, NearHalfTurnsRoundTripThroughTheMatrix) {
+    for (const Vector3& direction : kAxesEverywhere) {
+        const Vector3 axis = direction * (1.0 / norm(direction));
+        for (int k = 1; k <= 9; ++k) {
+            const double theta = Pi - std::pow(10.0, -k);
+            SCOPED_TRACE(testing::Message() << "axis " << axis.x << ", " << axis.y << ", " << axis.z
+                                            << ", angle pi - 1e-" << k);
+            const Vector3 v = axis * theta;
+            Vector3 back;
+            Rotation::matrixToVector(back, matrixOfVector(v));
+            expectNear(back, v, 1e-12);
+
+            const Quaternion q{std::cos(theta / 2), axis.x * std::sin(theta / 2), axis.y * std::sin(theta / 2),
+                               axis.z * std::sin(theta / 2)};
+            Matrix3x3 m;
+            Rotation::quaternionToMatrix(m, q);
+            Quaternion r;
+            Rotation::matrixToQuaternion(r, m);
+            const double sign = r.w * q.w + r.x * q.x + r.y * q.y + r.z * q.z < 0 ? -1.0 : 1.0;
+            EXPECT_NEAR(sign * r.w, q.w, 1e-12);
+            expectNear(Vector3(r.x, r.y, r.z) * sign, Vector3(q.x, q.y, q.z), 1e-12);
+        }
+    }
+}
+
+// An exact half turn reads back as a vector of length pi whose matrix is the same, also
+// with the axis in the y-z plane where rounding leaves noise in m00 + 1.
+TEST(Rotation, HalfTurnsReadBackAsTheSameRotation) {
+    std::vector<Vector3> directions(std::begin(kAxesEverywhere), std::end(kAxesEverywhere));
+    for (int k = 0; k < 200; ++k)
+        directions.emplace_back(0.0, std::cos(0.0314 * k), std::sin(0.0314 * k));
+    for (const Vector3& direction : directions) {
+        const Vector3 axis = direction * (1.0 / norm(direction));
+        SCOPED_TRACE(testing::Message() << axis.x << ", " << axis.y << ", " << axis.z);
+        Rotation r;
+        r.setQuaternion(Quaternion{0.0, axis.x, axis.y, axis.z});
+        const Vector3 v = Rotation(r.matrix()).vector();
+        EXPECT_NEAR(norm(v), Pi, 1e-12);
+        expectNear(matrixOfVector(v), r.matrix(), 1e-12);
+    }
+}
+
+// Away from the half turn the results stay those of the closed forms.
+TEST(Rotation, ConversionsAwayFromHalfTurnAreUnchanged) {
+    for (const Vector3& direction : kAxesEverywhere) {
+        const Vector3 axis = direction * (1.0 / norm(direction));
+        for (double theta : {1e-3, 0.5, 1.5, 2.5, 3.0}) {
+            SCOPED_TRACE(testing::Message() << axis.x << ", " << axis.y << ", " << axis.z << " by " << theta);
+            const Matrix3x3 m = matrixOfVector(axis * theta);
+            const double d = m(0, 0) + m(1, 1) + m(2, 2) - 1.0;
+            const double g = std::acos(d / 2.0) / std::sqrt(4.0 - d * d);
+            Vector3 v;
+            Rotation::matrixToVector(v, m);
+            expectNear(v, Vector3(m(2, 1) - m(1, 2), m(0, 2) - m(2, 0), m(1, 0) - m(0, 1)) * g, 1e-13);
+            Quaternion q;
+            Rotation::matrixToQuaternion(q, m);
+            EXPECT_GT(q.w, 0.0);
+            EXPECT_NEAR(q.w, std::cos(theta / 2), 1e-14);
+        }
+    }
 }
 
 TEST(Rotation, NegatedQuaternionIsTheSameRotation) {

@@ -1,6 +1,7 @@
 #include "orvex/data/ZelDataSet.h"
 
 #include "AreaFixtures.h"
+#include "MetaDataText.h"
 #include "orvex/calibration/Calibration3D.h"
 #include "orvex/core/RigidTransform.h"
 #include "orvex/data/ZelData.h"
@@ -69,15 +70,6 @@ std::vector<int> trianglesOf(const ZelData& area, int offset) {
     for (int k = 0; k < 3 * count; ++k)
         result.push_back(triangles[k] + offset);
     return result;
-}
-
-// The metadata trailer of the set's file image, as JSON text.
-std::string metaDataText(const ZelDataSet& set) {
-    std::size_t size = 0;
-    std::unique_ptr<char[]> image(set.encode(size, false));
-    const std::string bytes(image.get(), size);
-    const std::size_t tag = bytes.rfind(std::string("\xA0\x00\x00\x05", 4));
-    return bytes.substr(tag + 8);
 }
 
 } // namespace
