@@ -249,9 +249,15 @@ def test_many_members_go_through_the_zip64_directory(make_project):
 
 def test_save_keeps_the_file_mode(tmp_path, make_project):
     source = make_project(FILES_XML)
-    os.chmod(source, 0o640)
+    os.chmod(source, 0o604)
     ProjectFile(source).save_project()
-    assert stat.S_IMODE(os.stat(source).st_mode) == 0o640
+    assert stat.S_IMODE(os.stat(source).st_mode) == 0o604
+    umask = os.umask(0o027)
+    try:
+        ProjectFile(source).save_project(str(tmp_path / "new.q3d"))
+    finally:
+        os.umask(umask)
+    assert stat.S_IMODE(os.stat(tmp_path / "new.q3d").st_mode) == 0o640
 
 
 def test_failed_save_leaves_the_original(tmp_path, make_project):

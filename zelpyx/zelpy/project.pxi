@@ -3,7 +3,6 @@
 # and the AOI polygons stored in them.
 from io import BytesIO as _BytesIO
 import struct as _struct
-import tempfile as _tempfile
 from zipfile import BadZipFile as _BadZipFile
 
 _PROJECT_XML = "project.xml"
@@ -136,14 +135,15 @@ def _central_record(info, offset):
     return header + name + extra + info.comment
 
 
-def _file_mode(path):
-    """The permissions a file written at path gets: those of the file it replaces, or the default."""
-    try:
-        return os.stat(path).st_mode & 0o7777
-    except FileNotFoundError:
-        umask = os.umask(0)
-        os.umask(umask)
-        return 0o666 & ~umask
+def _create_temporary(target):
+    """A new file beside target, made with the default permissions (the umask applies)."""
+    directory = os.path.dirname(os.path.abspath(target))
+    while True:
+        path = os.path.join(directory, f".{os.path.basename(target)}.{os.urandom(6).hex()}.tmp")
+        try:
+            return os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666), path
+        except FileExistsError:
+            continue
 
 
 def _write_project_archive(target, bytes document, source):
@@ -153,9 +153,7 @@ def _write_project_archive(target, bytes document, source):
     staging = _BytesIO()
     with ZipFile(staging, "w") as staged:
         staged.writestr(_PROJECT_XML, document)
-    descriptor, temporary = _tempfile.mkstemp(
-        prefix="." + os.path.basename(target) + ".", suffix=".tmp",
-        dir=os.path.dirname(os.path.abspath(target)))
+    descriptor, temporary = _create_temporary(target)
     try:
         with os.fdopen(descriptor, "wb") as output:
             writer = _RawZipWriter(output)
@@ -168,7 +166,8 @@ def _write_project_archive(target, bytes document, source):
                     comment = archive.comment
             writer.finish(comment)
             output.flush()
-            os.fchmod(output.fileno(), _file_mode(target))
+            if os.path.exists(target):
+                os.fchmod(output.fileno(), os.stat(target).st_mode & 0o7777)
             os.fsync(output.fileno())
         os.replace(temporary, target)
     except BaseException:
@@ -277,8 +276,15 @@ def _files_entries(root, str path):
     for tag in _FILES_TAGS:
         files = root.find(tag)
         if files is not None:
-            entries.extend(["".join(element.itertext()) for element in files.xpath(path)])
+            entries.extend([_whole_text(element) for element in files.xpath(path)])
     return entries
+
+
+def _whole_text(element):
+    """All text below element, in document order."""
+    if len(element) == 0:
+        return element.text or ""
+    return "".join(element.itertext())
 
 
 def _files_for_writing(root):
