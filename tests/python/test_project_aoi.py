@@ -62,7 +62,7 @@ def test_cutouts():
     with pytest.raises(ValueError, match=r"^The size of the list must be even"):
         polygon.set_cutouts([[0, 0, 1, 1], [5, 5, 6]])
     assert polygon.cutouts is cutouts and cutouts == [[0, 0, 1, 1]]
-    with pytest.raises(TypeError, match="expected list, got tuple"):
+    with pytest.raises(TypeError, match=r"^Argument 'cutout' has incorrect type \(expected list, got tuple\)$"):
         polygon.set_cutouts([(0, 0)])
 
 
@@ -141,3 +141,43 @@ def test_masks_need_a_reference_image_and_a_project(make_project):
     for call in (lambda p: p.get_aoi_polygon_masks(), lambda p: p.set_aoi_polygon_masks([], 1, 1)):
         with pytest.raises(AttributeError, match="^ProjectFile is not initialized$"):
             call(ProjectFile())
+
+
+def assigned(outline=(0, 0, 1, 1), cutouts=(), subset_size=29, step_size=7):
+    """A polygon whose attributes were assigned directly, past the setters."""
+    polygon = AOIPolygon()
+    polygon.outline, polygon.cutouts = outline, list(cutouts)
+    polygon.subset_size, polygon.step_size = subset_size, step_size
+    return polygon
+
+
+@pytest.mark.parametrize("polygon, error, message", [
+    (assigned(outline=[0, 0, 1]), ValueError, NOT_EVEN),
+    (assigned(outline=[0, "x"]), TypeError, "Outline coordinates must be numbers"),
+    (assigned(cutouts=[[0, None]]), TypeError, "Cutout coordinates must be numbers"),
+    (assigned(subset_size=30), ValueError, "The subset size should be an odd number"),
+    (assigned(step_size=0), ValueError, "The step size should be between 1 and 30"),
+])
+def test_polygons_that_would_not_read_back_are_refused_whole(project, polygon, error, message):
+    before = etree.tostring(project.root)
+    with pytest.raises(error) as raised:
+        project.set_aoi_polygon_masks([AOIPolygon([0, 0, 1, 1]), polygon], 100, 100)
+    assert str(raised.value) == message
+    assert etree.tostring(project.root) == before
+
+
+def test_assigned_values_are_written_in_readable_form(project):
+    project.set_aoi_polygon_masks([assigned(outline=(np.int64(3), 4), subset_size=29.0, step_size=np.int32(5))],
+                                  100, 100)
+    [mask] = project.get_aoi_polygon_masks()
+    assert (mask.outline, mask.subset_size, mask.step_size) == ([3.0, 4.0], 29, 5)
+
+
+def test_mask_arguments_are_typed(project):
+    with pytest.raises(TypeError, match=r"^Argument 'masks' has incorrect type \(expected list, got tuple\)$"):
+        project.set_aoi_polygon_masks((), 1, 1)
+    with pytest.raises(TypeError, match=r"^Argument 'width' has incorrect type \(expected int, got str\)$"):
+        project.set_aoi_polygon_masks([], "1", 1)
+    project.set_aoi_polygon_masks([], 7.9, True)
+    assert project.root.find("projectaois/aoinode/polygonmask").attrib == {
+        "lri": "polygonmask", "height": "1", "width": "7"}

@@ -348,3 +348,19 @@ def test_blank_text_is_not_read_back(tmp_path, make_project):
     assert all(element.tail is None for element in project.root.iter())
     assert project.get_data_files() == ["run-0001_0.out"]
     assert project.get_reference_image() == "ref_0000_0.tif"
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda p: p.set_deformed_images(("a",)), "Argument 'deformed_images' has incorrect type (expected list, got tuple)"),
+    (lambda p: p.set_data_files(None), "Argument 'data_files' has incorrect type (expected list, got NoneType)"),
+    (lambda p: p.set_reference_image(None), "Argument 'reference_image' has incorrect type (expected str, got NoneType)"),
+    (lambda p: p.load(1), "Argument 'source' has incorrect type (expected str, got int)"),
+    (lambda p: p.save_project(b"x.q3d"), "Argument 'file_name' has incorrect type (expected str, got bytes)"),
+    (lambda p: p.set_data_files([1]), None),
+])
+def test_argument_types(tmp_path, call, message):
+    project = ProjectFile(str(tmp_path / "a.q3d"))
+    with pytest.raises(TypeError) as raised:
+        call(project)
+    if message is not None:
+        assert str(raised.value) == message

@@ -16,6 +16,7 @@ _STARTPOINT_SOURCES = ("startpoint", "startpoint_3d", "startpoint_2d")
 
 _NOT_INITIALIZED = "ProjectFile is not initialized"
 _NO_REFERENCE_IMAGE = "The project does not have a reference image"
+_NOT_EVEN = "The size of the list must be even (x, y pairs)"
 
 
 # ---------------------------------------------------------------------------------------
@@ -216,10 +217,6 @@ def _number_text(value):
     return "{}".format(value)
 
 
-def _numbers_text(values):
-    return " ".join([_number_text(value) for value in values])
-
-
 def _read_numbers(text):
     return [float(part) for part in text.split()]
 
@@ -233,9 +230,32 @@ def _all_numbers(values):
 
 def _check_coordinates(list values, str kind):
     if len(values) % 2:
-        raise ValueError("The size of the list must be even (x, y pairs)")
+        raise ValueError(_NOT_EVEN)
     if not _all_numbers(values):
         raise TypeError(kind + " coordinates must be numbers")
+
+
+def _coordinates_text(values, str kind):
+    """The text of a coordinate list; refuses one that would not read back."""
+    if len(values) % 2:
+        raise ValueError(_NOT_EVEN)
+    texts = [_number_text(value) for value in values]
+    try:
+        for text in texts:
+            float(text)
+    except (TypeError, ValueError):
+        raise TypeError(kind + " coordinates must be numbers")
+    return " ".join(texts)
+
+
+def _polygon_texts(polygon):
+    """The step size, subset size, outline and non-empty cutout texts of a polygon, checked
+    as the AOIPolygon setters check them, so that everything written reads back."""
+    sizes = AOIPolygon()
+    sizes.set_subset_size(polygon.subset_size)
+    sizes.set_step_size(polygon.step_size)
+    return (str(sizes.step_size), str(sizes.subset_size), _coordinates_text(polygon.outline, "Outline"),
+            [_coordinates_text(cut, "Cutout") for cut in polygon.cutouts if len(cut) > 0])
 
 
 def _check_pair(values, str name):
@@ -319,7 +339,7 @@ class AOIPolygon:
     subset_size: int
     step_size: int
 
-    def __init__(self, outline: list | None = None):
+    def __init__(self, outline: list[float] | None = None):
         """Initializes the instance using a list of points that specify the outline.
 
         Args:
@@ -332,7 +352,7 @@ class AOIPolygon:
         if outline is not None:
             self.set_outline(outline)
 
-    def set_outline(self, outline: list) -> None:
+    def set_outline(self, outline: list[float]) -> None:
         """Sets the polygon outline.
 
         Args:
@@ -351,7 +371,7 @@ class AOIPolygon:
         for cutout in cutouts:
             self.add_cutout(cutout)
 
-    def add_cutout(self, cutout: list) -> None:
+    def add_cutout(self, cutout: list[float]) -> None:
         """Adds a cutout to the polygon.
 
         Args:
@@ -491,7 +511,7 @@ class ProjectFile:
         _check_initialized(self)
         return _files_entries(self.root, "./datafile")
 
-    def set_data_files(self, data_files: list) -> None:
+    def set_data_files(self, data_files: list[str]) -> None:
         """Replaces the list of data files.
 
         Args:
@@ -505,7 +525,7 @@ class ProjectFile:
         _check_initialized(self)
         return _files_entries(self.root, "./deformed")
 
-    def set_deformed_images(self, deformed_images: list) -> None:
+    def set_deformed_images(self, deformed_images: list[str]) -> None:
         """Replaces the list of deformed images.
 
         Args:
@@ -617,7 +637,7 @@ class ProjectFile:
             selected_guess.set("img", image_name)
         selected_guess.set("score", "-1")
         selected_guess.set("type", "ref" if image_name == ref_image else "user")
-        selected_guess.text = _numbers_text([*position, *du, *dv])
+        selected_guess.text = " ".join([_number_text(value) for value in (*position, *du, *dv)])
 
     def get_aoi_polygon_masks(self) -> list[AOIPolygon]:
         """Returns the list of AOIPolygon masks.
@@ -639,7 +659,7 @@ class ProjectFile:
             masks.append(p)
         return masks
 
-    def set_aoi_polygon_masks(self, masks: list, width: int, height: int) -> None:
+    def set_aoi_polygon_masks(self, masks: list[AOIPolygon], width: int, height: int) -> None:
         """Sets the AOIPolygon masks
 
         Adds one polygon mask of the reference image holding the masks; polygons without an
@@ -653,6 +673,8 @@ class ProjectFile:
         _check_initialized(self)
         if self.get_reference_image() is None:
             raise AttributeError(_NO_REFERENCE_IMAGE)
+        # An empty outline or cutout, or a value that the setters refuse, would not read back.
+        polygons = [_polygon_texts(p) for p in masks if p.outline is not None and len(p.outline) > 0]
         projectaois = _child(self.root, "projectaois")
         aoinode = projectaois.find("aoinode")
         if aoinode is None:
@@ -660,21 +682,17 @@ class ProjectFile:
             aoinode.set("img", self.get_reference_image())
         polygonmask = etree.SubElement(aoinode, "polygonmask")
         polygonmask.set("lri", "polygonmask")
-        polygonmask.set("height", _number_text(height))
-        polygonmask.set("width", _number_text(width))
-        for p in masks:
-            # An empty outline or cutout would not read back.
-            if p.outline is None or len(p.outline) == 0:
-                continue
+        polygonmask.set("height", str(height))
+        polygonmask.set("width", str(width))
+        for step_size, subset_size, outline, cutouts in polygons:
             polygon = etree.SubElement(polygonmask, "polygon")
-            polygon.set("stepsize", _number_text(p.step_size))
+            polygon.set("stepsize", step_size)
             polygon.set("height", "7")
             polygon.set("selected", "false")
-            polygon.set("subsetsize", _number_text(p.subset_size))
-            etree.SubElement(polygon, "outline").text = _numbers_text(p.outline)
-            for cut in p.cutouts:
-                if len(cut) > 0:
-                    etree.SubElement(polygon, "cutout").text = _numbers_text(cut)
+            polygon.set("subsetsize", subset_size)
+            etree.SubElement(polygon, "outline").text = outline
+            for cut in cutouts:
+                etree.SubElement(polygon, "cutout").text = cut
 
     def get_analog_data_csv(self) -> dict | None:
         """Returns the analog data csv as a dictionary.
