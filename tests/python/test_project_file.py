@@ -25,6 +25,7 @@ FOREIGN = {
     "pfs/analog.csv": b"time,volts\n0,1.5\n",
     "images/ref_0000_0.tif": bytes(range(256)) * 64,
     "notes/unknown.bin": b"\x00\xffkeep me\r\n",
+    "images/bild_\u00e4_0001.tif": b"\x01" * 1000,
 }
 
 
