@@ -3,6 +3,7 @@ import io
 import os
 import stat
 import zipfile
+from pathlib import Path
 
 import lxml.etree as etree
 import pytest
@@ -264,12 +265,12 @@ def test_save_keeps_the_file_mode(tmp_path, make_project):
 def test_failed_save_leaves_the_original(tmp_path, make_project):
     source = make_project(FILES_XML, FOREIGN)
     project = ProjectFile(source)
-    damaged = open(source, "rb").read()[:-30]
+    damaged = Path(source).read_bytes()[:-30]
     with open(source, "wb") as output:
         output.write(damaged)
     with pytest.raises(zipfile.BadZipFile):
         project.save_project()
-    assert open(source, "rb").read() == damaged
+    assert Path(source).read_bytes() == damaged
     assert os.listdir(tmp_path) == ["project.q3d"]
     with pytest.raises(FileNotFoundError):
         project.save_project(str(tmp_path / "missing" / "x.q3d"))
@@ -312,7 +313,7 @@ BOMB = (b'<?xml version="1.0"?><!DOCTYPE project [<!ENTITY a "aaaaaaaaaa">'
     (lambda tmp, make: str(tmp / "missing.q3d"), FileNotFoundError),
     (lambda tmp, make: (tmp / "text.q3d").write_text("not a zip") and str(tmp / "text.q3d"),
      zipfile.BadZipFile),
-    (lambda tmp, make: (tmp / "cut.q3d").write_bytes(open(make(FILES_XML, FOREIGN), "rb").read()[:200])
+    (lambda tmp, make: (tmp / "cut.q3d").write_bytes(Path(make(FILES_XML, FOREIGN)).read_bytes()[:200])
      and str(tmp / "cut.q3d"), zipfile.BadZipFile),
     (lambda tmp, make: make(None, {"other.xml": b"<project/>"}), KeyError),
     (lambda tmp, make: make("<project><files></project>"), etree.XMLSyntaxError),
