@@ -56,3 +56,21 @@ def two_areas():
 def area(two_areas):
     """A view of the first area of two_areas."""
     return two_areas.data(0)
+
+
+@pytest.fixture
+def make_project(tmp_path):
+    """Writes a project archive: "project.xml" holding xml (str or bytes, left out when None),
+    then the members of extra (name: bytes), deflated unless stored is true."""
+    import zipfile
+
+    def make(xml, extra=None, name="project.q3d", stored=False):
+        path = tmp_path / name
+        compression = zipfile.ZIP_STORED if stored else zipfile.ZIP_DEFLATED
+        with zipfile.ZipFile(path, "w", compression) as archive:
+            if xml is not None:
+                archive.writestr("project.xml", xml)
+            for member, data in (extra or {}).items():
+                archive.writestr(member, data)
+        return str(path)
+    return make
