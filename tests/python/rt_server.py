@@ -55,11 +55,12 @@ def reset(connection):
     connection.close()
 
 
-def send_in_background(connection, data):
-    """Starts sending data on a daemon thread; the socket's timeout bounds it."""
+def send_in_background(connection, data, repeat=1):
+    """Starts sending data, repeat times, on a daemon thread; the socket's timeout bounds it."""
     def send():
         try:
-            connection.sendall(data)
+            for _ in range(repeat):
+                connection.sendall(data)
         except OSError:
             pass  # the test closed the connection or the client went away
     sender = threading.Thread(target=send, daemon=True)

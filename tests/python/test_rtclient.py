@@ -409,3 +409,12 @@ def test_constructor_arguments(arguments, message):
     client = RTClient(port=20021.9)
     assert (client.ip, client.port, client.handlers, client.running, client.socket, client.thread) == (
         "localhost", 20021, {}, False, None, None)
+
+
+def test_dispatch_of_bytes_payloads(client, received, image):
+    dispatch = client._RTClient__process_data
+    assert dispatch(image(4), 3, 7) == 8
+    assert dispatch(b"{}", 6.9, 8) == 8
+    assert received.take(2) == [data_call(7, 4), ("analog", 8, "{}")]
+    with pytest.raises(Exception, match="^Unknown message type, exiting.$"):
+        dispatch(b"", 2, 0)

@@ -4,9 +4,6 @@
 # integers in the machine's byte order, then the payload. The client sends one-byte
 # commands. One daemon listener thread per connection reads the frames and calls the
 # registered handlers.
-from cpython.bytes cimport PyBytes_AS_STRING, PyBytes_FromStringAndSize
-from cpython.buffer cimport PyBUF_WRITE
-from cpython.memoryview cimport PyMemoryView_FromMemory
 from libc.stdint cimport uint32_t
 
 # Wire codes of the frames.
@@ -59,29 +56,24 @@ cdef _wait_readable(object connection, object stop):
             raise
 
 
-cdef object _read_payload(object connection, object stop, Py_ssize_t size):
-    """The next size bytes of the stream as a new bytes object, or None at the end.
-
-    The bytes are received straight into the new object, which nobody else has
-    seen before it is returned: one copy from the socket, however many reads. The
-    view over its memory lives only inside this function, which holds the object.
-    """
-    cdef bytes payload = PyBytes_FromStringAndSize(NULL, size)
-    if size == 0:
-        return payload
-    view = PyMemoryView_FromMemory(PyBytes_AS_STRING(payload), size, PyBUF_WRITE)
-    try:
-        if not _read_into(connection, stop, view):
-            return None
-    finally:
-        view.release()
-    return payload
+cdef object _decode_data_set(object image, str name):
+    """A new ZelDataSet decoded from a data-set file image held by any buffer."""
+    cdef const unsigned char[::1] view = image
+    cdef ZelDataSet data_set = ZelDataSet()
+    data_set._decode(<const char*>&view[0] if view.shape[0] else NULL, view.shape[0], name)
+    return data_set
 
 
 cdef _receive_frames(object client, object connection, object stop):
-    """Reads and dispatches frames until the connection closes or the client stops."""
+    """Reads and dispatches frames until the connection closes or the client stops.
+
+    Payloads are received into one buffer that grows to the largest frame of the
+    connection: one copy out of the socket however many reads a frame takes, and no
+    fresh memory to fault in for each frame of a stream.
+    """
     header = bytearray(8)
     header_view = memoryview(header)
+    buffer = bytearray()
     cdef const unsigned char* fields
     cdef uint32_t message_type, length
     data_set_i = 0
@@ -92,10 +84,12 @@ cdef _receive_frames(object client, object connection, object stop):
         # The decoder takes images below 2 GiB; nothing longer is a frame of this protocol.
         if length > INT_MAX:
             raise ValueError(f"Frame of {length} bytes received; at most {INT_MAX} bytes are accepted.")
-        payload = _read_payload(connection, stop, length)
-        if payload is None:
-            return
-        data_set_i = client._RTClient__process_data(payload, message_type, data_set_i)
+        if length > len(buffer):
+            buffer = bytearray(length)
+        with memoryview(buffer)[:length] as payload:
+            if not _read_into(connection, stop, payload):
+                return
+            data_set_i = client._RTClient__process_data(payload, message_type, data_set_i)
 
 
 cdef _send_command(object client, bytes command):
@@ -227,8 +221,7 @@ class RTClient:
 
     def __process_data(self, message: bytes | str, message_type: int, data_set_i: int) -> int:
         if message_type == _FRAME_DATA_SET:
-            data_set = ZelDataSet()
-            data_set.load_from_data(message, f"data_{data_set_i:05d}_0.out")
+            data_set = _decode_data_set(message, f"data_{data_set_i:05d}_0.out")
             handlers = self.handlers
             if RTClientMessageType.DATA in handlers:
                 handlers[RTClientMessageType.DATA](data_set_i, data_set)
@@ -236,8 +229,8 @@ class RTClient:
         if message_type == _FRAME_ANALOG_DATA:
             handlers = self.handlers
             if RTClientMessageType.ANALOG_DATA in handlers:
-                handlers[RTClientMessageType.ANALOG_DATA](data_set_i, message.decode("utf-8"))
+                handlers[RTClientMessageType.ANALOG_DATA](data_set_i, str(message, "utf-8"))
             return data_set_i
         if message_type == _FRAME_SERVER_ERROR:
-            raise Exception("Error from server: {}".format(message.decode("utf-8", errors="replace")))
+            raise Exception("Error from server: {}".format(str(message, "utf-8", "replace")))
         raise Exception("Unknown message type, exiting.")

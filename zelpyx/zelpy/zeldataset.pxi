@@ -77,8 +77,10 @@ cdef class ZelDataSet:
             file_name: Dataset file name.
         """
         self.__check_thisptr()
-        cdef const char* image = buffer
-        cdef Py_ssize_t size = len(buffer)
+        self._decode(buffer, len(buffer), file_name)
+
+    cdef _decode(self, const char* image, Py_ssize_t size, str file_name):
+        """Takes the data set of the file image of size bytes at image, named file_name."""
         cdef unique_ptr[orvex.ZelDataSet] loaded = unique_ptr[orvex.ZelDataSet](new orvex.ZelDataSet())
         # Images are below 2 GiB: the decoder counts bytes in an int.
         if size > INT_MAX or not loaded.get().decode(image, <int>size, False):
