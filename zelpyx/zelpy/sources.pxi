@@ -112,9 +112,10 @@ class ZelDataSetReader:
             self._reset()
             raise NameError("Cannot find path '" + directory + "'.")
         self.out_directory = os.path.abspath(directory)
-        for name in os.listdir(self.out_directory):
-            if name.endswith(".out"):
-                self.dataset_list.append(os.path.join(self.out_directory, name))
+        # os.path.join of the directory and each listed name, joined once.
+        prefix = os.path.join(self.out_directory, "")
+        self.dataset_list.extend([prefix + name for name in os.listdir(self.out_directory)
+                                  if name.endswith(".out")])
         self.dataset_list.sort()
 
     def load_from_hdf5(self, h5_file_name: str) -> None:
