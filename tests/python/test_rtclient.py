@@ -2,6 +2,7 @@
 life cycle, failures and their reports."""
 import os
 import queue
+import resource
 import threading
 import time
 
@@ -418,3 +419,36 @@ def test_dispatch_of_bytes_payloads(client, received, image):
     assert received.take(2) == [data_call(7, 4), ("analog", 8, "{}")]
     with pytest.raises(Exception, match="^Unknown message type, exiting.$"):
         dispatch(b"", 2, 0)
+
+
+def test_a_failed_send_is_a_connection_error(client, server):
+    class Broken:
+        def send(self, data):
+            raise OSError(9, "Bad file descriptor")
+
+    connect(client, server)
+    connected = client.socket
+    client.socket = Broken()
+    with pytest.raises(ConnectionError, match="Bad file descriptor") as raised:
+        client.request_start_data_streaming()
+    assert isinstance(raised.value.__context__, OSError)
+    client.socket = connected
+
+
+def test_descriptors_above_the_select_limit(client, server, received, image, fake_server):
+    # select() cannot watch descriptors from 1024 on; the client must not depend on it.
+    limits = resource.getrlimit(resource.RLIMIT_NOFILE)
+    if limits[0] < 1200:
+        resource.setrlimit(resource.RLIMIT_NOFILE, (1200, limits[1]))
+    held = []
+    try:
+        while open_descriptors() < 1100:
+            held.append(os.open(os.devnull, os.O_RDONLY))
+        connection = connect(client, server)
+        assert client.socket.fileno() >= 1024
+        connection.sendall(fake_server.frame(fake_server.DATA_SET, image(9)))
+        assert received.take(1) == [data_call(0, 9)]
+    finally:
+        for descriptor in held:
+            os.close(descriptor)
+        resource.setrlimit(resource.RLIMIT_NOFILE, limits)

@@ -26,7 +26,9 @@ class RTClientMessageType(Enum):
 cdef bint _read_into(object connection, object stop, object view) except -1:
     """Fills view from the socket; False when the peer closed it or the client stops.
 
-    Socket errors after the client began to stop end the reading quietly.
+    Each read waits at most the socket's timeout, so that the stop flag is looked at
+    while nothing arrives. Socket errors after the client began to stop end the
+    reading quietly.
     """
     cdef Py_ssize_t filled = 0
     cdef Py_ssize_t size = len(view)
@@ -35,8 +37,7 @@ cdef bint _read_into(object connection, object stop, object view) except -1:
             return False
         try:
             count = connection.recv_into(view[filled:])
-        except BlockingIOError:
-            _wait_readable(connection, stop)
+        except socket.timeout:
             continue
         except OSError:
             if stop.is_set():
@@ -46,14 +47,6 @@ cdef bint _read_into(object connection, object stop, object view) except -1:
             return False
         filled += count
     return True
-
-
-cdef _wait_readable(object connection, object stop):
-    try:
-        select.select([connection], [], [], _POLL_SECONDS)
-    except (OSError, ValueError):
-        if not stop.is_set():
-            raise
 
 
 cdef object _decode_data_set(object image, str name):
@@ -155,7 +148,9 @@ class RTClient:
         connection = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         try:
             connection.connect((self.ip, self.port))
-            connection.setblocking(False)
+            # Reads wait at most this long before the listener looks at its stop flag; the
+            # socket's own wait, unlike select, takes descriptors of any number.
+            connection.settimeout(_POLL_SECONDS)
         except BaseException:
             connection.close()
             raise
