@@ -15,14 +15,6 @@ cdef _refuse_nul(object name):
         raise ValueError(f"embedded null character in path {name!r}")
 
 
-cdef list _split_hdf5_entry(str name):
-    """The HDF5 file and the key of an entry name "file.h5:out:key"; None otherwise."""
-    parts = name.split(":out:")
-    if len(parts) == 2 and parts[0].endswith(".h5"):
-        return parts
-    return None
-
-
 cdef list _sorted_intersection(set wanted, list listed):
     names = list(wanted.intersection(listed))
     names.sort()

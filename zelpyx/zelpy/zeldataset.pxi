@@ -54,10 +54,7 @@ cdef class ZelDataSet:
             raise ValueError(_missing_object_message(self))
 
     def __is_hdf5(self, file_name):
-        parts = file_name.split(":out:")
-        if len(parts) == 2 and parts[0].endswith(".h5"):
-            return parts
-        return None
+        return _split_hdf5_entry(file_name)
 
     def copy(self) -> ZelDataSet:
         """Returns a copy of this."""
@@ -390,6 +387,14 @@ cdef class ZelDataSet:
         self.__check_thisptr()
         for area in self:
             area.clear_search_trees()
+
+
+cdef list _split_hdf5_entry(str name):
+    """The HDF5 file and the key of an entry name "file.h5:out:key"; None otherwise."""
+    parts = name.split(":out:")
+    if len(parts) == 2 and parts[0].endswith(".h5"):
+        return parts
+    return None
 
 
 cdef object _open_hdf5(str path, str mode):
