@@ -146,6 +146,14 @@ def test_a_100_mb_frame(client, server, image, fake_server, reports):
     assert reports == []
 
 
+def kernel_socket_buffers():
+    """The largest receive plus send buffer that TCP sockets may grow to, in bytes."""
+    try:
+        return sum(int(open(f"/proc/sys/net/ipv4/tcp_{kind}").read().split()[2]) for kind in ("rmem", "wmem"))
+    except OSError:
+        return 64 << 20
+
+
 def test_slow_handler_holds_back_the_server(client, server, fake_server, image):
     release, calls = threading.Event(), queue.Queue()
 
@@ -155,13 +163,15 @@ def test_slow_handler_holds_back_the_server(client, server, fake_server, image):
 
     client.register_handler(RTClientMessageType.DATA, slow)
     megabyte = fake_server.frame(fake_server.DATA_SET, image(1, 250_000))
+    # More than the socket buffers of both ends can take.
+    frames = 2 * (kernel_socket_buffers() >> 20) + 16
     connection = connect(client, server)
-    sender = fake_server.send_in_background(connection, megabyte * 64)
+    sender = fake_server.send_in_background(connection, megabyte, frames)
     time.sleep(0.5)
-    # The client reads no further while its handler runs: the server cannot get 64 MB out.
+    # The client reads no further while its handler runs: the server cannot get its data out.
     assert sender.is_alive()
     release.set()
-    assert [calls.get(timeout=WAIT) for _ in range(64)] == list(range(64))
+    assert [calls.get(timeout=WAIT) for _ in range(frames)] == list(range(frames))
     sender.join(WAIT)
     assert not sender.is_alive()
 
