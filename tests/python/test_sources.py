@@ -207,6 +207,9 @@ def test_project_selects_its_data_files_from_its_directory(steps):
     assert reader.get_data_source() == str(steps)
     empty = ZelDataSetReader(write_project(steps / "empty.q3d", []))
     assert empty.get_dataset_list() == [] and empty.get_data_source() is None
+    # A project that does not exist yet names no data files either.
+    empty.load_from_project(str(steps / "new.q3d"))
+    assert empty.get_dataset_list() == [] and not (steps / "new.q3d").exists()
 
 
 @needs_project_file
