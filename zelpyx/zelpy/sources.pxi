@@ -9,10 +9,10 @@ cdef tuple _SOURCE_EXTENSIONS = (".q3d", ".q2d", ".h5", ".out")
 cdef str _INDEXED_NAME = r"^([\S]+)[\-_]([0-9]+)_([0-9])"
 
 
-cdef _refuse_nul(object name):
+cdef _refuse_nul(str path):
     """Raises ValueError for a path that the operating system would cut at a NUL."""
-    if isinstance(name, str) and "\0" in name:
-        raise ValueError(f"embedded null character in path {name!r}")
+    if "\0" in path:
+        raise ValueError("embedded null byte")
 
 
 cdef list _sorted_intersection(set wanted, list listed):
@@ -68,7 +68,8 @@ class ZelDataSetReader:
             source = [source]
         entries = []
         for item in source:
-            _refuse_nul(item)
+            if isinstance(item, str):
+                _refuse_nul(item)
             if os.path.isfile(item):
                 if os.path.splitext(item)[1] in _SOURCE_EXTENSIONS:
                     entries.append(item)
