@@ -274,7 +274,7 @@ def test_embedded_nul_is_refused_before_any_file_is_touched(steps, marked):
     ("/data/run-12_0.out", None, "run-12_0.out"),
     ("/data/run-12_0.out", "p", "p_run-12_0.out"),
     ("/data/run-12_0.out", "", "_run-12_0.out"),
-    ("/d/spec_0012_0.out", None, "spec-0012_0.out"),
+    ("/d/scan_0012_0.out", None, "scan-0012_0.out"),
     ("/d/run-7_1.out", None, "run-7_0.out"),
     ("data_00004_0.out", None, "data-00004_0.out"),
     ("/d/a_b-3_4_5_0.out", None, "a_b-3_4-5_0.out"),
