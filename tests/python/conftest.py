@@ -1,4 +1,5 @@
-"""Fixtures: synthetic data sets built with the example's own encoder."""
+"""Fixtures: synthetic data sets built with the example's own encoder, and a fake
+real-time server."""
 import importlib.util
 from pathlib import Path
 
@@ -7,10 +8,16 @@ import pytest
 
 from zelpyx.zelpy.zelpy import ZelDataSet
 
-_spec = importlib.util.spec_from_file_location(
-    "make_synthetic", Path(__file__).resolve().parents[2] / "examples" / "make_synthetic.py")
-synthetic = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(synthetic)
+
+def _load_module(name, path):
+    spec = importlib.util.spec_from_file_location(name, path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+synthetic = _load_module("make_synthetic", Path(__file__).resolve().parents[2] / "examples" / "make_synthetic.py")
+rt_server = _load_module("rt_server", Path(__file__).resolve().parent / "rt_server.py")
 
 
 def pixel_area(rows, columns, names=("x", "y"), first=0.0):
@@ -74,3 +81,9 @@ def make_project(tmp_path):
                 archive.writestr(member, data)
         return str(path)
     return make
+
+
+@pytest.fixture
+def fake_server():
+    """The fake real-time server module (tests/python/rt_server.py)."""
+    return rt_server

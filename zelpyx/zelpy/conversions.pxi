@@ -18,6 +18,12 @@ cdef extern from *:
     void delete_array "zelpy_delete_array"(char* array)
 
 
+cdef _refuse_nul(str path):
+    """Raises ValueError for a path that the operating system would cut at a NUL."""
+    if "\0" in path:
+        raise ValueError("embedded null byte")
+
+
 cdef str _missing_object_message(object instance):
     return f"C++ object pointer for {instance.__class__.__name__} has not been initialized properly."
 

@@ -182,11 +182,6 @@ def _write_project_archive(target, bytes document, source):
 # ---------------------------------------------------------------------------------------
 # Reading the archive and its document.
 
-def _refuse_nul(str path):
-    if "\0" in path:
-        raise ValueError("embedded null byte")
-
-
 def _member_info(archive, str name, Py_ssize_t limit):
     """The member's zip info, once its declared size is known to be within limit."""
     info = archive.getinfo(name)

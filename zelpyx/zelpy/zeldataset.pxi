@@ -54,10 +54,7 @@ cdef class ZelDataSet:
             raise ValueError(_missing_object_message(self))
 
     def __is_hdf5(self, file_name):
-        parts = file_name.split(":out:")
-        if len(parts) == 2 and parts[0].endswith(".h5"):
-            return parts
-        return None
+        return _split_hdf5_entry(file_name)
 
     def copy(self) -> ZelDataSet:
         """Returns a copy of this."""
@@ -77,8 +74,10 @@ cdef class ZelDataSet:
             file_name: Dataset file name.
         """
         self.__check_thisptr()
-        cdef const char* image = buffer
-        cdef Py_ssize_t size = len(buffer)
+        self._decode(buffer, len(buffer), file_name)
+
+    cdef _decode(self, const char* image, Py_ssize_t size, str file_name):
+        """Takes the data set of the file image of size bytes at image, named file_name."""
         cdef unique_ptr[orvex.ZelDataSet] loaded = unique_ptr[orvex.ZelDataSet](new orvex.ZelDataSet())
         # Images are below 2 GiB: the decoder counts bytes in an int.
         if size > INT_MAX or not loaded.get().decode(image, <int>size, False):
@@ -388,6 +387,14 @@ cdef class ZelDataSet:
         self.__check_thisptr()
         for area in self:
             area.clear_search_trees()
+
+
+cdef list _split_hdf5_entry(str name):
+    """The HDF5 file and the key of an entry name "file.h5:out:key"; None otherwise."""
+    parts = name.split(":out:")
+    if len(parts) == 2 and parts[0].endswith(".h5"):
+        return parts
+    return None
 
 
 cdef object _open_hdf5(str path, str mode):

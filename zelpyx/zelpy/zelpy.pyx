@@ -7,6 +7,8 @@
 cimport cython
 cimport numpy as cnp
 from zelpyx.zelpy.logging cimport init_plog_all_statically_message_only_console_cerr, error
+from libcpp.optional cimport optional
+cimport zelpyx.zelpy.core as core
 
 import csv
 import glob
@@ -74,6 +76,26 @@ class AngleType(Enum):
 # Switch of the one-time deprecation notice printed by ZelData.as_array.
 __warn_deprecated__ = True
 
+
+def change_file_extension(full_file_name: str, extension: str) -> str:
+    """Returns the Zel data file name with the requested extension.
+
+    An HDF5 entry name (path/to/file.h5:out:key) names the data file beside the HDF5
+    file, path/to/file-key_0, with the extension put on.
+
+    Args:
+        full_file_name: A data file name or an HDF5 entry name.
+        extension: The new extension, with or without its leading '.'.
+    """
+    cdef optional[string] changed = core.changeFileExtension(
+        full_file_name.encode("utf-8"), extension.encode("utf-8"))
+    if not changed.has_value():
+        raise ValueError(f"Error in changing the extension for '{full_file_name}' to '{extension}'.")
+    return changed.value().decode("utf-8")
+
+
 include "zeldata.pxi"
 include "zeldataset.pxi"
+include "sources.pxi"
 include "project.pxi"
+include "rtclient.pxi"
