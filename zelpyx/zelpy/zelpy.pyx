@@ -76,3 +76,4 @@ __warn_deprecated__ = True
 
 include "zeldata.pxi"
 include "zeldataset.pxi"
+include "transforms.pxi"

@@ -1,0 +1,47 @@
+# The geometry of the library that the binding hands to scripts: vectors, fixed
+# matrices, rotations and rigid transforms.
+from libcpp cimport bool
+
+cdef extern from "orvex/core/Vector.h" namespace "orvex":
+    cdef cppclass Vector3:
+        double x, y, z
+        Vector3()
+        Vector3(double, double, double)
+
+cdef extern from "orvex/core/FixedMatrix.h" namespace "orvex":
+    cdef cppclass Matrix3x3:
+        Matrix3x3()
+        double* data()
+    cdef cppclass Matrix4x4:
+        Matrix4x4()
+        double* data()
+
+cdef extern from "orvex/core/Rotation.h" namespace "orvex":
+    cdef cppclass Rotation:
+        enum AngleType:
+            pass
+        Rotation() except +
+        Rotation(double, double, double, AngleType) except +
+        Rotation(const Rotation&) except +
+        Rotation& operator=(const Rotation&)
+        void setMatrix(const Matrix3x3&)
+        void setCardanBryant(const Vector3&, AngleType)
+        void loadIdentity()
+        const Matrix3x3& matrix()
+        Vector3 cardanBryant(AngleType)
+        Vector3 mul(const Vector3&)
+
+cdef extern from "orvex/core/RigidTransform.h" namespace "orvex":
+    cdef cppclass RigidTransform:
+        RigidTransform() except +
+        RigidTransform(const Rotation&, const Vector3&) except +
+        RigidTransform(const RigidTransform&) except +
+        RigidTransform& operator=(const RigidTransform&)
+        const Rotation& rotation()
+        const Vector3& translation()
+        void setTranslation(const Vector3&)
+        void setRotation(const Rotation&)
+        Matrix4x4 matrix4x4()
+        Vector3 mul(const Vector3&)
+        RigidTransform mul(const RigidTransform&)
+        void invert()
