@@ -4,11 +4,14 @@ from cython.operator cimport dereference as deref
 from libc.limits cimport INT_MAX
 from libc.string cimport memcpy
 from libcpp.memory cimport unique_ptr
+from libcpp.optional cimport optional
 from libcpp.string cimport string
+from libcpp.utility cimport pair
 from libcpp.vector cimport vector
 
 cimport zelpyx.zelpy.data as orvex
 cimport zelpyx.zelpy.analysis as analysis
+cimport zelpyx.zelpy.core as geometry
 
 cdef extern from *:
     """
@@ -20,6 +23,13 @@ cdef extern from *:
 
 cdef str _missing_object_message(object instance):
     return f"C++ object pointer for {instance.__class__.__name__} has not been initialized properly."
+
+
+cdef string _encoded(str text) except *:
+    """Text as UTF-8; None fails as calling its encode would."""
+    if text is None:
+        raise AttributeError("'NoneType' object has no attribute 'encode'")
+    return text.encode("utf-8")
 
 
 cdef unsigned int _enum_code(object value, str enum_name) except? 0xFFFFFFFF:

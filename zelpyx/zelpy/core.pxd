@@ -3,6 +3,10 @@
 from libcpp cimport bool
 
 cdef extern from "orvex/core/Vector.h" namespace "orvex":
+    cdef cppclass Vector2:
+        double x, y
+        Vector2()
+        Vector2(double, double)
     cdef cppclass Vector3:
         double x, y, z
         Vector3()

@@ -2,9 +2,6 @@
 # Every setter changes the owned library object in place; results that are
 # rotations or transformations are new objects holding copies.
 
-cimport zelpyx.zelpy.core as geometry
-
-
 cdef geometry.Rotation.AngleType _angle_type(object angle_type) except *:
     """The library angle unit of an AngleType member (1 degrees, anything else radians)."""
     cdef object value = angle_type.value

@@ -164,6 +164,51 @@ cdef class ZelData:
         cdef orvex.ZelData* area = self._area()
         return area.findVariable(variable.encode("utf-8"))
 
+    cdef int _extreme_variable(self, object variable_index) except -1:
+        """The variable index of find_minimum and find_maximum, range-checked."""
+        cdef int found
+        cdef string name
+        if isinstance(variable_index, str):
+            name = variable_index.encode("utf-8")
+            found = self._area().findVariable(name)
+            if found < 0:
+                raise ValueError(variable_index + " is not a valid variable")
+            variable_index = found
+        elif not isinstance(variable_index, (int, np.integer)):
+            raise TypeError("variable_index must be a string or an integer")
+        _check_variable_range(variable_index, self._area())
+        return variable_index
+
+    def find_minimum(self, variable_index) -> tuple[float, int] | tuple[None, None]:
+        """Returns the minimum value and its position for a given variable in the dataset.
+
+        Args:
+            variable_index: The variable to search over. Can be the variable name or index.
+
+        Returns:
+            A tuple with the minimum value and the position of the minimum for the variable.
+        """
+        self.__check_thisptr()
+        cdef int index = self._extreme_variable(variable_index)
+        cdef float value = 0
+        cdef int point = self._area().findMinIndex(index, value)
+        return (None, None) if point < 0 else (value, point)
+
+    def find_maximum(self, variable_index) -> tuple[float, int] | tuple[None, None]:
+        """Returns the maximum value and its position for a given variable in the dataset.
+
+        Args:
+            variable_index: The variable to search over. Can be the variable name or index.
+
+        Returns:
+            A tuple with the maximum value and the position of the maximum for the variable.
+        """
+        self.__check_thisptr()
+        cdef int index = self._extreme_variable(variable_index)
+        cdef float value = 0
+        cdef int point = self._area().findMaxIndex(index, value)
+        return (None, None) if point < 0 else (value, point)
+
     def value(self, int n, int variable_index) -> float:
         """Returns the value of a variable at a specific position.
 
@@ -250,3 +295,58 @@ cdef class ZelData:
         """Clears the search trees used in at_global_xy. Call this method if you
         edited any data in this ZelData"""
         self._area().clearSearchTrees()
+
+    def at_global_xy(self, float x, float y, variable_list, bint use_tree=False) -> list[float] | None:
+        """Returns the values of a set of variables at a specific global position.
+
+        Args:
+            x: The x coordinate of the global position to lookup.
+            y: The y coordinate of the global position to lookup.
+            variable_list: The variables to lookup. Can be the variable name or index.
+            use_tree: If true, the first call will construct a search tree to speed up future searches.
+
+        Returns:
+            A list of the values found or None if nothing is found.
+        """
+        self.__check_thisptr()
+        if not isinstance(variable_list, (list, tuple)):
+            raise TypeError("variable_list must be a list or tuple")
+        # The values are copied out of the area before any item runs Python code.
+        cdef pair[int, vector[float]] found = self._area().extractGlobalPoint(
+            geometry.Vector2(x, y), False, use_tree)
+        if found.first < 0:
+            return None
+        cdef list result = []
+        cdef Py_ssize_t count = found.second.size()
+        for item in variable_list:
+            if isinstance(item, str):
+                item = self.variable_index(item)
+            elif not isinstance(item, (int, np.integer)):
+                raise TypeError("Expected integer or string for variable")
+            if item < 0 or item >= count:
+                raise IndexError("Variable index out of range.")
+            result.append(found.second[<Py_ssize_t>item])
+        return result
+
+    def lookup_variables(self, float x, float y, variable_list) -> list[float] | None:
+        """Returns the values of a set of variables at a specific pixel position.
+
+        Args:
+            x: The x coordinate of the global position to lookup.
+            y: The y coordinate of the global position to lookup.
+            variable_list: The variables to lookup specified by their name.
+
+        Returns:
+            A list of the values found or None if nothing is found.
+        """
+        self.__check_thisptr()
+        if not isinstance(variable_list, (list, tuple)):
+            raise TypeError("variable_list must be a list or tuple")
+        for name in variable_list:
+            if not isinstance(name, str):
+                raise TypeError("Each variable in variable_list must be a string")
+        cdef vector[string] names = [name.encode("utf-8") for name in variable_list]
+        cdef vector[float] values
+        if not self._area().lookupVariables(x, y, names, values):
+            return None
+        return list(values)

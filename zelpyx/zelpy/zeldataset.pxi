@@ -275,6 +275,51 @@ cdef class ZelDataSet:
                 _write_values(area, index, _as_floats(column[offset:offset + size]))
                 offset += size
 
+    def triangulation(self, int sub_sample=1) -> np.ndarray | None:
+        """Returns a triangulation for the dataset.
+
+        Args:
+            sub_sample: Sub-sampling value for data reduction.
+
+        Returns:
+            A n-by-3 numpy array of triangle indices, where n is the number of triangles.
+        """
+        self.__check_thisptr()
+        if sub_sample < 1 or sub_sample > 4:
+            raise ValueError(f"sub_sample must be in range [1,4], got {sub_sample}")
+        cdef Py_ssize_t points = 0
+        for i in range(self.thisptr.numData()):
+            points += self.thisptr.data(i).matrixSize()
+        if points > INT_MAX:
+            raise OverflowError("The data set has too many points for 32-bit triangle indexes.")
+        cdef vector[int] indexes = self.thisptr.triangulation(sub_sample)
+        cdef Py_ssize_t count = indexes.size() // 3
+        if count == 0:
+            return None
+        cdef cnp.ndarray result = np.empty((count, 3), dtype=np.int32)
+        memcpy(cnp.PyArray_DATA(result), indexes.data(), count * 3 * sizeof(int))
+        return result
+
+    def range(self, str variable) -> tuple[double, double]:
+        """Returns the range of values for a variable."""
+        self.__check_thisptr()
+        cdef string name = _encoded(variable)
+        cdef optional[pair[double, double]] found = self.thisptr.range(name)
+        if not found.has_value():
+            raise ValueError(f"Error in calculating range for '{variable}'.")
+        return (found.value().first, found.value().second)
+
+    def sum_range(self, str variable_0, str variable_1) -> tuple[double, double]:
+        """Returns the range of the sum of two variables."""
+        self.__check_thisptr()
+        cdef string name_0 = _encoded(variable_0)
+        cdef string name_1 = _encoded(variable_1)
+        cdef optional[pair[double, double]] found = self.thisptr.sum_range(name_0, name_1)
+        if not found.has_value():
+            raise ValueError("Error in calculating range for the sum of variables "
+                             f"'{variable_0}' and '{variable_1}'.")
+        return (found.value().first, found.value().second)
+
     def add_variables(self, variables) -> list[str]:
         """Adds new variables to every AOI contained in the dataset."""
         self.__check_thisptr()
@@ -388,6 +433,43 @@ cdef class ZelDataSet:
         self.__check_thisptr()
         for area in self:
             area.clear_search_trees()
+
+    def at_global_xy(self, float x, float y, variable_list, bint use_tree=False) -> list[float] | None:
+        """Returns the values of a set of variables at a specific global position.
+
+        Args:
+            x: The x coordinate of the global position to lookup.
+            y: The y coordinate of the global position to lookup.
+            variable_list: The variables to lookup. Can be the variable name or index.
+            use_tree: If true, the first call will construct a search tree to speed up future searches.
+
+        Returns:
+            A list of the values found or None if nothing is found.
+        """
+        self.__check_thisptr()
+        for area in self:
+            found = area.at_global_xy(x, y, variable_list, use_tree)
+            if found is not None:
+                return found
+        return None
+
+    def lookup_variables(self, float x, float y, variable_list) -> list[float] | None:
+        """Returns the values of a set of variables at a specific pixel position.
+
+        Args:
+            x: The x coordinate of the pixel position to lookup.
+            y: The y coordinate of the pixel position to lookup.
+            variable_list: The variables to lookup specified by their name.
+
+        Returns:
+            A list of the values found or None if nothing is found.
+        """
+        self.__check_thisptr()
+        for area in self:
+            found = area.lookup_variables(x, y, variable_list)
+            if found is not None:
+                return found
+        return None
 
 
 cdef object _open_hdf5(str path, str mode):
