@@ -49,6 +49,11 @@ cdef class ZelDataSet:
         self.thisptr = loaded.release()
         self._generation += 1
 
+    cdef int _check_generation(self, unsigned long generation) except -1:
+        if self._generation != generation:
+            raise RuntimeError(_CHANGED)
+        return 0
+
     def __check_thisptr(self):
         if self.thisptr == NULL:
             raise ValueError(_missing_object_message(self))
@@ -242,11 +247,7 @@ cdef class ZelDataSet:
         self.__check_thisptr()
         if isinstance(variables, str):
             variables = [variables]
-        cdef list names = _check_variable_names(variables)
-        cdef vector[orvex.ZelData*] areas
-        for i in range(self.thisptr.numData()):
-            areas.push_back(self.thisptr.data(i))
-        return _gather_values(areas, names)
+        return _gather_values(self, _check_variable_names(variables))
 
     def set_values(self, variables) -> None:
         """Sets the values for an existing variable in the dataset.
@@ -261,18 +262,28 @@ cdef class ZelDataSet:
             names = variables.keys()
         else:
             raise TypeError("Expected dict or numpy structured array.")
-        cdef int areas = self.thisptr.numData()
+        # Each step that runs Python code (the column's own indexing, the conversion)
+        # comes before the area is fetched; a reload in between is refused.
+        cdef unsigned long generation = self._generation
         cdef orvex.ZelData* area
         cdef Py_ssize_t offset, size
         cdef int index
+        cdef string encoded
+        cdef vector[float] converted
         for name in names:
             column = variables[name]
+            encoded = name.encode("utf-8")
             offset = 0
-            for i in range(areas):
+            for i in range(self.thisptr.numData()):
+                self._check_generation(generation)
+                size = self.thisptr.data(i).matrixSize()
+                converted = _as_floats(column[offset:offset + size])
+                self._check_generation(generation)
                 area = self.thisptr.data(i)
-                index = _find_variable(area, name)
-                size = area.matrixSize()
-                _write_values(area, index, _as_floats(column[offset:offset + size]))
+                index = area.findVariable(encoded)
+                if index < 0:
+                    raise ValueError("Could not find variable " + name)
+                _write_values(area, index, converted)
                 offset += size
 
     def triangulation(self, int sub_sample=1) -> np.ndarray | None:
@@ -333,6 +344,11 @@ cdef class ZelDataSet:
         self.__check_thisptr()
         if not isinstance(variable_type, ZelDataVariableType):
             raise TypeError("variable_type must be a ZelDataVariableType")
+        cdef int type_code = variable_type.value
+        cdef string name, description
+        if self.thisptr.numData():
+            name = variable_name.encode("utf-8")
+            description = variable_description.encode("utf-8")
         cdef orvex.ZelData* area
         cdef int index
         cdef Py_ssize_t offset = 0
@@ -340,8 +356,7 @@ cdef class ZelDataSet:
         cdef str added = ""
         for i in range(self.thisptr.numData()):
             area = self.thisptr.data(i)
-            index = area.addVariable(variable_type.value, variable_name.encode("utf-8"),
-                                     variable_description.encode("utf-8"))
+            index = area.addVariable(type_code, name, description)
             added = area.varName(index).decode("utf-8")
             size = area.matrixSize()
             if values.size():
