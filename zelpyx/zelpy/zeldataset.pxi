@@ -442,6 +442,19 @@ cdef class ZelDataSet:
         return {key: first.varName(index).decode("utf-8")
                 for key, index in zip(_STRAIN_KEYS, _strain_indexes(ids[0])) if index >= 0}
 
+    def smooth(self, str variable, int window_size=15, bint weighted=True) -> None:
+        """Applies smoothing to a variable
+
+        Args:
+            variable: The name or description of the variable to smooth in place.
+            window_size: The size of the smoothing window, in grid points.
+            weighted: Weight the points of the window by their distance to its centre.
+        """
+        self.__check_thisptr()
+        cdef string name = _encoded(variable)
+        if not analysis.smoothVariable(self.thisptr[0], name, window_size, weighted, NULL):
+            raise ValueError("Error in smooth variable.")
+
     def clear_search_trees(self) -> None:
         """Clears the search trees used in at_global_xy. Call this method if you
         edited any data in this ZelDataSet"""
