@@ -160,16 +160,26 @@ std::optional<std::pair<double, double>> ZelDataSet::sum_range(const std::string
 }
 
 std::vector<int> ZelDataSet::triangulation(int subSample) const {
-    std::vector<int> result;
-    std::int64_t offset = 0;
-    for (const ZelData* area : d->areas) {
+    struct AreaTriangles {
+        std::unique_ptr<int[]> indexes;
         int count = 0;
-        const std::unique_ptr<int[]> triangles(area->triangulation(count, subSample));
-        if (triangles && count > 0) {
-            for (int k = 0; k < 3 * count; ++k)
-                result.push_back(wrappedToInt(triangles[k] + offset));
-        }
-        offset += area->matrixSize();
+        std::int64_t offset = 0;
+    };
+    std::vector<AreaTriangles> parts(d->areas.size());
+    std::size_t total = 0;
+    std::int64_t offset = 0;
+    for (std::size_t a = 0; a < parts.size(); ++a) {
+        parts[a].indexes.reset(d->areas[a]->triangulation(parts[a].count, subSample));
+        parts[a].offset = offset;
+        total += 3 * static_cast<std::size_t>(parts[a].count);
+        offset += d->areas[a]->matrixSize();
+    }
+    std::vector<int> result(total);
+    int* out = result.data();
+    for (const AreaTriangles& part : parts) {
+        const int* in = part.indexes.get();
+        for (std::size_t k = 0; k < 3 * static_cast<std::size_t>(part.count); ++k)
+            *out++ = wrappedToInt(in[k] + part.offset);
     }
     return result;
 }

@@ -105,15 +105,21 @@ def test_docstrings_are_signature_then_help_text():
 @pytest.mark.parametrize("cls, names", [
     (ZelData, ["_ZelData__check_thisptr", "clear", "copy", "num_rows", "num_columns",
                "num_variables", "matrix_size", "current_data_type", "variable_name",
-               "variable_description", "variable_type", "variable_index", "value", "as_array",
-               "get_values", "values", "set_value", "set_values", "clear_search_trees"]),
+               "variable_description", "variable_type", "variable_index", "find_minimum",
+               "find_maximum", "value", "as_array", "get_values", "values", "set_value",
+               "set_values", "clear_search_trees", "at_global_xy", "lookup_variables"]),
     (ZelDataSet, ["_ZelDataSet__check_thisptr", "_ZelDataSet__is_hdf5", "copy", "current_data_type",
                   "load_from_data", "load", "save", "variables", "variable_descriptions",
                   "variable_types", "set_variable_description", "export_raw", "file_name",
                   "set_file_name", "reference_image", "set_reference_image", "deformed_image",
                   "set_deformed_image", "num_data", "data", "matrix_size", "get_values",
-                  "set_values", "add_variables", "add_variable", "delete_variable",
-                  "compute_strain", "clear_search_trees"]),
+                  "set_values", "triangulation", "range", "sum_range", "add_variables",
+                  "add_variable", "delete_variable", "compute_strain", "smooth", "clear_search_trees",
+                  "at_global_xy", "lookup_variables"]),
+    (zelpy.Rotation, ["_Rotation__check_thisptr", "angles", "set_angles", "matrix", "set_matrix",
+                      "load_identity", "apply"]),
+    (zelpy.RigidTransformation, ["_RigidTransformation__check_thisptr", "rotation", "translation",
+                                 "set_rotation", "set_translation", "matrix", "apply", "invert"]),
 ])
 def test_methods_are_bound_in_order(cls, names):
     bound = [name for name, value in vars(cls).items()

@@ -20,7 +20,7 @@ def run_python(code):
 
 
 def test_attributes_are_created_in_body_order():
-    expected = ["__builtins__", "ZelData", "ZelDataSet", "csv", "glob", "os", "re", "select", "socket", "sys", "threading",
+    expected = ["__builtins__", "ZelData", "ZelDataSet", "Rotation", "RigidTransformation", "csv", "glob", "os", "re", "select", "socket", "sys", "threading",
                 "Enum", "TextIOWrapper", "Callable", "PyZipFile", "ZipFile", "h5py", "etree", "np",
                 "ZelDataVariableType", "CsDataSystemType", "TensorType", "AngleType",
                 "__warn_deprecated__", "__test__"]

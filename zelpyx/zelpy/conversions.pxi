@@ -5,6 +5,7 @@ from libc.limits cimport INT_MAX
 from libc.string cimport memcpy
 from libcpp.memory cimport unique_ptr
 from libcpp.string cimport string
+from libcpp.utility cimport pair
 from libcpp.vector cimport vector
 
 cimport zelpyx.zelpy.data as orvex
@@ -26,6 +27,13 @@ cdef _refuse_nul(str path):
 
 cdef str _missing_object_message(object instance):
     return f"C++ object pointer for {instance.__class__.__name__} has not been initialized properly."
+
+
+cdef string _encoded(str text) except *:
+    """Text as UTF-8; None fails as calling its encode would."""
+    if text is None:
+        raise AttributeError("'NoneType' object has no attribute 'encode'")
+    return text.encode("utf-8")
 
 
 cdef unsigned int _enum_code(object value, str enum_name) except? 0xFFFFFFFF:

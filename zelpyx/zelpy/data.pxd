@@ -1,7 +1,10 @@
 # The result data model of the library: areas of interest and data sets.
 from libcpp cimport bool
 from libcpp.string cimport string
+from libcpp.optional cimport optional
+from libcpp.utility cimport pair
 from libcpp.vector cimport vector
+from zelpyx.zelpy.core cimport Vector2
 
 cdef extern from "orvex/data/ZelDataTypes.h" namespace "orvex":
     enum ZelDataVariableType:
@@ -30,6 +33,10 @@ cdef extern from "orvex/data/ZelData.h" namespace "orvex":
         void deleteVariable(int) except +
         bool setVarAttributes(int, const string&, const string&, ZelDataVariableType) except +
         void clearSearchTrees() except +
+        int findMaxIndex(int, float&) except +
+        int findMinIndex(int, float&) except +
+        bool lookupVariables(float, float, const vector[string]&, vector[float]&) except +
+        pair[int, vector[float]] extractGlobalPoint(const Vector2&, bool, bool) except +
 
 cdef extern from "orvex/data/StrainSettings.h" namespace "orvex":
     cdef cppclass StrainComputationSettings:
@@ -62,3 +69,6 @@ cdef extern from "orvex/data/ZelDataSet.h" namespace "orvex":
         bool decode(const char*, int, bool) except +
         bool load(const string&) except +
         bool save(const string&) except +
+        optional[pair[double, double]] range(const string&) except +
+        optional[pair[double, double]] sum_range(const string&, const string&) except +
+        vector[int] triangulation(int) except +

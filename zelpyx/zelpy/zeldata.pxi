@@ -2,9 +2,14 @@
 # that owns its area.
 
 
-cdef int _check_variable_range(object index, orvex.ZelData* area) except -1:
-    """Compares a selector index, as a Python object, with the area's variables."""
-    if index < 0 or index >= <int>area.numVariables():
+# Raised when Python code that ran inside a call (an argument's own methods, numpy,
+# another thread) replaced or reshaped the areas the call was working on.
+cdef str _CHANGED = "The data set changed during the call."
+
+
+cdef int _check_variable_range(object index, size_t count) except -1:
+    """Compares a selector index, as a Python object, with a variable count."""
+    if index < 0 or index >= count:
         raise IndexError("Variable index out of range.")
     return 0
 
@@ -16,7 +21,9 @@ cdef int _check_size(Py_ssize_t size, Py_ssize_t count) except -1:
 
 
 cdef int _write_values(orvex.ZelData* area, int index, const vector[float]& values) except -1:
-    """Overwrites every value of the variable at index (in range) with values."""
+    """Overwrites every value of the variable at index with values."""
+    if index < 0 or <size_t>index >= area.numVariables():
+        raise RuntimeError(_CHANGED)
     _check_size(area.matrixSize(), values.size())
     if values.size():
         memcpy(area.data(index), values.data(), values.size() * sizeof(float))
@@ -33,35 +40,57 @@ cdef list _check_variable_names(object variables):
     return variables
 
 
-cdef int _find_variable(orvex.ZelData* area, object name) except -1:
-    """The index of the variable with exactly this name."""
-    cdef int index = area.findVariable(name.encode("utf-8"))
-    if index < 0:
-        raise ValueError("Could not find variable " + name)
-    return index
+cdef vector[orvex.ZelData*] _areas_of(object owner) except *:
+    """The library areas of a data set, or the one area of a ZelData, as they are now."""
+    cdef vector[orvex.ZelData*] areas
+    cdef orvex.ZelDataSet* data_set
+    if isinstance(owner, ZelDataSet):
+        data_set = (<ZelDataSet>owner).thisptr
+        for i in range(data_set.numData()):
+            areas.push_back(data_set.data(i))
+    else:
+        areas.push_back((<ZelData>owner)._area())
+    return areas
 
 
-cdef cnp.ndarray _gather_values(const vector[orvex.ZelData*]& areas, list names):
-    """A packed structured array of the named float32 variables, the areas' points one
-    after the other. Every name is looked up in every area, name by name, before the
-    copying: the first missing name raises."""
-    cdef Py_ssize_t fields = len(names)
+cdef Py_ssize_t _total_points(const vector[orvex.ZelData*]& areas):
     cdef Py_ssize_t total = 0
     cdef size_t i
     for i in range(areas.size()):
         total += areas[i].matrixSize()
-    cdef cnp.ndarray result = np.zeros(total, dtype=[(name, np.float32) for name in names])
+    return total
+
+
+cdef cnp.ndarray _gather_values(object owner, list names):
+    """A packed structured array of the named float32 variables, the areas' points one
+    after the other. Every name is looked up in every area, name by name, before the
+    copying: the first missing name raises.
+
+    The names are encoded and the array allocated first; the areas are fetched again
+    afterwards, since both steps may run Python code."""
+    cdef vector[string] encoded = [str.encode(name, "utf-8") for name in names]
+    cdef list plain = [name.decode("utf-8") for name in encoded]
+    cdef Py_ssize_t total = _total_points(_areas_of(owner))
+    cdef cnp.ndarray result = np.zeros(total, dtype=[(name, np.float32) for name in plain])
+    cdef vector[orvex.ZelData*] areas = _areas_of(owner)
+    if _total_points(areas) != total:
+        raise RuntimeError(_CHANGED)
     cdef vector[vector[const float*]] columns
     columns.resize(areas.size())
-    for name in names:
+    cdef size_t f, i
+    cdef int index
+    for f in range(encoded.size()):
         for i in range(areas.size()):
-            columns[i].push_back(areas[i].data(_find_variable(areas[i], name)))
+            index = areas[i].findVariable(encoded[f])
+            if index < 0:
+                raise ValueError("Could not find variable " + plain[f])
+            columns[i].push_back(areas[i].data(index))
     cdef float* rows = <float*>cnp.PyArray_DATA(result)
     cdef Py_ssize_t size
     for i in range(areas.size()):
         size = areas[i].matrixSize()
         _interleave(rows, columns[i], size)
-        rows += size * fields
+        rows += size * encoded.size()
     return result
 
 
@@ -97,6 +126,14 @@ cdef class ZelData:
         if not self._has_area():
             raise ValueError(_missing_object_message(self))
         return self.thisptr
+
+    cdef float* _cell(self, int n, int index) except? NULL:
+        """Value n of variable index in the area as it is now, after checks that may
+        have run Python code."""
+        cdef orvex.ZelData* area = self._area()
+        if n < 0 or n >= area.matrixSize() or index < 0 or <size_t>index >= area.numVariables():
+            raise RuntimeError(_CHANGED)
+        return area.data(index) + n
 
     cdef int _check_point(self, int n) except -1:
         # The message quotes matrix_size(); the area's own size bounds the access in
@@ -164,6 +201,57 @@ cdef class ZelData:
         cdef orvex.ZelData* area = self._area()
         return area.findVariable(variable.encode("utf-8"))
 
+    cdef int _extreme_variable(self, object variable_index) except -1:
+        """The variable index of find_minimum and find_maximum, range-checked."""
+        cdef int found
+        cdef string name
+        if isinstance(variable_index, str):
+            name = str.encode(variable_index, "utf-8")
+            found = self._area().findVariable(name)
+            if found < 0:
+                raise ValueError(variable_index + " is not a valid variable")
+            variable_index = found
+        elif not isinstance(variable_index, (int, np.integer)):
+            raise TypeError("variable_index must be a string or an integer")
+        _check_variable_range(variable_index, self._area().numVariables())
+        return variable_index
+
+    def find_minimum(self, variable_index) -> tuple[float, int] | tuple[None, None]:
+        """Returns the minimum value and its position for a given variable in the dataset.
+
+        Args:
+            variable_index: The variable to search over. Can be the variable name or index.
+
+        Returns:
+            A tuple with the minimum value and the position of the minimum for the variable.
+        """
+        self.__check_thisptr()
+        cdef int index = self._extreme_variable(variable_index)
+        cdef float value = 0
+        cdef orvex.ZelData* area = self._area()
+        if <size_t>index >= area.numVariables():
+            raise RuntimeError(_CHANGED)
+        cdef int point = area.findMinIndex(index, value)
+        return (None, None) if point < 0 else (value, point)
+
+    def find_maximum(self, variable_index) -> tuple[float, int] | tuple[None, None]:
+        """Returns the maximum value and its position for a given variable in the dataset.
+
+        Args:
+            variable_index: The variable to search over. Can be the variable name or index.
+
+        Returns:
+            A tuple with the maximum value and the position of the maximum for the variable.
+        """
+        self.__check_thisptr()
+        cdef int index = self._extreme_variable(variable_index)
+        cdef float value = 0
+        cdef orvex.ZelData* area = self._area()
+        if <size_t>index >= area.numVariables():
+            raise RuntimeError(_CHANGED)
+        cdef int point = area.findMaxIndex(index, value)
+        return (None, None) if point < 0 else (value, point)
+
     def value(self, int n, int variable_index) -> float:
         """Returns the value of a variable at a specific position.
 
@@ -174,10 +262,10 @@ cdef class ZelData:
         Returns:
             The value of the variable at position n.
         """
-        cdef orvex.ZelData* area = self._area()
+        self._area()
         self._check_point(n)
-        _check_variable_range(variable_index, area)
-        return area.data(variable_index)[n]
+        _check_variable_range(variable_index, self._area().numVariables())
+        return self._cell(n, variable_index)[0]
 
     def as_array(self, variables) -> np.ndarray:
         global __warn_deprecated__
@@ -196,9 +284,8 @@ cdef class ZelData:
         Returns:
             A numpy array of the values found.
         """
-        cdef vector[orvex.ZelData*] areas
-        areas.push_back(self._area())
-        return _gather_values(areas, _check_variable_names(variables))
+        self._area()
+        return _gather_values(self, _check_variable_names(variables))
 
     def values(self, int n, vector[int] variable_ids) -> list[float]:
         """Returns the values of a set of variables at a specific position.
@@ -210,13 +297,11 @@ cdef class ZelData:
         Returns:
             A list of the values found.
         """
-        cdef orvex.ZelData* area = self._area()
+        self._area()
         self._check_point(n)
-        cdef list found = []
         for index in variable_ids:
-            _check_variable_range(index, area)
-            found.append(area.data(index)[n])
-        return found
+            _check_variable_range(index, self._area().numVariables())
+        return [self._cell(n, index)[0] for index in variable_ids]
 
     def set_value(self, int n, variable_index, float value) -> None:
         """Sets the value of a variable at a specific position.
@@ -226,11 +311,11 @@ cdef class ZelData:
             variable_index: The variable to change. Can be the variable name or index.
             value: The value to set
         """
-        cdef orvex.ZelData* area = self._area()
+        self._area()
         index = self._selected_index(variable_index)
         self._check_point(n)
-        _check_variable_range(index, area)
-        area.data(<int>index)[n] = value
+        _check_variable_range(index, self._area().numVariables())
+        self._cell(n, index)[0] = value
 
     def set_values(self, variable_index, values) -> None:
         """Sets all the values of a variable.
@@ -240,13 +325,69 @@ cdef class ZelData:
             values: The values to set.
         """
         cdef vector[float] converted = _as_floats(values)
-        cdef orvex.ZelData* area = self._area()
+        self._area()
         index = self._selected_index(variable_index)
         _check_size(self.matrix_size(), converted.size())
-        _check_variable_range(index, area)
-        _write_values(area, <int>index, converted)
+        _check_variable_range(index, self._area().numVariables())
+        cdef int checked = index
+        _write_values(self._area(), checked, converted)
 
     def clear_search_trees(self) -> None:
         """Clears the search trees used in at_global_xy. Call this method if you
         edited any data in this ZelData"""
         self._area().clearSearchTrees()
+
+    def at_global_xy(self, float x, float y, variable_list, bint use_tree=False) -> list[float] | None:
+        """Returns the values of a set of variables at a specific global position.
+
+        Args:
+            x: The x coordinate of the global position to lookup.
+            y: The y coordinate of the global position to lookup.
+            variable_list: The variables to lookup. Can be the variable name or index.
+            use_tree: If true, the first call will construct a search tree to speed up future searches.
+
+        Returns:
+            A list of the values found or None if nothing is found.
+        """
+        self.__check_thisptr()
+        if not isinstance(variable_list, (list, tuple)):
+            raise TypeError("variable_list must be a list or tuple")
+        # The values are copied out of the area before any item runs Python code.
+        cdef pair[int, vector[float]] found = self._area().extractGlobalPoint(
+            core.Vector2(x, y), False, use_tree)
+        if found.first < 0:
+            return None
+        cdef list result = []
+        cdef Py_ssize_t count = found.second.size()
+        for item in variable_list:
+            if isinstance(item, str):
+                item = self.variable_index(item)
+            elif not isinstance(item, (int, np.integer)):
+                raise TypeError("Expected integer or string for variable")
+            if item < 0 or item >= count:
+                raise IndexError("Variable index out of range.")
+            result.append(found.second[<Py_ssize_t>item])
+        return result
+
+    def lookup_variables(self, float x, float y, variable_list) -> list[float] | None:
+        """Returns the values of a set of variables at a specific pixel position.
+
+        Args:
+            x: The x coordinate of the global position to lookup.
+            y: The y coordinate of the global position to lookup.
+            variable_list: The variables to lookup specified by their name.
+
+        Returns:
+            A list of the values found or None if nothing is found.
+        """
+        self.__check_thisptr()
+        if not isinstance(variable_list, (list, tuple)):
+            raise TypeError("variable_list must be a list or tuple")
+        for name in variable_list:
+            if not isinstance(name, str):
+                raise TypeError("Each variable in variable_list must be a string")
+        cdef vector[string] names = [name.encode("utf-8") for name in variable_list]
+        cdef vector[float] values
+        if not self._area().lookupVariables(x, y, names, values):
+            return None
+        return list(values)

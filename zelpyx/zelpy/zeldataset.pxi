@@ -49,6 +49,11 @@ cdef class ZelDataSet:
         self.thisptr = loaded.release()
         self._generation += 1
 
+    cdef int _check_generation(self, unsigned long generation) except -1:
+        if self._generation != generation:
+            raise RuntimeError(_CHANGED)
+        return 0
+
     def __check_thisptr(self):
         if self.thisptr == NULL:
             raise ValueError(_missing_object_message(self))
@@ -241,11 +246,7 @@ cdef class ZelDataSet:
         self.__check_thisptr()
         if isinstance(variables, str):
             variables = [variables]
-        cdef list names = _check_variable_names(variables)
-        cdef vector[orvex.ZelData*] areas
-        for i in range(self.thisptr.numData()):
-            areas.push_back(self.thisptr.data(i))
-        return _gather_values(areas, names)
+        return _gather_values(self, _check_variable_names(variables))
 
     def set_values(self, variables) -> None:
         """Sets the values for an existing variable in the dataset.
@@ -260,19 +261,74 @@ cdef class ZelDataSet:
             names = variables.keys()
         else:
             raise TypeError("Expected dict or numpy structured array.")
-        cdef int areas = self.thisptr.numData()
+        # Each step that runs Python code (the column's own indexing, the conversion)
+        # comes before the area is fetched; a reload in between is refused.
+        cdef unsigned long generation = self._generation
         cdef orvex.ZelData* area
         cdef Py_ssize_t offset, size
         cdef int index
+        cdef string encoded
+        cdef vector[float] converted
         for name in names:
             column = variables[name]
+            encoded = name.encode("utf-8")
             offset = 0
-            for i in range(areas):
+            for i in range(self.thisptr.numData()):
+                self._check_generation(generation)
+                size = self.thisptr.data(i).matrixSize()
+                converted = _as_floats(column[offset:offset + size])
+                self._check_generation(generation)
                 area = self.thisptr.data(i)
-                index = _find_variable(area, name)
-                size = area.matrixSize()
-                _write_values(area, index, _as_floats(column[offset:offset + size]))
+                index = area.findVariable(encoded)
+                if index < 0:
+                    raise ValueError("Could not find variable " + name)
+                _write_values(area, index, converted)
                 offset += size
+
+    def triangulation(self, int sub_sample=1) -> np.ndarray | None:
+        """Returns a triangulation for the dataset.
+
+        Args:
+            sub_sample: Sub-sampling value for data reduction.
+
+        Returns:
+            A n-by-3 numpy array of triangle indices, where n is the number of triangles.
+        """
+        self.__check_thisptr()
+        if sub_sample < 1 or sub_sample > 4:
+            raise ValueError(f"sub_sample must be in range [1,4], got {sub_sample}")
+        cdef Py_ssize_t points = 0
+        for i in range(self.thisptr.numData()):
+            points += self.thisptr.data(i).matrixSize()
+        if points > INT_MAX:
+            raise OverflowError("The data set has too many points for 32-bit triangle indexes.")
+        cdef vector[int] indexes = self.thisptr.triangulation(sub_sample)
+        cdef Py_ssize_t count = indexes.size() // 3
+        if count == 0:
+            return None
+        cdef cnp.ndarray result = np.empty((count, 3), dtype=np.int32)
+        memcpy(cnp.PyArray_DATA(result), indexes.data(), count * 3 * sizeof(int))
+        return result
+
+    def range(self, str variable) -> tuple[double, double]:
+        """Returns the range of values for a variable."""
+        self.__check_thisptr()
+        cdef string name = _encoded(variable)
+        cdef optional[pair[double, double]] found = self.thisptr.range(name)
+        if not found.has_value():
+            raise ValueError(f"Error in calculating range for '{variable}'.")
+        return (found.value().first, found.value().second)
+
+    def sum_range(self, str variable_0, str variable_1) -> tuple[double, double]:
+        """Returns the range of the sum of two variables."""
+        self.__check_thisptr()
+        cdef string name_0 = _encoded(variable_0)
+        cdef string name_1 = _encoded(variable_1)
+        cdef optional[pair[double, double]] found = self.thisptr.sum_range(name_0, name_1)
+        if not found.has_value():
+            raise ValueError("Error in calculating range for the sum of variables "
+                             f"'{variable_0}' and '{variable_1}'.")
+        return (found.value().first, found.value().second)
 
     def add_variables(self, variables) -> list[str]:
         """Adds new variables to every AOI contained in the dataset."""
@@ -287,6 +343,11 @@ cdef class ZelDataSet:
         self.__check_thisptr()
         if not isinstance(variable_type, ZelDataVariableType):
             raise TypeError("variable_type must be a ZelDataVariableType")
+        cdef int type_code = variable_type.value
+        cdef string name, description
+        if self.thisptr.numData():
+            name = variable_name.encode("utf-8")
+            description = variable_description.encode("utf-8")
         cdef orvex.ZelData* area
         cdef int index
         cdef Py_ssize_t offset = 0
@@ -294,8 +355,7 @@ cdef class ZelDataSet:
         cdef str added = ""
         for i in range(self.thisptr.numData()):
             area = self.thisptr.data(i)
-            index = area.addVariable(variable_type.value, variable_name.encode("utf-8"),
-                                     variable_description.encode("utf-8"))
+            index = area.addVariable(type_code, name, description)
             added = area.varName(index).decode("utf-8")
             size = area.matrixSize()
             if values.size():
@@ -381,12 +441,62 @@ cdef class ZelDataSet:
         return {key: first.varName(index).decode("utf-8")
                 for key, index in zip(_STRAIN_KEYS, _strain_indexes(ids[0])) if index >= 0}
 
+    def smooth(self, str variable, int window_size=15, bint weighted=True) -> None:
+        """Applies smoothing to a variable
+
+        Args:
+            variable: The name or description of the variable to smooth in place.
+            window_size: The size of the smoothing window, in grid points.
+            weighted: Weight the points of the window by their distance to its centre.
+        """
+        self.__check_thisptr()
+        cdef string name = _encoded(variable)
+        if not analysis.smoothVariable(self.thisptr[0], name, window_size, weighted, NULL):
+            raise ValueError("Error in smooth variable.")
+
     def clear_search_trees(self) -> None:
         """Clears the search trees used in at_global_xy. Call this method if you
         edited any data in this ZelDataSet"""
         self.__check_thisptr()
         for area in self:
             area.clear_search_trees()
+
+    def at_global_xy(self, float x, float y, variable_list, bint use_tree=False) -> list[float] | None:
+        """Returns the values of a set of variables at a specific global position.
+
+        Args:
+            x: The x coordinate of the global position to lookup.
+            y: The y coordinate of the global position to lookup.
+            variable_list: The variables to lookup. Can be the variable name or index.
+            use_tree: If true, the first call will construct a search tree to speed up future searches.
+
+        Returns:
+            A list of the values found or None if nothing is found.
+        """
+        self.__check_thisptr()
+        for area in self:
+            found = area.at_global_xy(x, y, variable_list, use_tree)
+            if found is not None:
+                return found
+        return None
+
+    def lookup_variables(self, float x, float y, variable_list) -> list[float] | None:
+        """Returns the values of a set of variables at a specific pixel position.
+
+        Args:
+            x: The x coordinate of the pixel position to lookup.
+            y: The y coordinate of the pixel position to lookup.
+            variable_list: The variables to lookup specified by their name.
+
+        Returns:
+            A list of the values found or None if nothing is found.
+        """
+        self.__check_thisptr()
+        for area in self:
+            found = area.lookup_variables(x, y, variable_list)
+            if found is not None:
+                return found
+        return None
 
 
 cdef list _split_hdf5_entry(str name):

@@ -96,6 +96,7 @@ def change_file_extension(full_file_name: str, extension: str) -> str:
 
 include "zeldata.pxi"
 include "zeldataset.pxi"
+include "transforms.pxi"
 include "sources.pxi"
 include "project.pxi"
 include "rtclient.pxi"
