@@ -67,9 +67,11 @@ def main():
     report("smooth('U', 15)", best_ms(lambda: data_set.smooth("U", 15), repeat=3))
     if hasattr(data_set, "compute_curvature"):
         report("compute_curvature(15)", best_ms(lambda: data_set.compute_curvature(15), repeat=3))
-    if hasattr(data_set, "transform"):
-        move = zelpy.RigidTransformation(10, 20, 30, 1, 2, 3)
-        report("transform", best_ms(lambda: data_set.transform(move), repeat=3))
+    move = zelpy.RigidTransformation(10, 20, 30, 1, 2, 3)
+    report("transform", best_ms(lambda: data_set.transform(move), repeat=3))
+    fit = zelpy.RigidTransformation()
+    report("from_displacement", best_ms(lambda: fit.from_displacement(data_set), repeat=3))
+    report("plane_fit", best_ms(lambda: fit.plane_fit(data_set), repeat=3))
 
 
 if __name__ == "__main__":

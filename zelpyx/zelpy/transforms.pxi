@@ -236,3 +236,45 @@ cdef class RigidTransformation:
         """Inverts this rigid transformation."""
         self.__check_thisptr()
         self.thisptr.invert()
+
+    def plane_fit(self, ZelDataSet dataset, bint ignore_displacement=False) -> bool:
+        """Computes the best plane fit for a dataset.
+
+        If successful, this rigid body transformation object will be set to the computed transformation.
+
+        Args:
+            dataset: The data set whose valid points the plane is fitted through.
+            ignore_displacement: Fit the reference positions instead of the deformed ones.
+
+        Returns:
+            True when the fit succeeded.
+        """
+        self.__check_thisptr()
+        if dataset is None:
+            raise TypeError("Expected ZelDataSet argument.")
+        cdef core.RigidTransform fitted
+        if not analysis.computeBestPlaneFit(fitted, dataset.thisptr[0], ignore_displacement):
+            return False
+        self.thisptr[0] = fitted
+        return True
+
+    def from_displacement(self, ZelDataSet dataset) -> tuple[bint, double]:
+        """Computes the rigid transformation between the reference and deformed state of the dataset.
+
+        If successful, this rigid body transformation object will be set to the computed transformation.
+
+        Args:
+            dataset: The data set whose reference and deformed positions are fitted.
+
+        Returns:
+            A tuple (success, residual).
+        """
+        self.__check_thisptr()
+        if dataset is None:
+            raise TypeError("Expected ZelDataSet argument.")
+        cdef core.RigidTransform fitted
+        cdef double residual = -1.0
+        cdef bint fitted_ok = analysis.fitRigidTransform(fitted, residual, dataset.thisptr[0])
+        if fitted_ok:
+            self.thisptr[0] = fitted
+        return (fitted_ok, residual)

@@ -454,6 +454,19 @@ cdef class ZelDataSet:
         if not analysis.smoothVariable(self.thisptr[0], name, window_size, weighted, NULL):
             raise ValueError("Error in smooth variable.")
 
+    def transform(self, RigidTransformation rigid_transformation, bint displacement_only=False) -> None:
+        """Applies a transformation to all AOIs in the dataset.
+
+        Args:
+            rigid_transformation: The transformation to apply, a RigidTransformation.
+            displacement_only: Only rotate the displacements and leave the coordinates as they are.
+        """
+        self.__check_thisptr()
+        if rigid_transformation is None:
+            raise TypeError("rigid_transformation must be a RigidTransformation")
+        analysis.applyTransformation(self.thisptr[0], rigid_transformation.thisptr[0], displacement_only,
+                                     <orvex.CsDataSystemType>1)
+
     def clear_search_trees(self) -> None:
         """Clears the search trees used in at_global_xy. Call this method if you
         edited any data in this ZelDataSet"""
