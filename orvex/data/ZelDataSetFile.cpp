@@ -5,16 +5,19 @@
 
 #include "orvex/core/LargeBuffer.h"
 #include "orvex/core/Logging.h"
+#include "orvex/core/TextUtils.h"
 #include "orvex/data/ByteSink.h"
 #include "orvex/data/MemStream.h"
 #include "orvex/data/MetaData.h"
 #include "orvex/data/ZelData.h"
 #include "orvex/data/ZelDataSet.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -204,6 +207,42 @@ bool writeFile(const fs::path& path, const ZelDataSet::Private& d, const ImageLa
     return written && !file.fail();
 }
 
+// Appends to an open file descriptor, retrying short and interrupted writes.
+class DescriptorSink : public ByteSink {
+public:
+    explicit DescriptorSink(int descriptor) : descriptor_(descriptor) {}
+
+private:
+    bool put(const void* bytes, std::size_t count) override {
+        const char* next = static_cast<const char*>(bytes);
+        while (count > 0) {
+            const ssize_t written = ::write(descriptor_, next, count);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                return false;
+            next += written;
+            count -= static_cast<std::size_t>(written);
+        }
+        return true;
+    }
+
+    int descriptor_;
+};
+
+// Writes the image into an existing FIFO or character device, which a rename would
+// replace by a regular file. A FIFO without a reader is refused rather than waited for.
+bool writeInPlace(const fs::path& path, const ZelDataSet::Private& d, const ImageLayout& layout) {
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    DescriptorSink sink(descriptor);
+    const bool written =
+        flags >= 0 && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) == 0 && writeImage(d, layout, false, sink);
+    return ::close(descriptor) == 0 && written;
+}
+
 } // namespace
 
 char* ZelDataSet::encode(std::size_t& size, bool alternativeMagic) const {
@@ -217,12 +256,20 @@ char* ZelDataSet::encode(std::size_t& size, bool alternativeMagic) const {
 }
 
 bool ZelDataSet::save(const std::string& fileName) {
+    if (hasEmbeddedNul(fileName))
+        return false;
     const ImageLayout layout = layoutOf(*d);
     if (!fitsInImage(layout))
         return false;
     const fs::path target = resolvedTarget(fileName);
-    const fs::path temporary = temporaryPathBeside(target);
     std::error_code error;
+    // Only a regular file or a new name is replaced through a temporary file.
+    const fs::file_status targetStatus = fs::status(target, error);
+    if (fs::is_fifo(targetStatus) || fs::is_character_file(targetStatus))
+        return writeInPlace(target, *d, layout);
+    if (fs::exists(targetStatus) && !fs::is_regular_file(targetStatus))
+        return false;
+    const fs::path temporary = temporaryPathBeside(target);
     bool saved = writeFile(temporary, *d, layout);
     if (saved && fs::is_regular_file(target, error))
         fs::permissions(temporary, fs::status(target, error).permissions(), error);
@@ -285,7 +332,7 @@ bool ZelDataSet::decode(const std::string& image, bool alternativeMagic) {
 bool ZelDataSet::load(const std::string& fileName) {
     const fs::path path = fs::u8path(fileName);
     std::error_code error;
-    if (!fs::is_regular_file(path, error))
+    if (hasEmbeddedNul(fileName) || !fs::is_regular_file(path, error))
         return false;
     std::ifstream file(path, std::ios::binary | std::ios::ate);
     if (!file)

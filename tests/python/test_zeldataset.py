@@ -1,4 +1,7 @@
 """ZelDataSet: construction, files and HDF5 entries, structure, values and strain."""
+import os
+import stat
+
 import h5py
 import numpy as np
 import pytest
@@ -434,3 +437,36 @@ def test_compute_strain_without_areas():
 def test_planar_areas_without_grid_displacements_fail(two_areas):
     with pytest.raises(ValueError, match="^Error in calculating strain.$"):
         two_areas.compute_strain()
+
+
+# ---------------------------------------------------------------- file names and failed writes
+
+@pytest.mark.parametrize("suffix", ["\0junk", ":out:1\0x"])
+def test_names_with_a_nul_character_are_refused(plate, two_areas, tmp_path, suffix):
+    real, h5 = str(tmp_path / "real.out"), str(tmp_path / "r.h5")
+    plate.save(real)
+    plate.save(h5 + ":out:1")
+    before = {path: open(path, "rb").read() for path in (real, h5)}
+    for name in (real + suffix, h5 + suffix, h5 + ":out:1" + suffix):
+        with pytest.raises(ValueError, match="^embedded null character$"):
+            two_areas.save(name)
+        with pytest.raises(ValueError, match="^embedded null character$"):
+            two_areas.load(name)
+    assert {path: open(path, "rb").read() for path in before} == before
+    assert two_areas.file_name() == "synthetic.out" and two_areas.num_data() == 2
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["r.h5", "real.out"]
+
+
+def test_save_into_a_fifo_keeps_the_fifo(two_areas, tmp_path):
+    fifo = tmp_path / "pipe.out"
+    os.mkfifo(fifo)
+    with pytest.raises(OSError, match=f"^Unable to save file: {fifo}$"):
+        two_areas.save(str(fifo))  # nobody reads: refused instead of blocking
+    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    try:
+        two_areas.save(str(fifo))  # small enough for the pipe's buffer
+        received = os.read(reader, 1 << 16)
+    finally:
+        os.close(reader)
+    assert stat.S_ISFIFO(os.stat(fifo).st_mode)
+    assert received == two_areas.export_raw()

@@ -22,6 +22,14 @@ cdef str _missing_object_message(object instance):
     return f"C++ object pointer for {instance.__class__.__name__} has not been initialized properly."
 
 
+cdef object _checked_file_name(object name):
+    """name, refused with ValueError when it holds a NUL character: the file system
+    would read only the part before it, another file."""
+    if isinstance(name, str) and "\0" in name:
+        raise ValueError("embedded null character")
+    return name
+
+
 cdef unsigned int _enum_code(object value, str enum_name) except? 0xFFFFFFFF:
     """The library enum code of an integer: an unsigned 32-bit number."""
     cdef long long code

@@ -94,7 +94,7 @@ cdef class ZelDataSet:
         """
         self.__check_thisptr()
         cdef unique_ptr[orvex.ZelDataSet] loaded
-        entry = self.__is_hdf5(file_name)
+        entry = self.__is_hdf5(_checked_file_name(file_name))
         if entry is not None:
             self.load_from_data(_read_hdf5_entry(entry[0], entry[1]), file_name)
         else:
@@ -116,7 +116,7 @@ cdef class ZelDataSet:
             file_name = self._file_name
             if file_name is None:
                 raise NameError("A file name is required")
-        entry = self.__is_hdf5(file_name)
+        entry = self.__is_hdf5(_checked_file_name(file_name))
         if entry is not None:
             _write_hdf5_entry(entry[0], entry[1], self.export_raw())
         elif not self.thisptr.save(file_name.encode("utf-8")):
@@ -392,6 +392,7 @@ cdef class ZelDataSet:
 
 cdef object _open_hdf5(str path, str mode):
     """The h5py file at path; any failure to open it is reported as OSError."""
+    _checked_file_name(path)
     try:
         return h5py.File(path, mode)
     except Exception:
