@@ -1,6 +1,8 @@
 """ZelDataSet: construction, files and HDF5 entries, structure, values and strain."""
 import os
 import stat
+import subprocess
+import sys
 
 import h5py
 import numpy as np
@@ -470,3 +472,37 @@ def test_save_into_a_fifo_keeps_the_fifo(two_areas, tmp_path):
         os.close(reader)
     assert stat.S_ISFIFO(os.stat(fifo).st_mode)
     assert received == two_areas.export_raw()
+
+
+_SAVE_OVER_THE_LIMIT = """
+import resource, signal, sys
+from zelpyx.zelpy.zelpy import ZelDataSet
+big = ZelDataSet()
+big.load(sys.argv[1])
+signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+resource.setrlimit(resource.RLIMIT_FSIZE, (int(sys.argv[3]), resource.RLIM_INFINITY))
+try:
+    big.save(sys.argv[2])
+except Exception as error:
+    print(type(error).__name__)
+"""
+
+
+def test_failed_hdf5_save_keeps_the_old_entry(plate, encoder, loader, tmp_path):
+    h5 = str(tmp_path / "r.h5")
+    plate.save(h5 + ":out:1")
+    big = tmp_path / "big.out"
+    values = np.arange(400 * 400, dtype=np.float32)
+    area = encoder.encode_area(400, 400, [("x", "x", encoder.PIXEL_COORDINATE, values),
+                                          ("sigma", "sigma", encoder.CORRELATION, values)])
+    loader(encoder.encode_data_set([area])).save(str(big))
+    limit = os.path.getsize(h5) + 65536
+    child = subprocess.run([sys.executable, "-c", _SAVE_OVER_THE_LIMIT, str(big), h5 + ":out:1", str(limit)],
+                           capture_output=True, text=True, timeout=60)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.strip(), "the save over the file-size limit should have failed"
+    kept = ZelDataSet()
+    kept.load(h5 + ":out:1")
+    assert kept.export_raw() == plate.export_raw()
+    with h5py.File(h5, "r") as h5_file:
+        assert list(h5_file["out"].keys()) == ["1"]

@@ -414,13 +414,39 @@ cdef bytes _read_hdf5_entry(str path, str key):
 
 
 cdef _write_hdf5_entry(str path, str key, bytes image):
-    """Stores a data-set file image as out/key in the HDF5 file at path, replacing it."""
+    """Stores a data-set file image as out/key in the HDF5 file at path, replacing it.
+
+    The new bytes are written under a temporary name in the group first and moved
+    into place only then, so a failed write leaves the old entry as it was.
+    """
     data = np.frombuffer(image, dtype=np.uint8)
     h5 = _open_hdf5(path, "a")
     try:
         group = h5.get("out") if "out" in list(h5.keys()) else h5.create_group("out")
-        if key in list(group.keys()):
-            del group[key]
-        group.create_dataset(key, data=data)
+        members = list(group.keys())
+        if key not in members:
+            group.create_dataset(key, data=data)
+            return
+        temporary = _unused_member_name(members, key)
+        try:
+            group.create_dataset(temporary, data=data)
+            h5.flush()
+        except BaseException:
+            try:
+                if temporary in group:
+                    del group[temporary]
+            except Exception:
+                pass  # the write's own error is the one to report
+            raise
+        del group[key]
+        group.move(temporary, key)
     finally:
         h5.close()
+
+
+cdef str _unused_member_name(list members, str key):
+    """A member name beside key that the group does not hold yet."""
+    cdef int n = 0
+    while f"{key}.saving-{n}" in members:
+        n += 1
+    return f"{key}.saving-{n}"
