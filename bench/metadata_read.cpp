@@ -1,0 +1,68 @@
+// Reading data-set metadata: 32 MB of area records against one plain parse of the
+// same text with nlohmann-json, 50,000 empty members, and 32 MB of empty arrays
+// (whose parsed form would take 23 times the text) refused. Times are the best of
+// several runs; peak memory is the growth of the resident set during one read.
+#include "BestOf.h"
+#include "PeakMemory.h"
+#include "orvex/data/MetaData.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <string>
+
+using MetaData = orvex::ZelDataSet::Private::MetaData;
+
+namespace {
+
+constexpr std::size_t kTextSize = std::size_t{32} << 20;
+constexpr int kRuns = 3;
+
+std::string areaRecords() {
+    std::string text = R"({"aois":{)";
+    for (int i = 0; text.size() < kTextSize; ++i)
+        text += "\"" + std::to_string(i) +
+                R"(":{"step_size":5,"subset_size":29,"vars":{"exx":{"strain_filter_size":15,"strain_tensor_type":"lagrange"}}},)";
+    return text + R"("-1":{"step_size":1}}})";
+}
+
+std::string repeated(const std::string& open, const std::string& element, std::size_t size, const std::string& close) {
+    std::string text = open;
+    while (text.size() < size)
+        text += element;
+    return text + close;
+}
+
+std::size_t readMetaData(const std::string& text) {
+    MetaData metaData;
+    metaData.deserialize(text);
+    return metaData.aois.size();
+}
+
+void report(const char* label, const std::string& text) {
+    std::size_t areas = 0;
+    const double ms = bestMilliseconds(kRuns, [&] { areas = readMetaData(text); });
+    const double peak = peakGrowth([&] { readMetaData(text); });
+    std::printf("%-32s %6.1f MB: %8.1f ms, %zu area records, peak +%.0f MB (%.2fx the text)\n", label,
+                text.size() / 1e6, ms, areas, peak / 1e6, peak / text.size());
+}
+
+} // namespace
+
+int main() {
+    const std::string records = areaRecords();
+    report("read of area records", records);
+    bool parsed = false;
+    const double plain = bestMilliseconds(kRuns, [&] {
+        parsed = nlohmann::json::parse(records, nullptr, false).is_object();
+    });
+    const double plainPeak = peakGrowth([&] { parsed = nlohmann::json::parse(records, nullptr, false).is_object() && parsed; });
+    std::printf("%-32s %6.1f MB: %8.1f ms, peak +%.0f MB (%.2fx the text)%s\n", "plain nlohmann::json::parse",
+                records.size() / 1e6, plain, plainPeak / 1e6, plainPeak / records.size(), parsed ? "" : " (failed)");
+    std::string emptyMembers = R"({"x":{)";
+    for (int i = 0; i < 50000; ++i)
+        emptyMembers += "\"m" + std::to_string(i) + "\":{},";
+    report("read of 50,000 empty members", emptyMembers + R"("end":{}}})");
+    report("read of empty arrays (refused)", repeated(R"({"x":[)", "[],", kTextSize, "[]]}"));
+    return 0;
+}
