@@ -21,6 +21,7 @@
 namespace orvex {
 
 class ByteSink;
+class ByteSource;
 
 class ZelData {
 public:
@@ -112,6 +113,8 @@ public:
     bool encode(ByteSink& sink) const;
     // Replaces the content by the block at buffer; the bytes consumed, or -1.
     int decode(const char* buffer, int length);
+    // The same from `source`, each variable's values read straight into their storage.
+    bool decode(ByteSource& source);
     // Canonical variable order for the area's coordinate system.
     void shuffle();
     // Variables named in `names` first, then those of each of `types`, then the rest.

@@ -371,6 +371,35 @@ TEST(ZelDataSetFile, SaveAndLoad) {
     EXPECT_EQ(again.referenceImage(), "new");
 }
 
+TEST(ZelDataSetFile, LoadReadsWhatDecodeReads) {
+    // Pieces smaller and larger than the reader's buffer, and cuts of the file anywhere.
+    TemporaryDirectory directory;
+    const fs::path path = directory.path / "set.out";
+    ZelDataSet many;
+    for (int a = 0; a < 3; ++a)
+        many.addData(planarArea(90 + a, 70, "area \xC3\xA9 " + std::to_string(a), static_cast<float>(a)));
+    many.setReference("reference");
+    many.setUserMetaData({1, 2, 3});
+    ZelDataSet small;
+    small.addData(planarArea(2, 2, "a", 0));
+    small.addData(planarArea(1, 3, "b", 5));
+    for (const ZelDataSet* set : {&many, &small}) {
+        const std::vector<char> image = encoded(*set);
+        const std::size_t step = image.size() > 1000 ? 997 : 1;
+        for (std::size_t length = 0; length <= image.size(); length += step) {
+            std::ofstream(path, std::ios::binary | std::ios::trunc).write(image.data(), static_cast<std::streamsize>(length));
+            ZelDataSet fromMemory, fromFile;
+            const bool decoded = fromMemory.decode(image.data(), static_cast<int>(length), false);
+            EXPECT_EQ(fromFile.load(path.string()), decoded) << length;
+            EXPECT_EQ(encoded(fromFile), encoded(fromMemory)) << length;
+        }
+        ZelDataSet loaded;
+        std::ofstream(path, std::ios::binary | std::ios::trunc).write(image.data(), static_cast<std::streamsize>(image.size()));
+        ASSERT_TRUE(loaded.load(path.string()));
+        EXPECT_EQ(encoded(loaded), image);
+    }
+}
+
 TEST(ZelDataSetFile, AreasWithLargeVariablesRoundTrip) {
     // Variables of 4,000,000 and 2,160,000 bytes: blocks of whole huge pages and blocks with a small-page tail.
     TemporaryDirectory directory;
