@@ -16,8 +16,10 @@ cdef int _check_size(Py_ssize_t size, Py_ssize_t count) except -1:
 
 
 cdef int _write_values(orvex.ZelData* area, int index, const vector[float]& values) except -1:
-    """Overwrites every value of the variable at index (in range) with values."""
+    """Overwrites every value of the variable at index (in range) with values; the
+    search trees, which may hold the old positions or validity, are dropped."""
     _check_size(area.matrixSize(), values.size())
+    area.clearSearchTrees()
     if values.size():
         memcpy(area.data(index), values.data(), values.size() * sizeof(float))
     return 0
@@ -230,6 +232,7 @@ cdef class ZelData:
         index = self._selected_index(variable_index)
         self._check_point(n)
         _check_variable_range(index, area)
+        area.clearSearchTrees()
         area.data(<int>index)[n] = value
 
     def set_values(self, variable_index, values) -> None:
