@@ -34,15 +34,17 @@ constexpr std::size_t kMaxNestingDepth = 512;
 
 // The parsed form of a JSON value takes far more memory than its text (an empty
 // array, "[]," in three bytes, becomes a 16-byte value and a 24-byte allocation).
-// Text whose values would take more than this many bytes per byte of text, beyond
-// a floor that any plain metadata stays under, is not read.
-constexpr std::size_t kMaxParsedBytesPerTextByte = 10;
+// Metadata whose values built at one time (calibration, transformations and the
+// area record being read) would take more than this many bytes per byte of text,
+// beyond a floor that any plain metadata stays under, is not read.
+constexpr std::size_t kMaxParsedBytesPerTextByte = 6;
 constexpr std::size_t kParsedBytesFloor = std::size_t{64} << 20;
-// Estimated bytes of the parsed form: each value, the allocation of each array or
-// object, and the map node of each object member.
+// Estimated bytes of the parsed form: each value (with the slack of a growing
+// array), the allocation of each array or object, and the map node and key of each
+// object member besides its value (measured: about 100 bytes a member in all).
 constexpr std::size_t kValueCost = 32;
 constexpr std::size_t kContainerCost = 64;
-constexpr std::size_t kMemberCost = 96;
+constexpr std::size_t kMemberCost = 64;
 
 // Whether the number text[first, last) overflows a double: the parser refuses it,
 // and with it the whole text.
@@ -54,34 +56,26 @@ bool overflowsDouble(const std::string& text, std::size_t first, std::size_t las
 
 bool isTokenCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.'; }
 
-// Checks, in one pass over the text outside its strings, what the parser cannot be
-// left to find: nesting deeper than kMaxNestingDepth and a parsed form too large
-// for the text. Numbers that overflow a double become null (blank-padded), so that
-// they are skipped like any value of the wrong kind instead of failing the parse.
-// False when the text is not to be parsed. Stops at a NUL, where the parser stops.
+// Checks, in one pass over the text outside its strings, the nesting that the
+// parser cannot be left to find (deeper than kMaxNestingDepth: false, the text is
+// not to be parsed). Numbers that overflow a double become null (blank-padded), so
+// that they are skipped like any value of the wrong kind instead of failing the
+// parse. Stops at a NUL, where the parser stops.
 bool prepareForParse(std::string& text) {
-    const std::size_t budget = std::max(kParsedBytesFloor, kMaxParsedBytesPerTextByte * text.size());
-    std::size_t parsedBytes = 0;
-    std::vector<bool> inObject; // per open container
-    bool keyNext = false;
+    std::size_t depth = 0; // containers open
     for (std::size_t i = 0; i < text.size() && text[i] != '\0'; ++i) {
         const char c = text[i];
-        if (c == ']' || c == '}' || c == ',' || c == ':') {
-            if ((c == ']' || c == '}') && !inObject.empty())
-                inObject.pop_back();
-            keyNext = c == ',' && !inObject.empty() && inObject.back();
+        if (c == ']' || c == '}') {
+            depth -= depth > 0 ? 1 : 0;
             continue;
         }
-        if (std::isspace(static_cast<unsigned char>(c)))
+        if (c == ',' || c == ':' || std::isspace(static_cast<unsigned char>(c)))
             continue;
         // A value or an object key starts here.
-        if (inObject.size() > kMaxNestingDepth)
+        if (depth > kMaxNestingDepth)
             return false;
-        parsedBytes += keyNext ? kMemberCost : kValueCost;
-        keyNext = c == '{';
         if (c == '[' || c == '{') {
-            inObject.push_back(c == '{');
-            parsedBytes += kContainerCost;
+            ++depth;
         } else if (c == '"') {
             for (++i; i < text.size() && text[i] != '"'; ++i)
                 i += text[i] == '\\' ? 1 : 0;
@@ -98,8 +92,6 @@ bool prepareForParse(std::string& text) {
                 overflowsDouble(text, first, i + 1))
                 text.replace(first, length, "null" + std::string(length - 4, ' '));
         }
-        if (parsedBytes > budget)
-            return false;
     }
     return true;
 }
@@ -174,6 +166,9 @@ void merge(AoiMetaData& target, const AoiMetaData& update) {
 // events. Repeated names keep their last value, as one parsed object would.
 class MemberReader : public nlohmann::json_sax<json> {
 public:
+    explicit MemberReader(std::size_t textSize)
+        : budget_(std::max(kParsedBytesFloor, kMaxParsedBytesPerTextByte * textSize)) {}
+
     std::optional<std::string> userData;
     std::map<std::string, AoiMetaData> aois; // by member name; empty records for values that are no object
     std::optional<json> calibration;
@@ -198,7 +193,7 @@ public:
     bool binary(binary_t& v) override { return value([&v](Builder& b) { return b.binary(v); }); }
     bool key(string_t& name) override {
         if (builder_)
-            return builder_->key(name);
+            return charge(kMemberCost) && builder_->key(name);
         if (depth_ == 1)
             startMember(name);
         else if (depth_ == 2 && member_ == Member::Aois)
@@ -250,6 +245,13 @@ private:
         built_ = json();
         builder_ = std::make_unique<Builder>(built_, false);
         buildDepth_ = depth_;
+        bytesBeforeBuild_ = builtBytes_;
+    }
+
+    // Counts `bytes` more of built values; false once they pass the budget.
+    bool charge(std::size_t bytes) {
+        builtBytes_ += bytes;
+        return builtBytes_ <= budget_;
     }
 
     // Hands a built value to its member.
@@ -259,8 +261,10 @@ private:
             calibration = std::move(built_);
         else if (member_ == Member::Transformations)
             transformations = std::move(built_);
-        else
+        else {
             aois.insert_or_assign(std::move(areaName_), built_.is_object() ? readAoi(built_) : AoiMetaData());
+            builtBytes_ = bytesBeforeBuild_; // the record's values are released
+        }
         built_ = json();
     }
 
@@ -269,11 +273,11 @@ private:
     bool value(Event event) {
         if (!builder_ && builds()) {
             startBuilding();
-            const bool ok = event(*builder_);
+            const bool ok = charge(kValueCost) && event(*builder_);
             finishBuilding();
             return ok;
         }
-        return builder_ ? event(*builder_) : checkTop(false);
+        return builder_ ? charge(kValueCost) && event(*builder_) : checkTop(false);
     }
 
     // The top value must be an object; anything else leaves the metadata unread.
@@ -287,7 +291,7 @@ private:
         if (!builder_ && builds())
             startBuilding();
         ++depth_;
-        return true;
+        return !builder_ || charge(kValueCost + kContainerCost);
     }
 
     template <class Event>
@@ -308,12 +312,15 @@ private:
     json built_;
     std::unique_ptr<Builder> builder_;
     std::size_t buildDepth_ = 0;
+    const std::size_t budget_;
+    std::size_t builtBytes_ = 0; // estimated, of the values built and kept
+    std::size_t bytesBeforeBuild_ = 0;
 };
 
 } // namespace
 
 void ZelDataSet::Private::MetaData::deserialize(std::string text) {
-    MemberReader members;
+    MemberReader members(text.size());
     if (!prepareForParse(text) ||
         !json::sax_parse(text, &members, json::input_format_t::json, /*strict=*/true, /*ignore_comments=*/false))
         return;

@@ -203,23 +203,30 @@ TEST(MetaData, RepeatedMembersKeepTheirLastValue) {
               R"({"aois":{"1":{"step_size":3,"subset_size":5}}})");
 }
 
-TEST(MetaData, TextWhoseParsedFormWouldBeFarLargerIsNotRead) {
-    // Two-byte and three-byte values at a size where their parsed form would take
-    // well over the floor: ignored whole, like text nested too deep.
+TEST(MetaData, ValuesWhoseParsedFormWouldBeFarLargerAreNotRead) {
+    // Two- and three-byte values at a size where their parsed form would take well
+    // over the floor: in the calibration, which is kept whole, the metadata is
+    // ignored as text nested too deep is; elsewhere they are skipped unbuilt.
     for (const std::string element : {"[],", "0,", "{},"}) {
-        std::string text = R"({"user_data":"YWJj","x":[)";
-        while (text.size() < (std::size_t{4} << 20))
-            text += element;
-        text += "0]}";
-        EXPECT_EQ(read(text).serialise(), "null") << element;
+        std::string values = "[";
+        while (values.size() < (std::size_t{8} << 20))
+            values += element;
+        values += "0]";
+        EXPECT_EQ(read(R"({"user_data":"YWJj","calibration":{"cameras":)" + values + "}}").serialise(), "null")
+            << element;
+        EXPECT_EQ(read(R"({"user_data":"YWJj","other":)" + values + "}").serialise(), R"({"user_data":"YWJj"})")
+            << element;
     }
-    // Area records of the same size are read.
-    std::string records = R"({"aois":{)";
-    int count = 0;
-    for (; records.size() < (std::size_t{4} << 20); ++count)
-        records += "\"" + std::to_string(count) + R"(":{"step_size":5,"vars":{"exx":{"strain_filter_size":15}}},)";
-    records += R"("-1":{"step_size":1}}})";
-    EXPECT_EQ(read(records).aois.size(), static_cast<std::size_t>(count + 1));
+    // Area records of the same size are read, one at a time, also the densest kinds.
+    for (const std::string record : {R"({"step_size":5,"vars":{"exx":{"strain_filter_size":15}}},)",
+                                     R"({"step_size":5,"subset_size":29},)", "{\"step_size\":5},"}) {
+        std::string records = R"({"aois":{)";
+        int count = 0;
+        for (; records.size() < (std::size_t{8} << 20); ++count)
+            records += "\"" + std::to_string(count) + "\":" + record;
+        records += R"("-1":{"step_size":1}}})";
+        EXPECT_EQ(read(records).aois.size(), static_cast<std::size_t>(count + 1)) << record;
+    }
 }
 
 TEST(MetaData, ReadsCalibrationAndTransformations) {
