@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace orvex {
@@ -98,15 +99,18 @@ bool readHeader(ByteSource& source, Header& header) {
 }
 
 // The metadata text of the trailer, cut at the end of the image; empty when there
-// is no metadata tag (unless `tagRead`) or no text.
-std::string readMetaDataText(ByteSource& source, bool tagRead) {
+// is no metadata tag (unless `tagRead`) or no text. Nothing when the text is
+// there but cannot be read (a file that shrank while it was read).
+std::optional<std::string> readMetaDataText(ByteSource& source, bool tagRead) {
     std::uint32_t tag = kMetaDataTag;
     std::uint32_t textLength = kEmptyLength;
     if ((!tagRead && !source.pop_u32(tag)) || tag != kMetaDataTag || !source.pop_u32(textLength) ||
         textLength == kEmptyLength)
         return std::string();
     std::string text(static_cast<std::size_t>(std::min<std::uint64_t>(textLength, source.remaining())), '\0');
-    return source.read(text.data(), text.size()) ? text : std::string();
+    if (!source.read(text.data(), text.size()))
+        return std::nullopt;
+    return text;
 }
 
 // A name beside `target` that no other save uses at the same time.
@@ -385,8 +389,12 @@ bool ZelDataSet::decode(ByteSource& source, bool alternativeMagic) {
     d->referenceImageName = std::move(header.referenceName);
     d->deformedImageName = std::move(header.deformedName);
 
-    if (header.atMetaData || source.remaining() >= 4)
-        d->metaData.deserialize(readMetaDataText(source, header.atMetaData));
+    if (header.atMetaData || source.remaining() >= 4) {
+        std::optional<std::string> text = readMetaDataText(source, header.atMetaData);
+        if (!text)
+            return false;
+        d->metaData.deserialize(std::move(*text));
+    }
     return true;
 }
 
