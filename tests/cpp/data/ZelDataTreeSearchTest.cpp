@@ -184,6 +184,8 @@ TEST(ZelDataTreeSearch, ChangesOfVariablesDropTheTrees) {
          }},
         {"deleting", [](ZelData& area, int shifted) { area.setVarAttributes(shifted, "X", "", GlobalCoordinate); },
          [](ZelData& area, int) { area.deleteVariable(0); }},
+        {"shuffling", [](ZelData& area, int shifted) { area.setVarAttributes(shifted, "Xs", "X", GlobalCoordinate); },
+         [](ZelData& area, int) { area.shuffle({"Xs"}, {}); }}, // found by description, now first
         {"adding", [](ZelData& area, int) { area.deleteVariable(2); }, // no Z: planar world set x_c, y_c
          [](ZelData& area, int) { area.addVariable(GlobalCoordinate, "Z", ""); }},
     };
