@@ -9,10 +9,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
-#include <cctype>
 
 #include <algorithm>
 #include <map>
