@@ -88,6 +88,8 @@ std::vector<std::string> split(const std::string& text, const std::string& separ
     return segments;
 }
 
+bool hasEmbeddedNul(const std::string& name) { return name.find('\0') != std::string::npos; }
+
 bool splitH5FileName(const std::string& name, std::string& file, std::string& group, std::string& key) {
     const std::size_t keyColon = name.rfind(':');
     if (keyColon == std::string::npos || keyColon == 0)

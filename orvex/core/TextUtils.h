@@ -29,6 +29,10 @@ std::optional<long> stol_maybe(const std::string& text);
 // one more segment than occurrences. An empty separator gives `text` as the one segment.
 std::vector<std::string> split(const std::string& text, const std::string& separator);
 
+// Whether `name` holds a NUL byte: the file system would read only the part
+// before it, so such a name addresses another file and is refused.
+bool hasEmbeddedNul(const std::string& name);
+
 // Splits an HDF5 entry name at its last two colons. True when the file part
 // ends in ".h5", with the three parts written out; otherwise false and the
 // outputs are left unchanged. The file part may itself hold colons.

@@ -1,8 +1,10 @@
 #include "orvex/data/FileReplace.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -38,12 +40,77 @@ bool writeFile(const fs::path& path, const std::function<bool(std::ostream&)>& w
     return written && !file.fail();
 }
 
+// An output buffer that appends to an open file descriptor, retrying short and
+// interrupted writes.
+class DescriptorBuffer : public std::streambuf {
+public:
+    explicit DescriptorBuffer(int descriptor) : descriptor_(descriptor) { setp(buffer_, buffer_ + sizeof buffer_); }
+
+private:
+    int overflow(int c) override {
+        if (!flush())
+            return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return flush() ? 0 : -1; }
+
+    bool flush() {
+        const char* next = pbase();
+        std::size_t count = static_cast<std::size_t>(pptr() - pbase());
+        while (count > 0) {
+            const ssize_t written = ::write(descriptor_, next, count);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                return false;
+            next += written;
+            count -= static_cast<std::size_t>(written);
+        }
+        setp(buffer_, buffer_ + sizeof buffer_);
+        return true;
+    }
+
+    int descriptor_;
+    char buffer_[64 * 1024];
+};
+
+// Writes into an existing FIFO or character device, which a rename would replace
+// by a regular file. A FIFO without a reader is refused rather than waited for.
+bool writeInPlace(const fs::path& path, const std::function<bool(std::ostream&)>& write) {
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    bool written = false;
+    try {
+        const int flags = ::fcntl(descriptor, F_GETFL);
+        if (flags >= 0 && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+            DescriptorBuffer buffer(descriptor);
+            std::ostream stream(&buffer);
+            written = write(stream) && stream.flush().good();
+        }
+    } catch (...) {
+        ::close(descriptor);
+        throw;
+    }
+    return ::close(descriptor) == 0 && written;
+}
+
 } // namespace
 
 bool writeFileReplacing(const std::string& fileName, const std::function<bool(std::ostream&)>& write) {
     const fs::path target = resolvedTarget(fileName);
-    const fs::path temporary = temporaryPathBeside(target);
     std::error_code error;
+    // Only a regular file or a new name is replaced through a temporary file.
+    const fs::file_status targetStatus = fs::status(target, error);
+    if (fs::is_fifo(targetStatus) || fs::is_character_file(targetStatus))
+        return writeInPlace(target, write);
+    if (fs::exists(targetStatus) && !fs::is_regular_file(targetStatus))
+        return false;
+    const fs::path temporary = temporaryPathBeside(target);
     bool saved = false;
     try {
         saved = writeFile(temporary, write);

@@ -1,6 +1,8 @@
 #pragma once
 // Writing a file whole or not at all: the content goes into a temporary file
-// beside the target, which is renamed over the target once it is complete.
+// beside the target, which is renamed over the target once it is complete. An
+// existing FIFO or character device is written in place instead; other targets
+// that are not regular files (sockets, directories, block devices) are refused.
 
 #include <functional>
 #include <ostream>
@@ -13,7 +15,7 @@ namespace orvex {
 // renames it over the target. False when the temporary cannot be created, `write`
 // returns false, writing fails or the rename fails; the temporary is then removed
 // and an existing target kept as it was. An exception from `write` propagates
-// after the temporary is removed.
+// after the temporary is removed. A FIFO without a reader is refused.
 bool writeFileReplacing(const std::string& fileName, const std::function<bool(std::ostream&)>& write);
 
 } // namespace orvex

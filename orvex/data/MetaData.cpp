@@ -1,8 +1,5 @@
 #include "orvex/data/MetaData.h"
 
-#include "orvex/core/TextUtils.h"
-#include "orvex/core/JsonNumber.h"
-
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -14,10 +11,6 @@ namespace {
 
 using nlohmann::json;
 using AoiMetaData = ZelDataSet::Private::MetaData::AoiMetaData;
-
-// Metadata with values nested more levels below the top is not read: copying and
-// writing JSON recurse once per level, so a file could otherwise exhaust the stack.
-constexpr int kMaxNestingDepth = 512;
 
 const char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -36,41 +29,6 @@ std::string toBase64(const std::vector<std::uint8_t>& bytes) {
     return text;
 }
 
-int base64Value(char c) {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
-// Decodes up to the first character outside the alphabet (padding included);
-// the bits of an incomplete last byte are dropped.
-std::vector<std::uint8_t> fromBase64(const std::string& text) {
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(text.size() / 4 * 3 + 2);
-    std::uint32_t bits = 0;
-    int bitCount = 0;
-    for (char c : text) {
-        const int value = base64Value(c);
-        if (value < 0)
-            break;
-        bits = (bits << 6 | static_cast<std::uint32_t>(value)) & 0xfff;
-        bitCount += 6;
-        if (bitCount >= 8) {
-            bitCount -= 8;
-            bytes.push_back(static_cast<std::uint8_t>(bits >> bitCount));
-        }
-    }
-    return bytes;
-}
-
 json aoiToJson(const AoiMetaData& aoi) {
     json object = json::object();
     if (aoi.stepSize)
@@ -83,36 +41,6 @@ json aoiToJson(const AoiMetaData& aoi) {
             object["vars"][name] = std::move(infoJson);
     }
     return object;
-}
-
-// The fields of one area member of "aois" that have the right kind.
-AoiMetaData readAoi(const json& object) {
-    AoiMetaData aoi;
-    if (const auto step = object.find("step_size"); step != object.end())
-        aoi.stepSize = jsonIntegerToInt(*step);
-    if (const auto subset = object.find("subset_size"); subset != object.end())
-        aoi.subsetSize = jsonIntegerToInt(*subset);
-    const auto vars = object.find("vars");
-    if (vars != object.end() && vars->is_object()) {
-        for (const auto& [name, value] : vars->items()) {
-            AdditionalVarInfo info = AdditionalVarInfo::fromJson(value);
-            if (!info.isEmpty())
-                aoi.vars[name] = info;
-        }
-    }
-    return aoi;
-}
-
-bool hasContent(const AoiMetaData& aoi) { return aoi.stepSize || aoi.subsetSize || !aoi.vars.empty(); }
-
-// Stores what `update` holds into `target`, keeping the rest of `target`.
-void merge(AoiMetaData& target, const AoiMetaData& update) {
-    if (update.stepSize)
-        target.stepSize = update.stepSize;
-    if (update.subsetSize)
-        target.subsetSize = update.subsetSize;
-    for (const auto& [name, info] : update.vars)
-        target.vars[name] = info;
 }
 
 } // namespace
@@ -135,45 +63,6 @@ std::string ZelDataSet::Private::MetaData::serialise() const {
         root["transformations"] = std::move(list);
     }
     return root.dump();
-}
-
-void ZelDataSet::Private::MetaData::deserialize(std::string text) {
-    bool tooDeep = false;
-    const auto withinDepth = [&tooDeep](int depth, json::parse_event_t, json&) {
-        tooDeep = tooDeep || depth > kMaxNestingDepth;
-        return !tooDeep;
-    };
-    const json root = json::parse(text, withinDepth, /*allow_exceptions=*/false, /*ignore_comments=*/false);
-    if (tooDeep || !root.is_object())
-        return;
-
-    const auto user = root.find("user_data");
-    if (user != root.end() && user->is_string())
-        userData = fromBase64(user->get<std::string>());
-
-    const auto aoiList = root.find("aois");
-    if (aoiList != root.end() && aoiList->is_object()) {
-        for (const auto& [name, value] : aoiList->items()) {
-            const std::optional<int> index = stoi_maybe(name);
-            if (!index || !value.is_object())
-                continue;
-            const AoiMetaData update = readAoi(value);
-            if (hasContent(update))
-                merge(aois[*index], update);
-        }
-    }
-
-    const auto calibrationJson = root.find("calibration");
-    if (calibrationJson != root.end())
-        calibration = Calibration3D::fromJson(*calibrationJson);
-
-    const auto transformationList = root.find("transformations");
-    if (transformationList != root.end() && transformationList->is_array()) {
-        for (const json& element : *transformationList) {
-            if (auto transform = RigidTransform::fromJson(element))
-                transformations.push_back(std::move(*transform));
-        }
-    }
 }
 
 } // namespace orvex

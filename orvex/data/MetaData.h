@@ -32,8 +32,10 @@ struct ZelDataSet::Private {
         // Compact JSON with members sorted by name; "null" when there is nothing to store.
         std::string serialise() const;
         // Merges the JSON text into the metadata. Invalid JSON, values nested more
-        // than 512 levels below the top, a top value that is not an object and
-        // members of the wrong kind are ignored.
+        // than 512 levels below the top, a calibration, transformation list or
+        // area record whose parsed form would take several times the text, a top
+        // value that is not an object and members of the wrong kind are ignored;
+        // numbers that overflow a double count as members of the wrong kind.
         void deserialize(std::string text);
     };
 

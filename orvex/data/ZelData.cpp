@@ -101,6 +101,7 @@ ZelData::ZelData(const ZelData& other) : ZelData() { *this = other; }
 ZelData& ZelData::operator=(const ZelData& other) {
     if (this == &other)
         return *this;
+    clearSearchTrees();
     d->variables = other.d->variables;
     d->rows = other.d->rows;
     d->columns = other.d->columns;
@@ -112,6 +113,7 @@ ZelData& ZelData::operator=(const ZelData& other) {
 ZelData::~ZelData() = default;
 
 void ZelData::clear() {
+    clearSearchTrees();
     d->variables.clear();
     d->rows = 0;
     d->columns = 0;
@@ -196,6 +198,7 @@ std::pair<std::string, std::string> ZelData::findUniqueNameAndDescription(const 
 
 int ZelData::addVariable(ZelDataVariableType type, const std::string& name, const std::string& description) {
     auto [uniqueName, uniqueDescription] = findUniqueNameAndDescription(name, description);
+    clearSearchTrees(); // the variable may complete a coordinate set or become the blanking one
     d->variables.push_back(d->makeVariable(type, uniqueName, uniqueDescription));
     return static_cast<int>(d->variables.size()) - 1;
 }
@@ -216,6 +219,7 @@ bool ZelData::setVarAttributes(int i, const std::string& name, const std::string
                                ZelDataVariableType type) {
     if (!d->variable(i))
         return false;
+    clearSearchTrees();
     Private::Variable& variable = d->variables[static_cast<std::size_t>(i)];
     variable.name = name;
     variable.description = description;
@@ -224,8 +228,10 @@ bool ZelData::setVarAttributes(int i, const std::string& name, const std::string
 }
 
 void ZelData::deleteVariable(int i) {
-    if (d->variable(i))
-        d->variables.erase(d->variables.begin() + i);
+    if (!d->variable(i))
+        return;
+    clearSearchTrees();
+    d->variables.erase(d->variables.begin() + i);
 }
 
 void ZelData::deleteVariables(const std::vector<int>& indexes) {

@@ -21,6 +21,7 @@
 namespace orvex {
 
 class ByteSink;
+class ByteSource;
 
 class ZelData {
 public:
@@ -32,11 +33,11 @@ public:
     // Unknown, without names or descriptions.
     ZelData(int columns, int rows, int variableCount, const std::string& title);
     ZelData(const ZelData& other);
-    // Deep copy of variables, grid, title and data type; search trees stay as they are.
+    // Deep copy of variables, grid, title and data type; drops the search trees.
     ZelData& operator=(const ZelData& other);
     ~ZelData();
 
-    // Removes every variable and empties grid and title; search trees stay.
+    // Removes every variable and empties grid and title; drops the search trees.
     void clear();
 
     int numRows() const;
@@ -112,6 +113,8 @@ public:
     bool encode(ByteSink& sink) const;
     // Replaces the content by the block at buffer; the bytes consumed, or -1.
     int decode(const char* buffer, int length);
+    // The same from `source`, each variable's values read straight into their storage.
+    bool decode(ByteSource& source);
     // Canonical variable order for the area's coordinate system.
     void shuffle();
     // Variables named in `names` first, then those of each of `types`, then the rest.
@@ -149,10 +152,11 @@ public:
     // reference state or displaced by (U, V) / (u_c, v_c) when `deformed`, with the
     // index of a nearby grid point; (-1, empty) when no cell holds the position.
     // With `useTree` a KD-tree over the interior valid points finds the cell; it is
-    // built on first use and kept until clearSearchTrees(). Not thread-safe then.
+    // built on first use and kept until clearSearchTrees(), which every operation of
+    // the area that changes variables or values calls. Not thread-safe then.
     std::pair<int, std::vector<float>> extractGlobalPoint(const Vector2& position, bool deformed,
                                                           bool useTree) const;
-    // Drops both search trees; call it after changing positions, validity or the grid.
+    // Drops both search trees; call it after writing positions or validity through data().
     void clearSearchTrees();
 
     struct Private;

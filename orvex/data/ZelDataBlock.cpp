@@ -7,6 +7,7 @@
 
 #include "orvex/core/Logging.h"
 #include "orvex/data/ByteSink.h"
+#include "orvex/data/ByteSource.h"
 #include "orvex/data/MemStream.h"
 
 #include <climits>
@@ -67,7 +68,7 @@ ZelDataVariableType variableTypeFromToken(std::uint32_t token) {
     return static_cast<ZelDataVariableType>(code - 1);
 }
 
-bool popInt(MemStream& in, int& value) {
+bool popInt(ByteSource& in, int& value) {
     std::uint32_t raw = 0;
     if (!in.pop_u32(raw))
         return false;
@@ -84,7 +85,7 @@ struct BlockHeader {
 };
 
 // Reads header tags up to and including the first variable-start tag.
-bool readHeader(MemStream& in, BlockHeader& header) {
+bool readHeader(ByteSource& in, BlockHeader& header) {
     for (;;) {
         std::uint32_t tag = 0;
         if (!in.pop_u32(tag))
@@ -126,7 +127,7 @@ bool readHeader(MemStream& in, BlockHeader& header) {
 }
 
 // Reads the tags of one variable up to its data tag and value count.
-bool readVariableAttributes(MemStream& in, ZelData::Private::Variable& variable, int& count) {
+bool readVariableAttributes(ByteSource& in, ZelData::Private::Variable& variable, int& count) {
     for (;;) {
         std::uint32_t tag = 0;
         if (!in.pop_u32(tag))
@@ -166,7 +167,7 @@ bool countsAreCorrupt(const BlockHeader& header) {
 
 // Whether `variableCount` variables of `points` values each can fit in `remaining`
 // bytes (each needs at least its data tag, count and values).
-bool countsFitInput(const BlockHeader& header, std::size_t remaining) {
+bool countsFitInput(const BlockHeader& header, std::uint64_t remaining) {
     const std::uint64_t points = std::uint64_t(header.rows) * std::uint64_t(header.columns);
     if (points > remaining / sizeof(float))
         return false;
@@ -217,39 +218,44 @@ bool ZelData::encode(char* buffer, int length) const {
 }
 
 int ZelData::decode(const char* buffer, int length) {
+    BufferSource source(buffer, length);
+    return decode(source) ? static_cast<int>(source.position()) : -1;
+}
+
+bool ZelData::decode(ByteSource& in) {
     clear();
-    MemStream in(buffer, length);
     BlockHeader header;
     if (!readHeader(in, header) || countsAreCorrupt(header))
-        return -1;
+        return false;
     d->rows = header.rows;
     d->columns = header.columns;
     d->dataType = header.dataType;
     d->title = header.title;
     if (header.variableCount == 0 || header.rows == 0 || header.columns == 0)
-        return in.position();
+        return true;
 
     auto fail = [this] {
         clear();
-        return -1;
+        return false;
     };
     if (!countsFitInput(header, in.remaining()))
         return fail();
     const int points = header.rows * header.columns;
+    const std::size_t valueBytes = sizeof(float) * static_cast<std::size_t>(points);
     d->variables.reserve(static_cast<std::size_t>(header.variableCount));
     for (int i = 0; i < header.variableCount; ++i) {
         Private::Variable variable;
         int count = 0;
-        if (!readVariableAttributes(in, variable, count) || count != points ||
-            sizeof(float) * static_cast<std::size_t>(count) > in.remaining())
+        if (!readVariableAttributes(in, variable, count) || count != points || valueBytes > in.remaining())
             return fail();
         variable.values = makeLargeBuffer<float>(static_cast<std::size_t>(count));
         variable.count = count;
-        in.pop_bytes(variable.values.get(), sizeof(float) * static_cast<std::size_t>(count));
+        if (!in.read(variable.values.get(), valueBytes))
+            return fail();
         d->variables.push_back(std::move(variable));
     }
     shuffle();
-    return in.position();
+    return true;
 }
 
 void ZelData::shuffle() {
@@ -272,6 +278,7 @@ void ZelData::shuffle() {
 }
 
 void ZelData::shuffle(const std::vector<std::string>& names, const std::vector<ZelDataVariableType>& types) {
+    clearSearchTrees(); // another variable may come first for a name or as the blanking one
     const std::size_t count = d->variables.size();
     std::vector<std::size_t> order;
     std::vector<bool> used(count, false);

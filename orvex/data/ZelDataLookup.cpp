@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <limits>
 
@@ -42,8 +43,10 @@ bool locateCell(const ZelData::Private& d, const float* x, const float* y, const
     cell.corners = {index, index + 1, index + columns, index + columns + 1};
     for (std::size_t k = 0; k < 4; ++k)
         cell.valid[k] = isValidPoint(blanking[cell.corners[k]]);
+    // A cell of zero width or height (0 / 0) or unbounded coordinates give no usable weights.
     return ZelData::ipol_coeff(cell.weights[0], cell.weights[1], cell.weights[2], cell.weights[3], s, t,
-                               cell.valid[0], cell.valid[1], cell.valid[2], cell.valid[3]);
+                               cell.valid[0], cell.valid[1], cell.valid[2], cell.valid[3]) &&
+           std::all_of(cell.weights.begin(), cell.weights.end(), [](float w) { return std::isfinite(w); });
 }
 
 // Locates the cell through the gridded pixel coordinates "x" and "y".

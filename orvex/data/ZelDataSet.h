@@ -21,6 +21,7 @@
 
 namespace orvex {
 
+class ByteSource;
 class Calibration3D;
 class MemStream;
 class RigidTransform;
@@ -112,7 +113,9 @@ public:
     // always accepted, the standard one only when `alternativeMagic` is false.
     bool decode(const char* buffer, int length, bool alternativeMagic);
     bool decode(const std::string& image, bool alternativeMagic);
-    // Reads a regular file below 2 GiB whole and decodes it.
+    // The same from `source`; every count is checked against its size before use.
+    bool decode(ByteSource& source, bool alternativeMagic);
+    // Decodes a regular file below 2 GiB, each area variable read straight into its storage.
     bool load(const std::string& fileName);
 
     // Exports; none changes the set. Each writes a temporary file beside `path`

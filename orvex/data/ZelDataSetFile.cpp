@@ -3,21 +3,28 @@
 // Tags, counts and lengths are big-endian 32-bit values; positions are 32-bit
 // ints, so an image stays below 2 GiB.
 
-#include "orvex/core/LargeBuffer.h"
 #include "orvex/core/Logging.h"
+#include "orvex/core/TextUtils.h"
 #include "orvex/data/ByteSink.h"
+#include "orvex/data/ByteSource.h"
 #include "orvex/data/FileReplace.h"
 #include "orvex/data/MemStream.h"
 #include "orvex/data/MetaData.h"
 #include "orvex/data/ZelData.h"
 #include "orvex/data/ZelDataSet.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace orvex {
@@ -50,40 +57,37 @@ struct Header {
     int areaCount = 0;
     std::string referenceName;
     std::string deformedName;
-    int areasStart = 0; // offset of the first area's content
+    bool atMetaData = false; // a set without areas: the metadata tag was read
 };
 
 // Reads the tagged header that follows magic and version. It ends at the first
 // area-start tag, or, for a set without areas, at the metadata tag.
-bool readHeader(const char* buffer, int length, Header& header) {
-    constexpr int kHeaderStart = 8; // past magic and version
-    MemStream stream(buffer + kHeaderStart, length - kHeaderStart);
+bool readHeader(ByteSource& source, Header& header) {
     for (;;) {
         std::uint32_t tag = 0;
-        if (!stream.pop_u32(tag))
+        if (!source.pop_u32(tag))
             return false;
         switch (tag) {
         case kAreaCountTag: {
             std::uint32_t count = 0;
-            if (!stream.pop_u32(count))
+            if (!source.pop_u32(count))
                 return false;
             header.areaCount = static_cast<int>(count);
             break;
         }
         case kReferenceNameTag:
-            if (!stream.pop_string(header.referenceName))
+            if (!source.pop_string(header.referenceName))
                 return false;
             break;
         case kDeformedNameTag:
-            if (!stream.pop_string(header.deformedName))
+            if (!source.pop_string(header.deformedName))
                 return false;
             break;
         case kAreaStartTag:
-            header.areasStart = kHeaderStart + stream.position();
             return true;
         case kMetaDataTag:
             if (header.areaCount == 0) {
-                header.areasStart = kHeaderStart + stream.position() - 4;
+                header.atMetaData = true;
                 return true;
             }
             [[fallthrough]];
@@ -94,16 +98,19 @@ bool readHeader(const char* buffer, int length, Header& header) {
     }
 }
 
-// The metadata text of the trailer at the start of `bytes`, cut at the buffer
-// end; empty when there is no metadata tag or no text.
-std::string readMetaDataText(const char* bytes, int length) {
-    MemStream stream(bytes, length);
-    std::uint32_t tag = 0;
+// The metadata text of the trailer, cut at the end of the image; empty when there
+// is no metadata tag (unless `tagRead`) or no text. Nothing when the text is
+// there but cannot be read (a file that shrank while it was read).
+std::optional<std::string> readMetaDataText(ByteSource& source, bool tagRead) {
+    std::uint32_t tag = kMetaDataTag;
     std::uint32_t textLength = kEmptyLength;
-    if (!stream.pop_u32(tag) || tag != kMetaDataTag || !stream.pop_u32(textLength) || textLength == kEmptyLength)
+    if ((!tagRead && !source.pop_u32(tag)) || tag != kMetaDataTag || !source.pop_u32(textLength) ||
+        textLength == kEmptyLength)
         return std::string();
-    const std::size_t available = std::min<std::size_t>(textLength, stream.remaining());
-    return std::string(bytes + stream.position(), available);
+    std::string text(static_cast<std::size_t>(std::min<std::uint64_t>(textLength, source.remaining())), '\0');
+    if (!source.read(text.data(), text.size()))
+        return std::nullopt;
+    return text;
 }
 
 // The sizes of the pieces of a file image, computed before anything is written.
@@ -176,6 +183,69 @@ private:
     std::ostream& stream_;
 };
 
+// Closes the descriptor it holds (if any) when it goes.
+struct FileDescriptor {
+    explicit FileDescriptor(int descriptor) : descriptor(descriptor) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (descriptor >= 0)
+            ::close(descriptor);
+    }
+    const int descriptor;
+};
+
+// Reads a file of known size from its start. Small pieces are served from a
+// buffer; pieces at least as large as the buffer go straight to their destination.
+class FileSource : public ByteSource {
+public:
+    FileSource(int descriptor, std::uint64_t size) : ByteSource(size), descriptor_(descriptor), buffer_(kBufferSize) {}
+
+private:
+    static constexpr std::size_t kBufferSize = 64 * 1024;
+
+    bool get(void* bytes, std::size_t count) override {
+        char* out = static_cast<char*>(bytes);
+        const std::size_t buffered = std::min(count, end_ - begin_);
+        std::memcpy(out, buffer_.data() + begin_, buffered);
+        begin_ += buffered;
+        out += buffered;
+        count -= buffered;
+        if (count == 0)
+            return true;
+        if (count >= kBufferSize)
+            return readFully(out, count);
+        // The file holds remaining() bytes beyond what was handed out before this call.
+        const std::uint64_t unread = remaining() - buffered;
+        const std::size_t refill = static_cast<std::size_t>(std::min<std::uint64_t>(kBufferSize, unread));
+        if (!readFully(buffer_.data(), refill))
+            return false;
+        std::memcpy(out, buffer_.data(), count);
+        begin_ = count;
+        end_ = refill;
+        return true;
+    }
+
+    // Exactly `count` bytes from the file; false on an error or an early end.
+    bool readFully(char* out, std::size_t count) {
+        while (count > 0) {
+            const ssize_t got = ::read(descriptor_, out, count);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return false;
+            out += got;
+            count -= static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+
+    int descriptor_;
+    std::vector<char> buffer_;
+    std::size_t begin_ = 0; // buffer_[begin_, end_) is read but not yet handed out
+    std::size_t end_ = 0;
+};
+
 } // namespace
 
 char* ZelDataSet::encode(std::size_t& size, bool alternativeMagic) const {
@@ -189,6 +259,8 @@ char* ZelDataSet::encode(std::size_t& size, bool alternativeMagic) const {
 }
 
 bool ZelDataSet::save(const std::string& fileName) {
+    if (hasEmbeddedNul(fileName))
+        return false;
     const ImageLayout layout = layoutOf(*d);
     if (!fitsInImage(layout))
         return false;
@@ -199,35 +271,41 @@ bool ZelDataSet::save(const std::string& fileName) {
 }
 
 bool ZelDataSet::decode(const char* buffer, int length, bool alternativeMagic) {
-    if (!buffer || length < 4)
+    if (!buffer)
         return false;
-    if (!magicAccepted(buffer, alternativeMagic)) {
-        std::uint32_t magic = 0;
-        MemStream(buffer, 4).pop_u32(magic);
-        PLOGE << "Unknown file type. " << magic;
+    BufferSource source(buffer, length);
+    return decode(source, alternativeMagic);
+}
+
+bool ZelDataSet::decode(ByteSource& source, bool alternativeMagic) {
+    char magic[4];
+    if (!source.read(magic, 4))
+        return false;
+    if (!magicAccepted(magic, alternativeMagic)) {
+        std::uint32_t number = 0;
+        MemStream(magic, 4).pop_u32(number);
+        PLOGE << "Unknown file type. " << number;
         return false;
     }
-    if (length < 8)
+    char version[4];
+    if (!source.read(version, 4))
         return false;
-    if (std::memcmp(buffer + 4, kVersion, 4) != 0) {
+    if (std::memcmp(version, kVersion, 4) != 0) {
         PLOGE << "Version mismatch, proceeding anyway...";
     }
     Header header;
-    if (length < 12 || !readHeader(buffer, length, header))
+    if (source.remaining() < 4 || !readHeader(source, header))
         return false;
 
     clear();
-    std::int64_t position = header.areasStart;
     for (int i = 0; i < header.areaCount; ++i) {
         auto area = std::make_unique<ZelData>();
-        const int used = area->decode(buffer + position, static_cast<int>(length - position));
-        if (used <= 0) {
+        if (!area->decode(source)) {
             PLOGE << "Could not read aoi.";
             return false;
         }
         d->areas.push_back(area.release());
-        position += used;
-        if (position > length) {
+        if (source.position() > source.size()) {
             PLOGE << "Past buffer end, seriously confused.";
             return false;
         }
@@ -235,8 +313,12 @@ bool ZelDataSet::decode(const char* buffer, int length, bool alternativeMagic) {
     d->referenceImageName = std::move(header.referenceName);
     d->deformedImageName = std::move(header.deformedName);
 
-    if (length - position >= 4)
-        d->metaData.deserialize(readMetaDataText(buffer + position, static_cast<int>(length - position)));
+    if (header.atMetaData || source.remaining() >= 4) {
+        std::optional<std::string> text = readMetaDataText(source, header.atMetaData);
+        if (!text)
+            return false;
+        d->metaData.deserialize(std::move(*text));
+    }
     return true;
 }
 
@@ -247,23 +329,19 @@ bool ZelDataSet::decode(const std::string& image, bool alternativeMagic) {
 }
 
 bool ZelDataSet::load(const std::string& fileName) {
-    const fs::path path = fs::u8path(fileName);
-    std::error_code error;
-    if (!fs::is_regular_file(path, error))
+    if (hasEmbeddedNul(fileName))
         return false;
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file)
+    // Without blocking on a FIFO; anything but a regular file is refused below.
+    const FileDescriptor file(::open(fs::u8path(fileName).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (file.descriptor < 0 || ::fstat(file.descriptor, &status) != 0 || !S_ISREG(status.st_mode))
         return false;
-    const std::streamoff size = file.tellg();
-    if (size < 0 || static_cast<std::uint64_t>(size) > kMaxImageSize) {
+    if (static_cast<std::uint64_t>(status.st_size) > kMaxImageSize) {
         PLOGE << "File " << fileName << " is too large to load.";
         return false;
     }
-    const LargeBuffer<char> buffer = makeLargeBuffer<char>(static_cast<std::size_t>(size));
-    file.seekg(0);
-    if (!file.read(buffer.get(), size) || file.gcount() != size)
-        return false;
-    return decode(buffer.get(), static_cast<int>(size), false);
+    FileSource source(file.descriptor, static_cast<std::uint64_t>(status.st_size));
+    return decode(source, false);
 }
 
 } // namespace orvex

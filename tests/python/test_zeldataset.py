@@ -1,4 +1,9 @@
 """ZelDataSet: construction, files and HDF5 entries, structure, values and strain."""
+import os
+import stat
+import subprocess
+import sys
+
 import h5py
 import numpy as np
 import pytest
@@ -434,3 +439,70 @@ def test_compute_strain_without_areas():
 def test_planar_areas_without_grid_displacements_fail(two_areas):
     with pytest.raises(ValueError, match="^Error in calculating strain.$"):
         two_areas.compute_strain()
+
+
+# ---------------------------------------------------------------- file names and failed writes
+
+@pytest.mark.parametrize("suffix", ["\0junk", ":out:1\0x"])
+def test_names_with_a_nul_character_are_refused(plate, two_areas, tmp_path, suffix):
+    real, h5 = str(tmp_path / "real.out"), str(tmp_path / "r.h5")
+    plate.save(real)
+    plate.save(h5 + ":out:1")
+    before = {path: open(path, "rb").read() for path in (real, h5)}
+    for name in (real + suffix, h5 + suffix, h5 + ":out:1" + suffix):
+        with pytest.raises(ValueError, match="^embedded null byte$"):
+            two_areas.save(name)
+        with pytest.raises(ValueError, match="^embedded null byte$"):
+            two_areas.load(name)
+    assert {path: open(path, "rb").read() for path in before} == before
+    assert two_areas.file_name() == "synthetic.out" and two_areas.num_data() == 2
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["r.h5", "real.out"]
+
+
+def test_save_into_a_fifo_keeps_the_fifo(two_areas, tmp_path):
+    fifo = tmp_path / "pipe.out"
+    os.mkfifo(fifo)
+    with pytest.raises(OSError, match=f"^Unable to save file: {fifo}$"):
+        two_areas.save(str(fifo))  # nobody reads: refused instead of blocking
+    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    try:
+        two_areas.save(str(fifo))  # small enough for the pipe's buffer
+        received = os.read(reader, 1 << 16)
+    finally:
+        os.close(reader)
+    assert stat.S_ISFIFO(os.stat(fifo).st_mode)
+    assert received == two_areas.export_raw()
+
+
+_SAVE_OVER_THE_LIMIT = """
+import resource, signal, sys
+from zelpyx.zelpy.zelpy import ZelDataSet
+big = ZelDataSet()
+big.load(sys.argv[1])
+signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+resource.setrlimit(resource.RLIMIT_FSIZE, (int(sys.argv[3]), resource.RLIM_INFINITY))
+try:
+    big.save(sys.argv[2])
+except Exception as error:
+    print(type(error).__name__)
+"""
+
+
+def test_failed_hdf5_save_keeps_the_old_entry(plate, encoder, loader, tmp_path):
+    h5 = str(tmp_path / "r.h5")
+    plate.save(h5 + ":out:1")
+    big = tmp_path / "big.out"
+    values = np.arange(400 * 400, dtype=np.float32)
+    area = encoder.encode_area(400, 400, [("x", "x", encoder.PIXEL_COORDINATE, values),
+                                          ("sigma", "sigma", encoder.CORRELATION, values)])
+    loader(encoder.encode_data_set([area])).save(str(big))
+    limit = os.path.getsize(h5) + 65536
+    child = subprocess.run([sys.executable, "-c", _SAVE_OVER_THE_LIMIT, str(big), h5 + ":out:1", str(limit)],
+                           capture_output=True, text=True, timeout=60)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.strip(), "the save over the file-size limit should have failed"
+    kept = ZelDataSet()
+    kept.load(h5 + ":out:1")
+    assert kept.export_raw() == plate.export_raw()
+    with h5py.File(h5, "r") as h5_file:
+        assert list(h5_file["out"].keys()) == ["1"]

@@ -19,12 +19,6 @@ cdef extern from *:
     void delete_array "zelpy_delete_array"(char* array)
 
 
-cdef _refuse_nul(str path):
-    """Raises ValueError for a path that the operating system would cut at a NUL."""
-    if "\0" in path:
-        raise ValueError("embedded null byte")
-
-
 cdef str _missing_object_message(object instance):
     return f"C++ object pointer for {instance.__class__.__name__} has not been initialized properly."
 
@@ -34,6 +28,14 @@ cdef string _encoded(str text) except *:
     if text is None:
         raise AttributeError("'NoneType' object has no attribute 'encode'")
     return text.encode("utf-8")
+
+
+cdef object _checked_file_name(object name):
+    """name, refused with ValueError when it holds a NUL character: the file system
+    would read only the part before it, another file."""
+    if isinstance(name, str) and "\0" in name:
+        raise ValueError("embedded null byte")
+    return name
 
 
 cdef unsigned int _enum_code(object value, str enum_name) except? 0xFFFFFFFF:

@@ -462,7 +462,7 @@ class ProjectFile:
             file_name = file_name + ".q3d"
         elif extension != ".q3d":
             raise ValueError(file_name + " is not a valid Zel3D project file.")
-        _refuse_nul(file_name)
+        _checked_file_name(file_name)
         self.project_file = file_name
 
     def load(self, source: str) -> None:
@@ -495,8 +495,8 @@ class ProjectFile:
         name = self.project_file if file_name is None else file_name
         if not name.endswith(".q3d"):
             name = name + ".q3d"
-        _refuse_nul(name)
-        _refuse_nul(self.project_file)
+        _checked_file_name(name)
+        _checked_file_name(self.project_file)
         document = etree.tostring(self.root, encoding="utf-8", xml_declaration=True, pretty_print=True,
                                   doctype="<!DOCTYPE kdrx>")
         _write_project_archive(name, document, self.project_file)

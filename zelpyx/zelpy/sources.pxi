@@ -17,7 +17,7 @@ cdef list _sorted_intersection(set wanted, list listed):
 
 cdef object _load_data_set(str name):
     """A new ZelDataSet loaded from the data-set name."""
-    _refuse_nul(name)
+    _checked_file_name(name)
     data_set = ZelDataSet()
     data_set.load(name)
     return data_set
@@ -63,7 +63,7 @@ class ZelDataSetReader:
         entries = []
         for item in source:
             if isinstance(item, str):
-                _refuse_nul(item)
+                _checked_file_name(item)
             if os.path.isfile(item):
                 if os.path.splitext(item)[1] in _SOURCE_EXTENSIONS:
                     entries.append(item)
@@ -94,7 +94,7 @@ class ZelDataSetReader:
             directory: The directory whose .out files are listed.
         """
         self._reset()
-        _refuse_nul(directory)
+        _checked_file_name(directory)
         if not os.path.exists(directory):
             self._reset()
             raise NameError("Cannot find path '" + directory + "'.")
@@ -112,7 +112,7 @@ class ZelDataSetReader:
             h5_file_name: The HDF5 file whose group 'out' holds the datasets.
         """
         self._reset()
-        _refuse_nul(h5_file_name)
+        _checked_file_name(h5_file_name)
         try:
             h5 = h5py.File(h5_file_name, "r")
         except Exception:
@@ -139,7 +139,7 @@ class ZelDataSetReader:
             project: The project file.
         """
         self._reset()
-        _refuse_nul(project)
+        _checked_file_name(project)
         try:
             # Looked up when called, like every module global of the plain classes.
             project_file = ProjectFile(project)
@@ -246,7 +246,7 @@ class ZelDataSetWriter:
             output_dest: An existing directory, or an HDF5 file (.h5) that is created when
                 the first dataset is saved.
         """
-        _refuse_nul(output_dest)
+        _checked_file_name(output_dest)
         if os.path.isdir(output_dest):
             self.output_dest = os.path.abspath(output_dest)
             self.dest_is_h5 = False
@@ -299,7 +299,7 @@ class ZelDataSetWriter:
             if self.output_prefix is not None:
                 file_name = f"{self.output_prefix}_{file_name}"
             output_name = os.path.join(self.output_dest, file_name)
-        _refuse_nul(output_name)
+        _checked_file_name(output_name)
         try:
             data.save(output_name)
         except Exception:

@@ -21,10 +21,12 @@ cdef int _check_size(Py_ssize_t size, Py_ssize_t count) except -1:
 
 
 cdef int _write_values(orvex.ZelData* area, int index, const vector[float]& values) except -1:
-    """Overwrites every value of the variable at index with values."""
+    """Overwrites every value of the variable at index with values; the search trees,
+    which may hold the old positions or validity, are dropped."""
     if index < 0 or <size_t>index >= area.numVariables():
         raise RuntimeError(_CHANGED)
     _check_size(area.matrixSize(), values.size())
+    area.clearSearchTrees()
     if values.size():
         memcpy(area.data(index), values.data(), values.size() * sizeof(float))
     return 0
@@ -316,6 +318,7 @@ cdef class ZelData:
         self._check_point(n)
         _check_variable_range(index, self._area().numVariables())
         self._cell(n, index)[0] = value
+        self._area().clearSearchTrees()
 
     def set_values(self, variable_index, values) -> None:
         """Sets all the values of a variable.

@@ -98,7 +98,7 @@ cdef class ZelDataSet:
         """
         self.__check_thisptr()
         cdef unique_ptr[orvex.ZelDataSet] loaded
-        entry = self.__is_hdf5(file_name)
+        entry = self.__is_hdf5(_checked_file_name(file_name))
         if entry is not None:
             self.load_from_data(_read_hdf5_entry(entry[0], entry[1]), file_name)
         else:
@@ -120,7 +120,7 @@ cdef class ZelDataSet:
             file_name = self._file_name
             if file_name is None:
                 raise NameError("A file name is required")
-        entry = self.__is_hdf5(file_name)
+        entry = self.__is_hdf5(_checked_file_name(file_name))
         if entry is not None:
             _write_hdf5_entry(entry[0], entry[1], self.export_raw())
         elif not self.thisptr.save(file_name.encode("utf-8")):
@@ -522,6 +522,7 @@ cdef list _split_hdf5_entry(str name):
 
 cdef object _open_hdf5(str path, str mode):
     """The h5py file at path; any failure to open it is reported as OSError."""
+    _checked_file_name(path)
     try:
         return h5py.File(path, mode)
     except Exception:
@@ -543,13 +544,39 @@ cdef bytes _read_hdf5_entry(str path, str key):
 
 
 cdef _write_hdf5_entry(str path, str key, bytes image):
-    """Stores a data-set file image as out/key in the HDF5 file at path, replacing it."""
+    """Stores a data-set file image as out/key in the HDF5 file at path, replacing it.
+
+    The new bytes are written under a temporary name in the group first and moved
+    into place only then, so a failed write leaves the old entry as it was.
+    """
     data = np.frombuffer(image, dtype=np.uint8)
     h5 = _open_hdf5(path, "a")
     try:
         group = h5.get("out") if "out" in list(h5.keys()) else h5.create_group("out")
-        if key in list(group.keys()):
-            del group[key]
-        group.create_dataset(key, data=data)
+        members = list(group.keys())
+        if key not in members:
+            group.create_dataset(key, data=data)
+            return
+        temporary = _unused_member_name(members, key)
+        try:
+            group.create_dataset(temporary, data=data)
+            h5.flush()
+        except BaseException:
+            try:
+                if temporary in group:
+                    del group[temporary]
+            except Exception:
+                pass  # the write's own error is the one to report
+            raise
+        del group[key]
+        group.move(temporary, key)
     finally:
         h5.close()
+
+
+cdef str _unused_member_name(list members, str key):
+    """A member name beside key that the group does not hold yet."""
+    cdef int n = 0
+    while f"{key}.saving-{n}" in members:
+        n += 1
+    return f"{key}.saving-{n}"

@@ -159,6 +159,76 @@ TEST(MetaData, IgnoresTextNestedTooDeep) {
         EXPECT_EQ(read(text).serialise(), "null") << text.substr(0, 40);
 }
 
+TEST(MetaData, NestingLimitCountsEveryValueAndKey) {
+    const auto nested = [](int depth, const std::string& inner) {
+        return std::string(depth, '[') + inner + std::string(depth, ']');
+    };
+    // Values inside the top object are one level below the top.
+    EXPECT_TRUE(read(R"({"calibration":{"cameras":)" + nested(511, "") + "}}").calibration.has_value());
+    for (const std::string inner : {"1", "\"s\"", "[]", "{}", "true"})
+        EXPECT_FALSE(read(R"({"calibration":{"cameras":)" + nested(511, inner) + "}}").calibration.has_value())
+            << inner;
+    EXPECT_TRUE(read(R"({"calibration":{"cameras":)" + nested(510, "1") + "}}").calibration.has_value());
+    // Brackets inside strings do not count.
+    EXPECT_TRUE(read(R"({"calibration":{"cameras":")" + std::string(2000, '[') + R"(\""}})").calibration.has_value());
+}
+
+TEST(MetaData, NumbersOutOfRangeAreSkippedAndTheRestIsRead) {
+    const std::string huge = "1" + std::string(400, '0');
+    const MetaData metaData = read(R"({"user_data":"YWJj","aois":{
+        "1":{"step_size":1e999,"subset_size":5,"vars":{"exx":{"strain_filter_size":-1E+999,"strain_tensor_type":"hencky"}}},
+        "2":{"step_size":)" + huge + R"(,"subset_size":1e-999}},
+        "calibration":{"cameras":[-1e400,"1e999"]},
+        "transformations":[[1e999,0.0,0.0,0.0,0.0,0.0],[0.5,0.0,0.0,0.0,0.0,0.0]]})");
+    EXPECT_EQ(metaData.userData, (std::vector<std::uint8_t>{0x61, 0x62, 0x63}));
+    ASSERT_EQ(metaData.aois.size(), 1u);
+    const auto& area = metaData.aois.at(1);
+    EXPECT_EQ(area.stepSize, std::nullopt);
+    EXPECT_EQ(area.subsetSize, 5);
+    EXPECT_EQ(area.vars.at("exx").strainFilterSize, std::nullopt);
+    EXPECT_EQ(area.vars.at("exx").strainTensorType, orvex::HenckyStrainTensor);
+    ASSERT_TRUE(metaData.calibration.has_value());
+    EXPECT_EQ(metaData.calibration->toJson(), json::parse(R"({"cameras":[null,"1e999"]})"));
+    EXPECT_EQ(metaData.transformations.size(), 1u);
+}
+
+TEST(MetaData, RepeatedMembersKeepTheirLastValue) {
+    EXPECT_EQ(read(R"({"aois":{"1":{"step_size":3}},"aois":{"2":{"step_size":4}}})").serialise(),
+              R"({"aois":{"2":{"step_size":4}}})");
+    EXPECT_EQ(read(R"({"aois":{"1":{"step_size":3},"1":5}})").serialise(), "null");
+    EXPECT_EQ(read(R"({"aois":{"1":{"step_size":3,"step_size":4.0}}})").serialise(), "null");
+    EXPECT_EQ(read(R"({"user_data":"YWJj","user_data":5,"calibration":{},"calibration":1})").serialise(), "null");
+    // Names that give the same index are merged in the order of their names.
+    EXPECT_EQ(read(R"({"aois":{"1":{"step_size":3}," 1":{"step_size":4,"subset_size":5}}})").serialise(),
+              R"({"aois":{"1":{"step_size":3,"subset_size":5}}})");
+}
+
+TEST(MetaData, ValuesWhoseParsedFormWouldBeFarLargerAreNotRead) {
+    // Two- and three-byte values at a size where their parsed form would take well
+    // over the floor: in the calibration, which is kept whole, the metadata is
+    // ignored as text nested too deep is; elsewhere they are skipped unbuilt.
+    for (const std::string element : {"[],", "0,", "{},"}) {
+        std::string values = "[";
+        while (values.size() < (std::size_t{8} << 20))
+            values += element;
+        values += "0]";
+        EXPECT_EQ(read(R"({"user_data":"YWJj","calibration":{"cameras":)" + values + "}}").serialise(), "null")
+            << element;
+        EXPECT_EQ(read(R"({"user_data":"YWJj","other":)" + values + "}").serialise(), R"({"user_data":"YWJj"})")
+            << element;
+    }
+    // Area records of the same size are read, one at a time, also the densest kinds.
+    for (const std::string record : {R"({"step_size":5,"vars":{"exx":{"strain_filter_size":15}}},)",
+                                     R"({"step_size":5,"subset_size":29},)", "{\"step_size\":5},"}) {
+        std::string records = R"({"aois":{)";
+        int count = 0;
+        for (; records.size() < (std::size_t{8} << 20); ++count)
+            records += "\"" + std::to_string(count) + "\":" + record;
+        records += R"("-1":{"step_size":1}}})";
+        EXPECT_EQ(read(records).aois.size(), static_cast<std::size_t>(count + 1)) << record;
+    }
+}
+
 TEST(MetaData, ReadsCalibrationAndTransformations) {
     MetaData metaData = read(R"({"calibration":{"cameras":[1],"other":2},
         "transformations":[[0.0,0.0,90.0,1.0,2.0,3.0],null,[0,0,0,0,0,0],"x"]})");

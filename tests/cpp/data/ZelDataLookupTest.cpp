@@ -109,6 +109,40 @@ TEST(ZelDataLookup, VariableAtAPixelPosition) {
     EXPECT_EQ(value, -7);
 }
 
+TEST(ZelDataLookup, CellsWithoutUsableWeightsFail) {
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        std::vector<float> x, y;
+        float px, py;
+    };
+    const Case cases[] = {
+        {{5, 5, 5, 5}, {0, 0, 10, 10}, 5, 5},         // zero width
+        {{0, 10, 0, 10}, {3, 3, 3, 3}, 5, 3},         // zero height
+        {{-inf, inf, -inf, inf}, {0, 0, 10, 10}, 0, 5}, // inf / inf
+    };
+    for (const Case& c : cases) {
+        const ZelData area = makeArea(2, 2, {{Correlation, "sigma", "", {0, 0, 0, 0}},
+                                             {PixelCoordinate, "x", "", c.x},
+                                             {PixelCoordinate, "y", "", c.y},
+                                             {GlobalCoordinate, "X", "", {0, 1, 2, 3}},
+                                             {GlobalCoordinate, "Y", "", {0, 1, 2, 3}},
+                                             {GlobalCoordinate, "Z", "", {0, 1, 2, 3}},
+                                             {GlobalDisplacement, "U", "", {0, 1, 2, 3}},
+                                             {GlobalDisplacement, "V", "", {0, 1, 2, 3}},
+                                             {GlobalDisplacement, "W", "", {0, 1, 2, 3}}});
+        float value = -7, X = -7, Y = -7, Z = -7;
+        EXPECT_FALSE(area.lookupVar(c.px, c.py, "X", value));
+        EXPECT_FALSE(area.lookupXYZ(c.px, c.py, X, Y, Z, Type3d));
+        EXPECT_FALSE(area.lookupUVW(c.px, c.py, X, Y, Z));
+        EXPECT_EQ(std::vector<float>({value, X, Y, Z}), std::vector<float>(4, -7));
+        std::vector<float> out;
+        EXPECT_FALSE(area.lookupVariables(c.px, c.py, {"X"}, out));
+        EXPECT_TRUE(out.empty());
+        EXPECT_FALSE(area.extractPoint(out, Vector2(c.px, c.py)));
+        EXPECT_EQ(out, std::vector<float>(area.numVariables(), inf));
+    }
+}
+
 TEST(ZelDataLookup, SharedRowEdgeBelongsToTheUpperRow) {
     // Three rows; the points of row 0 are invalid, so the upper cell at y = 10 has two valid corners.
     ZelData area = makeArea(3, 2, {{Correlation, "sigma", "", {-1, -1, 0, 0, 0, 0}},

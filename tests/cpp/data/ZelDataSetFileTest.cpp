@@ -10,6 +10,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -329,6 +337,35 @@ TEST(ZelDataSetFile, SaveAndLoad) {
     EXPECT_EQ(again.referenceImage(), "new");
 }
 
+TEST(ZelDataSetFile, LoadReadsWhatDecodeReads) {
+    // Pieces smaller and larger than the reader's buffer, and cuts of the file anywhere.
+    TemporaryDirectory directory;
+    const fs::path path = directory.path / "set.out";
+    ZelDataSet many;
+    for (int a = 0; a < 3; ++a)
+        many.addData(planarArea(90 + a, 70, "area \xC3\xA9 " + std::to_string(a), static_cast<float>(a)));
+    many.setReference("reference");
+    many.setUserMetaData({1, 2, 3});
+    ZelDataSet small;
+    small.addData(planarArea(2, 2, "a", 0));
+    small.addData(planarArea(1, 3, "b", 5));
+    for (const ZelDataSet* set : {&many, &small}) {
+        const std::vector<char> image = encoded(*set);
+        const std::size_t step = image.size() > 1000 ? 997 : 1;
+        for (std::size_t length = 0; length <= image.size(); length += step) {
+            std::ofstream(path, std::ios::binary | std::ios::trunc).write(image.data(), static_cast<std::streamsize>(length));
+            ZelDataSet fromMemory, fromFile;
+            const bool decoded = fromMemory.decode(image.data(), static_cast<int>(length), false);
+            EXPECT_EQ(fromFile.load(path.string()), decoded) << length;
+            EXPECT_EQ(encoded(fromFile), encoded(fromMemory)) << length;
+        }
+        ZelDataSet loaded;
+        std::ofstream(path, std::ios::binary | std::ios::trunc).write(image.data(), static_cast<std::streamsize>(image.size()));
+        ASSERT_TRUE(loaded.load(path.string()));
+        EXPECT_EQ(encoded(loaded), image);
+    }
+}
+
 TEST(ZelDataSetFile, AreasWithLargeVariablesRoundTrip) {
     // Variables of 4,000,000 and 2,160,000 bytes: blocks of whole huge pages and blocks with a small-page tail.
     TemporaryDirectory directory;
@@ -380,6 +417,63 @@ TEST(ZelDataSetFile, FailedSaveKeepsTheExistingFile) {
     EXPECT_FALSE(set.save(directory.path.string())); // a directory is not replaced
     EXPECT_TRUE(fs::is_directory(directory.path));
     EXPECT_EQ(std::distance(fs::directory_iterator(directory.path), fs::directory_iterator()), 1);
+}
+
+TEST(ZelDataSetFile, SaveWritesIntoAFifoInPlace) {
+    TemporaryDirectory directory;
+    const fs::path fifo = directory.path / "pipe.out";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ZelDataSet set;
+    set.addData(planarArea(2, 3, "area", 0));
+
+    EXPECT_FALSE(set.save(fifo.string())); // no reader: refused rather than waited for
+    EXPECT_TRUE(fs::is_fifo(fifo));
+
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_TRUE(set.save(fifo.string()));
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    std::vector<char> received(1 << 16);
+    const ssize_t count = ::read(reader, received.data(), received.size());
+    ::close(reader);
+    ASSERT_GT(count, 0);
+    received.resize(static_cast<std::size_t>(count));
+    EXPECT_EQ(received, encoded(set));
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory.path), fs::directory_iterator()), 1);
+}
+
+TEST(ZelDataSetFile, SaveRefusesASocket) {
+    TemporaryDirectory directory;
+    const fs::path path = directory.path / "socket.out";
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(socket, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ZelDataSet set;
+    set.addData(planarArea(2, 2, "", 0));
+    EXPECT_FALSE(set.save(path.string()));
+    EXPECT_TRUE(fs::is_socket(path));
+    ::close(socket);
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory.path), fs::directory_iterator()), 1);
+}
+
+TEST(ZelDataSetFile, NamesWithANulByteAreRefused) {
+    TemporaryDirectory directory;
+    const fs::path real = directory.path / "real.out";
+    ZelDataSet set;
+    set.addData(planarArea(2, 2, "", 0));
+    ASSERT_TRUE(set.save(real.string()));
+    const std::string before = fileContent(real);
+
+    ZelDataSet other;
+    other.addData(planarArea(3, 3, "other", 5));
+    EXPECT_FALSE(other.save(real.string() + std::string(1, '\0') + "junk"));
+    EXPECT_EQ(fileContent(real), before);
+    ZelDataSet loaded;
+    EXPECT_FALSE(loaded.load(real.string() + std::string(1, '\0') + "junk"));
+    EXPECT_EQ(loaded.numData(), 0);
 }
 
 TEST(ZelDataSetFile, LoadRefusesWhatIsNotAReadableDataSetFile) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <string>
 #include <vector>
@@ -146,6 +147,66 @@ TEST(ZelDataTreeSearch, TreesAreCachedUntilCleared) {
     const auto [index, values] = area.extractGlobalPoint(Vector2(114, 13), false, true);
     EXPECT_EQ(index, 5);
     EXPECT_FLOAT_EQ(values[kE], 14 + 2 * 13);
+}
+
+TEST(ZelDataTreeSearch, ChangesOfVariablesDropTheTrees) {
+    // Each change makes the positions that the search reads move by 30 in X (three
+    // columns); a tree kept from before would lead to the cells of the old positions.
+    const auto shiftedX = [](ZelData& area, const std::string& name) {
+        const int index = area.addVariable(GlobalCoordinate, name, "");
+        for (int p = 0; p < area.matrixSize(); ++p)
+            area.data(static_cast<std::size_t>(index))[p] = area.data(0)[p] + 30;
+        return index;
+    };
+    struct Case {
+        const char* what;
+        void (*prepare)(ZelData&, int shifted); // before the first search
+        void (*change)(ZelData&, int shifted);
+    };
+    const Case cases[] = {
+        {"assignment", [](ZelData&, int) {},
+         [](ZelData& area, int shifted) {
+             ZelData moved(area);
+             std::copy_n(moved.data(static_cast<std::size_t>(shifted)), moved.matrixSize(), moved.data(0));
+             area = moved;
+         }},
+        {"decode", [](ZelData&, int) {},
+         [](ZelData& area, int shifted) {
+             ZelData moved(area);
+             std::copy_n(moved.data(static_cast<std::size_t>(shifted)), moved.matrixSize(), moved.data(0));
+             const std::vector<char> block = orvex::testing::encodedBlock(moved);
+             area.decode(block.data(), static_cast<int>(block.size()));
+         }},
+        {"renaming", [](ZelData&, int) {},
+         [](ZelData& area, int shifted) {
+             area.setVarAttributes(0, "X0", "", GlobalCoordinate);
+             area.setVarAttributes(shifted, "X", "", GlobalCoordinate);
+         }},
+        {"deleting", [](ZelData& area, int shifted) { area.setVarAttributes(shifted, "X", "", GlobalCoordinate); },
+         [](ZelData& area, int) { area.deleteVariable(0); }},
+        {"shuffling", [](ZelData& area, int shifted) { area.setVarAttributes(shifted, "Xs", "X", GlobalCoordinate); },
+         [](ZelData& area, int) { area.shuffle({"Xs"}, {}); }}, // found by description, now first
+        {"adding", [](ZelData& area, int) { area.deleteVariable(2); }, // no Z: planar world set x_c, y_c
+         [](ZelData& area, int) { area.addVariable(GlobalCoordinate, "Z", ""); }},
+    };
+    for (const Case& c : cases) {
+        ZelData area = stereoGrid(8, 8);
+        const int shifted = shiftedX(area, "x_c"); // also the planar world set, with y_c, u_c, v_c
+        for (const char* name : {"y_c", "u_c", "v_c"}) {
+            const int index = area.addVariable(name[0] == 'y' ? GlobalCoordinate : GlobalDisplacement, name, "");
+            const std::size_t source = name[0] == 'y' ? 1 : name[0] == 'u' ? 3 : 4;
+            std::copy_n(area.data(source), area.matrixSize(), area.data(static_cast<std::size_t>(index)));
+        }
+        c.prepare(area, shifted);
+        const Vector2 probe(54, 43); // inside the grid at either position
+        ASSERT_GE(area.extractGlobalPoint(probe, false, true).first, 0) << c.what; // builds the tree
+        c.change(area, shifted);
+        for (bool deformed : {false, true}) {
+            const int scanned = area.extractGlobalPoint(probe, deformed, false).first;
+            EXPECT_GE(scanned, 0) << c.what;
+            EXPECT_EQ(area.extractGlobalPoint(probe, deformed, true).first, scanned) << c.what;
+        }
+    }
 }
 
 TEST(ZelDataTreeSearch, PlanarCoordinateSets) {
