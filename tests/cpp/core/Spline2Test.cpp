@@ -63,8 +63,9 @@ TEST(BSpline2, BasisMatchesTheCardinalSplineAndSumsToOne) {
                 const double h = 1e-6;
                 const double numeric =
                     (cardinal(d, t + h - i + (d - 1) / 2.0) - cardinal(d, t - h - i + (d - 1) / 2.0)) / (2 * h);
-                if (d > 1)
+                if (d > 1) {
                     EXPECT_NEAR(slopes[i], numeric, 1e-6) << d << " " << i << " " << t;
+                }
                 sum += values[i];
                 slopeSum += slopes[i];
             }
