@@ -37,6 +37,10 @@ void Spline2::setDegree(int degree) {
 void Spline2::reset() { coefficients_.fill(0.0); }
 
 void Spline2::resizeCoefficients() {
+    if (degree_ > bspline::kMaxDegree) {  // no basis to weigh coefficients with
+        coefficients_.allocData(0, 0);
+        return;
+    }
     const std::int64_t d = effectiveDegree();
     const std::int64_t rows = d + nonNegative(nx_);
     const std::int64_t cols = d + nonNegative(ny_);

@@ -28,7 +28,8 @@ public:
     void setDegree(int degree);
     // Every coefficient 0.
     void reset();
-    // Reallocates to (d + max(nx, 0)) × (d + max(ny, 0)) when that differs, then zeroes.
+    // Reallocates to (d + max(nx, 0)) × (d + max(ny, 0)) when that differs, then zeroes;
+    // a degree above 5 has no basis and holds no coefficients.
     void resizeCoefficients();
 
     // S(p) (or ∂S/∂x, ∂S/∂y), with its patch in px, py; 0 with *inside false where the
