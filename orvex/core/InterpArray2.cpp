@@ -105,7 +105,7 @@ double InterpArray2Base::initialCausalCoefficient(const double* c, int n, double
     int horizon = n;
     if (tolerance > 0.0) {
         const double h = std::ceil(std::log(tolerance) / std::log(std::fabs(z)));
-        if (h < n)
+        if (h >= 0.0 && h < n)  // not for a pole on or outside the unit circle
             horizon = static_cast<int>(h);
     }
     if (horizon < n) {
