@@ -1,6 +1,7 @@
 // Writes the seed corpus of the fuzzers: images of a few small valid data sets
 // into <directory>/dataset_decode, their metadata texts into
-// <directory>/metadata_read and calibration texts into <directory>/calibration_read.
+// <directory>/metadata_read, spline-transform texts into
+// <directory>/spline_transform_read and calibration texts into <directory>/calibration_read.
 //
 //   fuzz_make_seeds <directory>
 
@@ -96,6 +97,23 @@ std::vector<std::unique_ptr<ZelDataSet>> seedSets() {
     return sets;
 }
 
+// The JSON texts of a 1 × 1 and a 3 × 2 cubic transform, with varied coefficients.
+std::vector<std::string> splineTransformTexts() {
+    std::vector<std::string> texts;
+    for (const auto& [nx, ny] : {std::pair{1, 1}, std::pair{3, 2}}) {
+        SplineTransform transform(3, Rect(-2.0, 0.0, 30.0, 20.0), nx, ny);
+        Array2<double>& u = transform.splineX().coefficients();
+        Array2<double>& v = transform.splineY().coefficients();
+        for (int i = 0; i < u.rows(); ++i)
+            for (int j = 0; j < u.cols(); ++j) {
+                u[i][j] = -2.0 + (i - 1) * 32.0 / nx + 0.1 * j;
+                v[i][j] = (j - 1) * 20.0 / ny - 0.05 * i;
+            }
+        texts.push_back(transform.toJson().dump());
+    }
+    return texts;
+}
+
 bool writeFile(const fs::path& path, const std::string& bytes) {
     std::ofstream file(path, std::ios::binary);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -112,9 +130,11 @@ int main(int argc, char** argv) {
     }
     const fs::path images = fs::path(argv[1]) / "dataset_decode";
     const fs::path texts = fs::path(argv[1]) / "metadata_read";
+    const fs::path splineTexts = fs::path(argv[1]) / "spline_transform_read";
     const fs::path calibrations = fs::path(argv[1]) / "calibration_read";
     fs::create_directories(images);
     fs::create_directories(texts);
+    fs::create_directories(splineTexts);
     fs::create_directories(calibrations);
     if (!writeFile(calibrations / "seed-0", seedCalibration().toJson().dump()) ||
         !writeFile(calibrations / "seed-1", "{}"))
@@ -130,5 +150,9 @@ int main(int argc, char** argv) {
         if (!writeFile(images / name, bytes) || !writeFile(texts / name, bytes.substr(tag + 8)))
             return 1;
     }
+    index = 0;
+    for (const std::string& text : splineTransformTexts())
+        if (!writeFile(splineTexts / ("seed-" + std::to_string(index++)), text))
+            return 1;
     return 0;
 }

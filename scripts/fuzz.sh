@@ -17,7 +17,7 @@ cmake --build build/fuzz -j "$jobs"
 seeds=build/fuzz/seeds
 rm -rf "$seeds"
 build/fuzz/fuzz/fuzz_make_seeds "$seeds"
-for target in dataset_decode metadata_read calibration_read; do
+for target in dataset_decode metadata_read spline_transform_read calibration_read; do
   corpus=fuzz/corpus-run/$target
   mkdir -p "$corpus"
   log=build/fuzz/$target.log

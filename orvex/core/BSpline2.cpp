@@ -1,32 +1,8 @@
 #include "orvex/core/BSpline2.h"
 
-#include <cmath>
-
 namespace orvex {
 
-namespace {
-
-// Patch index and local coordinate of the position t (in patches) on an axis of n
-// patches: ⌊t⌋ and t − ⌊t⌋, the far edge t = n belonging to the last patch with 1.
-bool patchCoordinate(double t, int n, int& patch, double& local) {
-    if (n <= 0 || !(t >= 0.0))
-        return false;
-    const double whole = std::floor(t);
-    if (whole > n)
-        return false;
-    if (whole == n) {
-        patch = n - 1;
-        local = 1.0;
-    } else {
-        patch = static_cast<int>(whole);
-        local = t - whole;
-    }
-    return true;
-}
-
-} // namespace
-
-BSpline2::BSpline2(int degree) : degree_(degree), patchWidth_(1.0), patchHeight_(1.0) {}
+BSpline2::BSpline2(int degree) : degree_(degree) { updatePatchSize(); }
 
 BSpline2::BSpline2(int degree, const Rect& domain, int nx, int ny) : degree_(degree) {
     normalisePatchCounts(nx, ny);
@@ -62,13 +38,11 @@ void BSpline2::updatePatchSize() {
     } else {
         patchWidth_ = patchHeight_ = 1.0;
     }
+    inversePatchWidth_ = 1.0 / patchWidth_;
+    inversePatchHeight_ = 1.0 / patchHeight_;
 }
 
 bool BSpline2::isNull() const { return degree_ < 0 || nx_ < 0 || ny_ < 0 || !domain_.isComplete(); }
-
-bool BSpline2::canLocate(const Vector2& p) const {
-    return domain_.isComplete() && domain_.contains(p) && patchWidth_ != 0.0 && patchHeight_ != 0.0;
-}
 
 bool BSpline2::patchInfo(int& px, int& py, double& u, double& v, const Vector2& p) const {
     if (!canLocate(p))
@@ -92,30 +66,6 @@ bool BSpline2::patchCenter(Vector2& c, int px, int py) const {
         return false;
     c = Vector2((px + 0.5) * patchWidth_ + domain_.x0, (py + 0.5) * patchHeight_ + domain_.y0);
     return true;
-}
-
-bool BSpline2::locate(Basis& b, double& u, double& v, const Vector2& p) const {
-    return canLocate(p) && patchCoordinate((p.x - domain_.x0) * (1.0 / patchWidth_), nx_, b.px, u)
-           && patchCoordinate((p.y - domain_.y0) * (1.0 / patchHeight_), ny_, b.py, v);
-}
-
-bool BSpline2::factors(Basis& b, double u, double v, Operation op) const {
-    const int d = effectiveDegree();
-    if (!bspline::segments(d, u, b.x, op == DerivativeX) || !bspline::segments(d, v, b.y, op == DerivativeY))
-        return false;
-    if (op == DerivativeX)
-        for (int i = 0; i <= d; ++i)
-            b.x[i] *= 1.0 / patchWidth_;
-    else if (op == DerivativeY)
-        for (int j = 0; j <= d; ++j)
-            b.y[j] *= 1.0 / patchHeight_;
-    return true;
-}
-
-bool BSpline2::basis(Basis& b, const Vector2& p, Operation op) const {
-    double u;
-    double v;
-    return locate(b, u, v, p) && factors(b, u, v, op);
 }
 
 bool BSpline2::kernel(double* values, int& px, int& py, int* indexes, const Vector2& p, Operation op) const {

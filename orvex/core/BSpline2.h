@@ -10,6 +10,9 @@
 #include "orvex/core/Rect.h"
 #include "orvex/core/Vector.h"
 
+#include <cmath>
+#include <limits>
+
 namespace orvex {
 
 class BSpline2 {
@@ -75,7 +78,11 @@ public:
     // patchInfo fails, and, after px and py are written, for a degree above 5.
     bool kernel(double* values, int& px, int& py, int* indexes, const Vector2& p, Operation op) const;
     // The same in separable form, without the products.
-    bool basis(Basis& b, const Vector2& p, Operation op) const;
+    bool basis(Basis& b, const Vector2& p, Operation op) const {
+        double u;
+        double v;
+        return locate(b, u, v, p) && factors(b, u, v, op);
+    }
 
 protected:
     void updatePatchSize();
@@ -88,12 +95,49 @@ protected:
     double patchHeight_ = 0.0;
 
 private:
+    // Patch index and local coordinate of the position t (in patches) on an axis of n
+    // patches: ⌊t⌋ and t − ⌊t⌋, the far edge t = n belonging to the last patch with 1.
+    static bool patchCoordinate(double t, int n, int& patch, double& local) {
+        if (n <= 0 || !(t >= 0.0))
+            return false;
+        const double whole = std::floor(t);
+        if (whole >= n) {
+            if (whole > n)
+                return false;
+            patch = n - 1;
+            local = 1.0;
+        } else {
+            patch = static_cast<int>(whole);
+            local = t - whole;
+        }
+        return true;
+    }
     // Whether p can be located: complete domain holding p, non-zero patch size.
-    bool canLocate(const Vector2& p) const;
+    bool canLocate(const Vector2& p) const {
+        return domain_.isComplete() && domain_.contains(p) && patchWidth_ != 0.0 && patchHeight_ != 0.0;
+    }
     // b.px, b.py and the local coordinates of p, with the patch size's reciprocal.
-    bool locate(Basis& b, double& u, double& v, const Vector2& p) const;
+    bool locate(Basis& b, double& u, double& v, const Vector2& p) const {
+        return canLocate(p) && patchCoordinate((p.x - domain_.x0) * inversePatchWidth_, nx_, b.px, u)
+               && patchCoordinate((p.y - domain_.y0) * inversePatchHeight_, ny_, b.py, v);
+    }
     // The factors of b at (u, v); false for a degree above 5.
-    bool factors(Basis& b, double u, double v, Operation op) const;
+    bool factors(Basis& b, double u, double v, Operation op) const {
+        const int d = effectiveDegree();
+        if (!bspline::segments(d, u, b.x, op == DerivativeX) || !bspline::segments(d, v, b.y, op == DerivativeY))
+            return false;
+        if (op == DerivativeX)
+            for (int i = 0; i <= d; ++i)
+                b.x[i] *= inversePatchWidth_;
+        else if (op == DerivativeY)
+            for (int j = 0; j <= d; ++j)
+                b.y[j] *= inversePatchHeight_;
+        return true;
+    }
+
+    // 1/patchWidth and 1/patchHeight, kept with them.
+    double inversePatchWidth_ = std::numeric_limits<double>::infinity();
+    double inversePatchHeight_ = std::numeric_limits<double>::infinity();
 };
 
 // Usable (complete with positive width and height) on both or neither, and the four

@@ -34,6 +34,14 @@ inline constexpr double kScale[kMaxDegree + 1] = {1.0, 1.0, 1.0 / 2, 1.0 / 6, 1.
 template <int D>
 inline void segments(double t, double* values) {
     static_assert(D >= 0 && D <= kMaxDegree, "B-spline degree out of range");
+    if constexpr (D == 3) {
+        // The cubic weights in few operations.
+        values[3] = t * t * t * (1.0 / 6.0);
+        values[0] = 1.0 / 6.0 + 0.5 * t * (t - 1.0) - values[3];
+        values[2] = t + values[0] - 2.0 * values[3];
+        values[1] = 1.0 - values[0] - values[2] - values[3];
+        return;
+    }
     for (int i = 0; i <= D; ++i) {
         double s = detail::kSegments[D][i][D];
         for (int k = D - 1; k >= 0; --k)
@@ -56,16 +64,15 @@ inline void segmentDerivatives(double t, double* values) {
 
 // The same for a degree known at run time; false, values untouched, outside 0..5.
 inline bool segments(int degree, double t, double* values, bool derivative) {
-    using Segments = void (*)(double, double*);
-    static constexpr Segments kValues[] = {segments<0>, segments<1>, segments<2>,
-                                           segments<3>, segments<4>, segments<5>};
-    static constexpr Segments kDerivatives[] = {segmentDerivatives<0>, segmentDerivatives<1>,
-                                                segmentDerivatives<2>, segmentDerivatives<3>,
-                                                segmentDerivatives<4>, segmentDerivatives<5>};
-    if (degree < 0 || degree > kMaxDegree)
-        return false;
-    (derivative ? kDerivatives : kValues)[degree](t, values);
-    return true;
+    switch (degree) {
+    case 0: derivative ? segmentDerivatives<0>(t, values) : segments<0>(t, values); return true;
+    case 1: derivative ? segmentDerivatives<1>(t, values) : segments<1>(t, values); return true;
+    case 2: derivative ? segmentDerivatives<2>(t, values) : segments<2>(t, values); return true;
+    case 3: derivative ? segmentDerivatives<3>(t, values) : segments<3>(t, values); return true;
+    case 4: derivative ? segmentDerivatives<4>(t, values) : segments<4>(t, values); return true;
+    case 5: derivative ? segmentDerivatives<5>(t, values) : segments<5>(t, values); return true;
+    default: return false;
+    }
 }
 
 } // namespace orvex::bspline

@@ -43,9 +43,13 @@ struct AxisTaps {
         if constexpr (Gradient)
             bspline::segmentDerivatives<D>(t, slope);
         const int first = static_cast<int>(base) - D / 2;
-        const bool inside = first >= 0 && first + D < length;
-        for (int k = 0; k <= D; ++k)
-            index[k] = inside ? first + k : reflect(static_cast<long long>(first) + k, length);
+        if (first >= 0 && first + D < length) {
+            for (int k = 0; k <= D; ++k)
+                index[k] = first + k;
+        } else {
+            for (int k = 0; k <= D; ++k)
+                index[k] = reflect(static_cast<long long>(first) + k, length);
+        }
     }
 };
 
@@ -101,7 +105,7 @@ double InterpArray2Base::initialCausalCoefficient(const double* c, int n, double
     int horizon = n;
     if (tolerance > 0.0) {
         const double h = std::ceil(std::log(tolerance) / std::log(std::fabs(z)));
-        if (h < n)
+        if (h >= 0.0 && h < n)  // not for a pole on or outside the unit circle
             horizon = static_cast<int>(h);
     }
     if (horizon < n) {
@@ -155,8 +159,11 @@ double InterpArray2Base::interpolateAt(double& gr, double& gc, double r, double 
     double value = 0.0;
     double slopeC = 0.0;
     double slopeR = 0.0;
+    // Rows are contiguous: row k starts index·cols after the first.
+    const double* first = coefficients_.data();
+    const std::size_t stride = static_cast<std::size_t>(coefficients_.cols());
     for (int k = 0; k <= D; ++k) {
-        const double* row = coefficients_[rows.index[k]];
+        const double* row = first + static_cast<std::size_t>(rows.index[k]) * stride;
         double alongC = 0.0;
         double alongCSlope = 0.0;
         for (int j = 0; j <= D; ++j) {

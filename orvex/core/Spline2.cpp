@@ -37,6 +37,10 @@ void Spline2::setDegree(int degree) {
 void Spline2::reset() { coefficients_.fill(0.0); }
 
 void Spline2::resizeCoefficients() {
+    if (degree_ > bspline::kMaxDegree) {  // no basis to weigh coefficients with
+        coefficients_.allocData(0, 0);
+        return;
+    }
     const std::int64_t d = effectiveDegree();
     const std::int64_t rows = d + nonNegative(nx_);
     const std::int64_t cols = d + nonNegative(ny_);
@@ -48,11 +52,6 @@ void Spline2::resizeCoefficients() {
 
 std::size_t Spline2::coefficientCount() const { return coefficients_.byteSize() / sizeof(double); }
 
-bool Spline2::inArray(const Basis& b) const {
-    const int d = effectiveDegree();
-    return b.px + d < coefficients_.rows() && b.py + d < coefficients_.cols();
-}
-
 template <class F>
 void Spline2::forEachEntry(const Basis& b, F f) const {
     const int d = effectiveDegree();
@@ -60,22 +59,6 @@ void Spline2::forEachEntry(const Basis& b, F f) const {
     for (int i = 0; i <= d; ++i)
         for (int j = 0; j <= d; ++j)
             f((b.px + i) * cols + b.py + j, b.x[i] * b.y[j]);
-}
-
-bool Spline2::combine(double& value, const Basis& b) const {
-    if (!inArray(b))
-        return false;
-    const int d = effectiveDegree();
-    double sum = 0.0;
-    for (int i = 0; i <= d; ++i) {
-        const double* row = coefficients_[b.px + i] + b.py;
-        double alongY = 0.0;
-        for (int j = 0; j <= d; ++j)
-            alongY += b.y[j] * row[j];
-        sum += b.x[i] * alongY;
-    }
-    value = sum;
-    return true;
 }
 
 double Spline2::eval(const Vector2& p, int& px, int& py, bool* inside, Operation op) const {

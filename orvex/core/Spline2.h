@@ -28,7 +28,8 @@ public:
     void setDegree(int degree);
     // Every coefficient 0.
     void reset();
-    // Reallocates to (d + max(nx, 0)) × (d + max(ny, 0)) when that differs, then zeroes.
+    // Reallocates to (d + max(nx, 0)) × (d + max(ny, 0)) when that differs, then zeroes;
+    // a degree above 5 has no basis and holds no coefficients.
     void resizeCoefficients();
 
     // S(p) (or ∂S/∂x, ∂S/∂y), with its patch in px, py; 0 with *inside false where the
@@ -37,7 +38,20 @@ public:
     double eval(const Vector2& p, bool* inside = nullptr, Operation op = Value) const;
     // Σ b.x[i]·b.y[j]·C[b.px + i][b.py + j] for a basis of this layout; false when those
     // coefficients are not all in the array.
-    bool combine(double& value, const Basis& b) const;
+    bool combine(double& value, const Basis& b) const {
+        if (!inArray(b))
+            return false;
+        switch (effectiveDegree()) {
+        case 0: value = combineFixed<0>(b); break;
+        case 1: value = combineFixed<1>(b); break;
+        case 2: value = combineFixed<2>(b); break;
+        case 3: value = combineFixed<3>(b); break;
+        case 4: value = combineFixed<4>(b); break;
+        case 5: value = combineFixed<5>(b); break;
+        default: return false;
+        }
+        return true;
+    }
 
     // Least squares over the points' (x, y, z), on the points' bounding box: false
     // (spline untouched) with fewer points than coefficients, false (coefficients 0)
@@ -61,8 +75,23 @@ private:
     int accumulate(Matrix& a, Vector& rhs, const Array1<Vector3>& points, int extra) const;
     // The first coefficient-count entries of inverse·rhs become the coefficients.
     void solveInto(const Matrix& inverse, const Vector& rhs);
+    template <int D>
+    double combineFixed(const Basis& b) const {
+        double sum = 0.0;
+        for (int i = 0; i <= D; ++i) {
+            const double* row = coefficients_[b.px + i] + b.py;
+            double alongY = 0.0;
+            for (int j = 0; j <= D; ++j)
+                alongY += b.y[j] * row[j];
+            sum += b.x[i] * alongY;
+        }
+        return sum;
+    }
     // The coefficients of the basis, all inside the array.
-    bool inArray(const Basis& b) const;
+    bool inArray(const Basis& b) const {
+        const int d = effectiveDegree();
+        return b.px + d < coefficients_.rows() && b.py + d < coefficients_.cols();
+    }
     // Calls f(flat index, product) for every entry of a basis inside the array.
     template <class F>
     void forEachEntry(const Basis& b, F f) const;

@@ -134,6 +134,49 @@ TEST(InterpArray2, LowDegreesAndSmallArrays) {
     EXPECT_DOUBLE_EQ(point.interpolate(-3.2, 11.7), 4.5);
 }
 
+// Reference values of the same mirror-boundary interpolation from an independent
+// implementation (scipy.ndimage.map_coordinates, mode "mirror").
+TEST(InterpArray2, MatchesAnIndependentImplementation) {
+    Array2<double> samples(7, 9);
+    for (int i = 0; i < 7; ++i)
+        for (int j = 0; j < 9; ++j)
+            samples[i][j] = std::sin(0.7 * i) + std::cos(0.4 * j) + 0.05 * i * j + (i * 3 + j) % 4;
+    struct Case {
+        int degree;
+        double r, c, expected;
+    };
+    const Case cases[] = {
+        {2, 0.3, 0.7, 1.6514462602180349},
+        {2, 2.5, 4.5, 3.7007872684629777},
+        {2, -0.4, 3.2, 3.0293354852799057},
+        {2, 6.3, 8.6, 2.132428955877695},
+        {2, 3.49, 1.51, 4.16386239481247},
+        {2, -2.7, 10.4, 3.7681771548058913},
+        {3, 0.3, 0.7, 1.6447665041100847},
+        {3, 2.5, 4.5, 3.745165469274521},
+        {3, -0.4, 3.2, 2.9954552372252623},
+        {3, 6.3, 8.6, 2.208338111588779},
+        {3, 3.49, 1.51, 4.231207757240293},
+        {3, -2.7, 10.4, 3.793732553089036},
+        {4, 0.3, 0.7, 1.6513393881722294},
+        {4, 2.5, 4.5, 3.759250826990449},
+        {4, -0.4, 3.2, 2.970575688119163},
+        {4, 6.3, 8.6, 2.2229444906764644},
+        {4, 3.49, 1.51, 4.291702451244509},
+        {4, -2.7, 10.4, 3.8666540777623024},
+        {5, 0.3, 0.7, 1.6571190578511468},
+        {5, 2.5, 4.5, 3.741798086626719},
+        {5, -0.4, 3.2, 2.950419130557649},
+        {5, 6.3, 8.6, 2.2340225765690933},
+        {5, 3.49, 1.51, 4.314316772301884},
+        {5, -2.7, 10.4, 3.8939525382114324},
+    };
+    for (const Case& c : cases) {
+        const InterpArray2<double> interp(samples, c.degree);
+        EXPECT_NEAR(interp.interpolate(c.r, c.c), c.expected, 1e-12) << c.degree << " at " << c.r << "," << c.c;
+    }
+}
+
 TEST(InterpArray2, MirrorsBeyondTheBorders) {
     const InterpArray2<double> interp(wavySamples(6, 9), 3);
     const double rows = 5.0;

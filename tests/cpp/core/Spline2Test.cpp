@@ -63,8 +63,9 @@ TEST(BSpline2, BasisMatchesTheCardinalSplineAndSumsToOne) {
                 const double h = 1e-6;
                 const double numeric =
                     (cardinal(d, t + h - i + (d - 1) / 2.0) - cardinal(d, t - h - i + (d - 1) / 2.0)) / (2 * h);
-                if (d > 1)
+                if (d > 1) {
                     EXPECT_NEAR(slopes[i], numeric, 1e-6) << d << " " << i << " " << t;
+                }
                 sum += values[i];
                 slopeSum += slopes[i];
             }
@@ -193,7 +194,9 @@ TEST(Spline2, EvalInsideAndOutside) {
     // Degrees beyond the tables, shapes the array does not hold and zero patches are
     // outside, never a read past the coefficients or a division by zero columns.
     Spline2 high(7, kSquare, 2, 2);
+    EXPECT_TRUE(high.coefficients().empty());
     EXPECT_EQ(high.eval(Vector2(5, 5), &inside), 0.0);
+    EXPECT_TRUE(Spline2(2147483647, kSquare, 2, 2).coefficients().empty());
     EXPECT_FALSE(inside);
     Spline2 noPatches(3, kSquare, 0, 0);
     EXPECT_EQ(noPatches.eval(Vector2(5, 5), &inside), 0.0);
