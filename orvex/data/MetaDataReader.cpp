@@ -5,7 +5,7 @@
 #include "orvex/data/MetaData.h"
 
 #include "orvex/core/TextUtils.h"
-#include "orvex/data/JsonNumber.h"
+#include "orvex/core/JsonNumber.h"
 
 #include <nlohmann/json.hpp>
 
