@@ -1,6 +1,7 @@
 #include "orvex/analysis/StrainTensors.h"
 
 #include "orvex/analysis/ParallelRows.h"
+#include "orvex/analysis/TangentFrame.h"
 #include "orvex/core/Decompositions.h"
 #include "orvex/core/Logging.h"
 
@@ -24,15 +25,8 @@ bool isFinite(const Matrix2x2& m) {
     return std::isfinite(m(0, 0)) && std::isfinite(m(0, 1)) && std::isfinite(m(1, 0)) && std::isfinite(m(1, 1));
 }
 
-// In-plane axes of a triangle's tangent plane.
-struct TangentFrame {
-    Vector3 e1;
-    Vector3 e2;
-};
-
-// The frame of the triangle (a, b, c) as documented at analyze_triang; false when the
-// triangle is degenerate. With n = u × v unnormalised and s = √(n.x² + n.z²):
-// e1 = (n.z, 0, −n.x)/s and e1 × n/|n| = (n.x·n.y, −s², n.y·n.z)/(s·|n|), a unit vector.
+// The frame of the triangle (a, b, c) as documented at analyze_triang, from its
+// unnormalised normal n = u × v; false when the triangle is degenerate.
 bool tangentFrame(TangentFrame& frame, const Vector3& a, const Vector3& b, const Vector3& c) {
     const Vector3 u = a - c;
     const Vector3 v = b - c;
@@ -41,17 +35,7 @@ bool tangentFrame(TangentFrame& frame, const Vector3& a, const Vector3& b, const
     // |u × v| > sine · |u|·|v|, squared; false also for non-finite vertices.
     if (!(nn > kCollinearSine * kCollinearSine * dot(u, u) * dot(v, v)))
         return false;
-    const double s2 = n.x * n.x + n.z * n.z;
-    if (s2 == 0.0) { // normal along ±Y
-        frame.e1 = Vector3(1.0, 0.0, 0.0);
-        frame.e2 = Vector3(0.0, 0.0, n.y > 0.0 ? 1.0 : -1.0);
-        return true;
-    }
-    const double s = std::sqrt(s2);
-    const double inverseS = 1.0 / s;
-    const double inverseSN = 1.0 / (s * std::sqrt(nn));
-    frame.e1 = Vector3(n.z * inverseS, 0.0, -n.x * inverseS);
-    frame.e2 = Vector3(n.x * n.y * inverseSN, -s2 * inverseSN, n.y * n.z * inverseSN);
+    frame = tangentFrameOfNormal(n, nn);
     return true;
 }
 
