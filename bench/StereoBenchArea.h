@@ -13,7 +13,8 @@ inline orvex::ZelData makeStereoBenchArea() {
     ZelData area(kBenchSide, kBenchSide, 0, "bench");
     const char* names[] = {"X", "Y", "Z", "U", "V", "W"};
     float* v[6];
-    for (int k = 0; k < 6; ++k) v[k] = area.allocateVariable(k < 3 ? GlobalCoordinate : GlobalDisplacement, names[k], names[k]);
+    for (int k = 0; k < 6; ++k)
+        v[k] = area.allocateVariable(k < 3 ? GlobalCoordinate : GlobalDisplacement, names[k], names[k]);
     float* sigma = area.allocateVariable(Correlation, "sigma", "sigma");
     for (int r = 0; r < kBenchSide; ++r)
         for (int c = 0; c < kBenchSide; ++c) {

@@ -329,7 +329,8 @@ private:
         Eigen::Matrix<double, 6, 6> M;
         Eigen::Matrix<double, 6, 1> r;
         for (int i = 0; i < 6; ++i) {
-            for (int j = 0; j < 6; ++j) M(i, j) = moments_[momentOf(kPhi[i][0] + kPhi[j][0], kPhi[i][1] + kPhi[j][1])][l];
+            for (int j = 0; j < 6; ++j)
+                M(i, j) = moments_[momentOf(kPhi[i][0] + kPhi[j][0], kPhi[i][1] + kPhi[j][1])][l];
             r(i) = moments_[heightMomentOf(kPhi[i][0], kPhi[i][1])][l];
         }
         const Eigen::FullPivLU<Eigen::Matrix<double, 6, 6>> lu(M);
@@ -407,7 +408,8 @@ bool computeCurvature(ZelData& area, int window, bool principal, bool reuse, boo
     float* blanking = nullptr;
     const char* names[6] = {"X", "Y", "Z", "U", "V", "W"};
     int variable[6];
-    for (int k = 0; k < 6; ++k) variable[k] = area.findVariable(k < 3 ? GlobalCoordinate : GlobalDisplacement, names[k]);
+    for (int k = 0; k < 6; ++k)
+        variable[k] = area.findVariable(k < 3 ? GlobalCoordinate : GlobalDisplacement, names[k]);
     if (!area.findBlankingVariable(blanking) || std::count(variable, variable + 6, -1) > 0)
         return false;
 

@@ -5,8 +5,6 @@
 #include "orvex/core/Decompositions.h"
 #include "orvex/core/Logging.h"
 
-#include <Eigen/Dense>
-
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -39,20 +37,9 @@ bool tangentFrame(TangentFrame& frame, const Vector3& a, const Vector3& b, const
     return true;
 }
 
-// Coordinates of the three vertices in the frame, centred on their mean.
-void centredLocalCoordinates(double x[3], double y[3], const TangentFrame& frame, const Vector3& a,
-                             const Vector3& b, const Vector3& c) {
-    const Vector3* vertices[3] = {&a, &b, &c};
-    for (int i = 0; i < 3; ++i) {
-        x[i] = dot(*vertices[i], frame.e1);
-        y[i] = dot(*vertices[i], frame.e2);
-    }
-    const double meanX = (x[0] + x[1] + x[2]) * 0.3333333333333333;
-    const double meanY = (y[0] + y[1] + y[2]) * 0.3333333333333333;
-    for (int i = 0; i < 3; ++i) {
-        x[i] -= meanX;
-        y[i] -= meanY;
-    }
+// Coordinates of the edges ea and eb in the frame, one column per edge.
+Matrix2x2 edgeCoordinates(const TangentFrame& frame, const Vector3& ea, const Vector3& eb) {
+    return Matrix2x2{dot(ea, frame.e1), dot(eb, frame.e1), dot(ea, frame.e2), dot(eb, frame.e2)};
 }
 
 // Deformation gradient F = I + H.
@@ -160,24 +147,15 @@ bool triangleGradient(Matrix2x2& H, const Vector3& a, const Vector3& b, const Ve
     TangentFrame reference, deformed;
     if (!tangentFrame(reference, a, b, c) || !tangentFrame(deformed, a2, b2, c2))
         return false;
-    double x[3], y[3], xd[3], yd[3];
-    centredLocalCoordinates(x, y, reference, a, b, c);
-    centredLocalCoordinates(xd, yd, deformed, a2, b2, c2);
-    // Normal equations of the affine map [x', y'] = S₀ + S₁x + S₂y over the vertices:
-    // A = Σ [1, x, y]ᵀ[1, x, y], B = Σ [1, x, y]ᵀ[x', y'].
-    double sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
-    double su = 0, sv = 0, sxu = 0, sxv = 0, syu = 0, syv = 0;
-    for (int i = 0; i < 3; ++i) {
-        sx += x[i], sy += y[i], sxx += x[i] * x[i], sxy += x[i] * y[i], syy += y[i] * y[i];
-        su += xd[i], sv += yd[i], sxu += x[i] * xd[i], sxv += x[i] * yd[i], syu += y[i] * xd[i],
-            syv += y[i] * yd[i];
-    }
-    Eigen::Matrix3d A;
-    A << 3.0, sx, sy, sx, sxx, sxy, sy, sxy, syy;
-    Eigen::Matrix<double, 3, 2> B;
-    B << su, sv, sxu, sxv, syu, syv;
-    const Eigen::Matrix<double, 3, 2> S = A.inverse() * B;
-    H = Matrix2x2{S(1, 0) - 1.0, S(2, 0), S(1, 1), S(2, 1) - 1.0};
+    // The affine map through three vertices is exact, so it takes the reference edges
+    // E = [a − c, b − c] onto the deformed ones E' in local coordinates: F = E'·E⁻¹.
+    const Matrix2x2 E = edgeCoordinates(reference, a - c, b - c);
+    const Matrix2x2 Ed = edgeCoordinates(deformed, a2 - c2, b2 - c2);
+    const double inverseDet = 1.0 / det2x2(E(0, 0), E(0, 1), E(1, 0), E(1, 1));
+    const Matrix2x2 inverseE{E(1, 1) * inverseDet, -E(0, 1) * inverseDet, -E(1, 0) * inverseDet,
+                             E(0, 0) * inverseDet};
+    const Matrix2x2 F = Ed * inverseE;
+    H = Matrix2x2{F(0, 0) - 1.0, F(0, 1), F(1, 0), F(1, 1) - 1.0};
     return isFinite(H);
 }
 
@@ -216,11 +194,12 @@ enum Neighbour { Up, Left, Right, Down };
 constexpr Neighbour kTriangles[4][2] = {{Left, Up}, {Up, Right}, {Right, Down}, {Down, Left}};
 const char* const kTriangleFailed[4] = {"tl failed.", "tr failed.", "rb failed.", "bl failed."};
 
-// What the triangles of one point gave: a bit per triangle that failed, and how many
-// succeeded.
+// What the triangles of one point gave: a bit per triangle that failed, how many
+// succeeded, and whether the scan-order replay blanked the point.
 struct PointOutcome {
     std::uint8_t failedTriangles = 0;
     std::uint8_t succeeded = 0;
+    bool blankedHere = false;
 };
 
 // The neighbours of p, indexed by Neighbour, that are available now; −1 for the others.
@@ -282,7 +261,8 @@ PointOutcome averageTriangles(const StrainGrid& grid, int p, tensor_func fn, Arr
         return outcome;
     const double r = 1.0 / outcome.succeeded;
     for (int k = 0; k < 3; ++k) strain[k][p] = static_cast<float>(strainSum[k] * r);
-    for (int k = 0; k < 4; ++k) gradient[k][p] = static_cast<float>(gradientSum[k] * r);
+    if (gradient.rows() > 0)
+        for (int k = 0; k < 4; ++k) gradient[k][p] = static_cast<float>(gradientSum[k] * r);
     return outcome;
 }
 
@@ -320,21 +300,21 @@ void compute_strain(Array2<float>& strain, Array2<float>& gradient, const float*
     // that order: a point without triangles is blanked at once, and a later point that
     // used it as its up or left neighbour is re-averaged without it. Right and down
     // neighbours have not been visited yet, so the parallel pass saw them as this pass does.
-    std::vector<bool> blankedHere(static_cast<std::size_t>(size), false);
-    for (int p = 0; p < size; ++p) {
-        if (blanking[p] < 0.0f)
-            continue;
-        const int column = p % columns;
-        const bool lostNeighbour = (column > 0 && blankedHere[p - 1]) || (p >= columns && blankedHere[p - columns]);
-        if (lostNeighbour)
-            outcome[p] = averageTriangles(grid, p, fn, strain, gradient, true);
-        else if (outcome[p].failedTriangles != 0)
-            logFailedTriangles(grid, p, fn, outcome[p].failedTriangles);
-        if (outcome[p].succeeded == 0) {
-            blanking[p] = -1.0f;
-            blankedHere[p] = true;
+    for (int row = 0, p = 0; row < rows; ++row)
+        for (int column = 0; column < columns; ++column, ++p) {
+            if (blanking[p] < 0.0f)
+                continue;
+            const bool lostNeighbour =
+                (column > 0 && outcome[p - 1].blankedHere) || (row > 0 && outcome[p - columns].blankedHere);
+            if (lostNeighbour)
+                outcome[p] = averageTriangles(grid, p, fn, strain, gradient, true);
+            else if (outcome[p].failedTriangles != 0)
+                logFailedTriangles(grid, p, fn, outcome[p].failedTriangles);
+            if (outcome[p].succeeded == 0) {
+                blanking[p] = -1.0f;
+                outcome[p].blankedHere = true;
+            }
         }
-    }
 }
 
 } // namespace orvex

@@ -233,10 +233,12 @@ TEST(Curvature, SingularFitsGiveZeros) {
 // for bit, also around holes and at the grid's edges.
 TEST(Curvature, ThreadCountDoesNotChangeResults) {
     const int columns = 43, rows = 37;
-    GridFields g = surface(columns, rows, [](double x, double y) { return 0.4 * std::sin(0.3 * x) * std::cos(0.2 * y); });
+    GridFields g =
+        surface(columns, rows, [](double x, double y) { return 0.4 * std::sin(0.3 * x) * std::cos(0.2 * y); });
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c)
-            if ((r - 12) * (r - 12) + (c - 20) * (c - 20) < 20 || (r == 30 && c > 5)) g.blanking[g.index(r, c)] = -1.0f;
+            if ((r - 12) * (r - 12) + (c - 20) * (c - 20) < 20 || (r == 30 && c > 5))
+                g.blanking[g.index(r, c)] = -1.0f;
     g.X[g.index(12, 20)] = NAN; // invalid points may hold anything
     std::vector<std::vector<float>> reference;
     for (int threads : {1, 2, 5, 8, 40}) {
@@ -320,7 +322,8 @@ TEST(Curvature, AreasAndFailures) {
     EXPECT_FALSE(computeCurvature(notGriddedArea, 5, true, true, true, nullptr));
 
     ZelDataSet set;
-    for (const ZelData* area : std::vector<const ZelData*>{&notGriddedArea, &gridded, &withoutW, &gridded}) set.addData(new ZelData(*area));
+    for (const ZelData* area : std::vector<const ZelData*>{&notGriddedArea, &gridded, &withoutW, &gridded})
+        set.addData(new ZelData(*area));
     int progress = 5;
     EXPECT_FALSE(computeCurvature(set, 5, true, true, true, &progress));
     EXPECT_EQ(progress, 5 + 42);
@@ -330,7 +333,8 @@ TEST(Curvature, AreasAndFailures) {
     EXPECT_EQ(set.data(3)->numVariables(), 7u);
 
     ZelDataSet good;
-    for (const ZelData* area : std::vector<const ZelData*>{&gridded, &notGriddedArea, &gridded}) good.addData(new ZelData(*area));
+    for (const ZelData* area : std::vector<const ZelData*>{&gridded, &notGriddedArea, &gridded})
+        good.addData(new ZelData(*area));
     progress = 0;
     EXPECT_TRUE(computeCurvature(good, 5, false, true, true, &progress));
     EXPECT_EQ(progress, 84);
