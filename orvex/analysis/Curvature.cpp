@@ -6,6 +6,7 @@
 #include "orvex/analysis/TangentFrame.h"
 #include "orvex/core/Decompositions.h"
 #include "orvex/core/FixedMatrix.h"
+#include "orvex/core/LargeBuffer.h"
 #include "orvex/core/Logging.h"
 #include "orvex/data/ZelData.h"
 #include "orvex/data/ZelDataSet.h"
@@ -68,7 +69,7 @@ struct PointFields {
           width(static_cast<std::size_t>(columns_) + 2 * static_cast<std::size_t>(half_) + kLanes - 1) {
         // Left uninitialised: the normal pass writes every entry of its rows.
         const std::size_t size = width * static_cast<std::size_t>(rows);
-        for (auto& field : fields) field.reset(new double[size]);
+        for (auto& field : fields) field = makeLargeBuffer<double>(size);
     }
 
     std::size_t index(int row, int column) const {
@@ -82,7 +83,7 @@ struct PointFields {
     const int rows;
     const int pad;
     const std::size_t width;
-    std::unique_ptr<double[]> fields[FieldCount];
+    LargeBuffer<double> fields[FieldCount];
 };
 
 // ---- Pass 1: normals and positions -----------------------------------------------------
@@ -167,13 +168,88 @@ int heightMomentOf(int a, int b) {
     return table[a][b];
 }
 
-// The window fits of the points of one block of rows. Allocates nothing.
+struct WindowWeights {
+    std::vector<double> profile; // g(i) of one offset
+    std::vector<double> kernel;  // K(i, j) of the window
+};
+
+// Centres and frames of the lanes whose quadratic moments are summed.
+struct LaneFrames {
+    double centre[3][kLanes];
+    double axis[3][3][kLanes]; // e1, e2, n; component; lane
+};
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// The lanes' arithmetic is element-wise and never fused, so the AVX2 clone gives the
+// bits of the baseline one, only faster.
+#define ORVEX_LANE_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ORVEX_LANE_CLONES
+#endif
+
+// Σ w·uᵃ·vᵇ and Σ w·h·uᵃ·vᵇ of each lane's window, (u, v, h) being a neighbour's offset
+// from the lane's centre in the lane's frame and w = K(dy, dx)·take.
+ORVEX_LANE_CLONES
+void sumLaneMoments(double (&moments)[MomentCount][kLanes], const LaneFrames& lanes, const PointFields& fields,
+                    const WindowWeights& weights, int half, int row, int first, int firstDy, int lastDy) {
+    // Local copies, which nothing else can alias, let the lane loop be vectorised.
+    const LaneFrames local = lanes;
+    double sums[MomentCount][kLanes] = {};
+    const double* take = fields[PointFields::Take];
+    const double* px = fields[PointFields::Px];
+    const double* py = fields[PointFields::Py];
+    const double* pz = fields[PointFields::Pz];
+    for (int dy = firstDy; dy <= lastDy; ++dy)
+        for (int dx = -half; dx <= half; ++dx) {
+            const double weightHere =
+                weights.kernel[static_cast<std::size_t>(dy + half) * (2 * half + 1) + (dx + half)];
+            const std::size_t q = fields.index(row + dy, first + dx);
+            for (int l = 0; l < kLanes; ++l) {
+                const double d0 = px[q + l] - local.centre[0][l];
+                const double d1 = py[q + l] - local.centre[1][l];
+                const double d2 = pz[q + l] - local.centre[2][l];
+                // e1.y is 0 by construction.
+                const double u = d0 * local.axis[0][0][l] + d2 * local.axis[0][2][l];
+                const double v = d0 * local.axis[1][0][l] + d1 * local.axis[1][1][l] + d2 * local.axis[1][2][l];
+                const double h = d0 * local.axis[2][0][l] + d1 * local.axis[2][1][l] + d2 * local.axis[2][2][l];
+                const double w = weightHere * take[q + l];
+                const double wu = w * u, wv = w * v;
+                const double wuu = wu * u, wuv = wu * v, wvv = wv * v;
+                const double wuuu = wuu * u, wuuv = wuu * v, wuvv = wuv * v, wvvv = wvv * v;
+                const double wh = w * h, whu = wh * u, whv = wh * v;
+                sums[W0][l] += w;
+                sums[U1][l] += wu;
+                sums[V1][l] += wv;
+                sums[UU][l] += wuu;
+                sums[UV][l] += wuv;
+                sums[VV][l] += wvv;
+                sums[UUU][l] += wuuu;
+                sums[UUV][l] += wuuv;
+                sums[UVV][l] += wuvv;
+                sums[VVV][l] += wvvv;
+                sums[U4][l] += wuuu * u;
+                sums[U3V][l] += wuuu * v;
+                sums[U2V2][l] += wuuv * v;
+                sums[UV3][l] += wuvv * v;
+                sums[V4][l] += wvvv * v;
+                sums[H0][l] += wh;
+                sums[HU][l] += whu;
+                sums[HV][l] += whv;
+                sums[HUU][l] += whu * u;
+                sums[HUV][l] += whu * v;
+                sums[HVV][l] += whv * v;
+            }
+        }
+    std::copy(&sums[0][0], &sums[0][0] + MomentCount * kLanes, &moments[0][0]);
+}
+
+// The window fits of the points of one block of rows; allocates only on construction.
 class WindowFits {
 public:
-    WindowFits(const Inputs& in, const PointFields& fields, const std::vector<double>& kernel, int half,
+    WindowFits(const Inputs& in, const PointFields& fields, const WindowWeights& weights, int half,
                float* const* outputs, int outputCount, std::uint8_t* status)
-        : in_(in), fields_(fields), kernel_(kernel), half_(half), outputs_(outputs), outputCount_(outputCount),
-          status_(status) {}
+        : in_(in), fields_(fields), weights_(weights), half_(half), outputs_(outputs), outputCount_(outputCount),
+          status_(status), columnSums_(ColumnSumCount * fields.width) {}
 
     void fitRows(int begin, int end) {
         for (int row = begin; row < end; ++row)
@@ -212,33 +288,58 @@ private:
         return static_cast<std::size_t>(row) * in_.columns + column;
     }
 
-    double weight(int dy, int dx) const {
-        return kernel_[static_cast<std::size_t>(dy + half_) * (2 * half_ + 1) + (dx + half_)];
-    }
+    // The column sums of sumColumns: of take with dy⁰, dy¹, dy², then of each normal
+    // component with dy⁰, dy¹.
+    enum ColumnSum { T0, T1, T2, N0, N1, ColumnSumCount = 9 };
 
-    // Σ w·a·aᵀ (a = (1, dx, dy)) and Σ w·N·a per lane, over the neighbours taking part.
+    // Σ w·a·aᵀ (a = (1, dx, dy)) and Σ w·N·a per lane over the neighbours taking part,
+    // with the separable weights w = g(dy)·g(dx): sums down the window's columns first
+    // (shared by the whole row), then along each lane's window.
     void sumNormals(int row, int first) {
+        if (columnSumsRow_ != row) sumColumns(row);
         std::fill(&normalSums_[0][0], &normalSums_[0][0] + 15 * kLanes, 0.0);
-        const double* take = fields_[PointFields::Take];
-        const double* nx = fields_[PointFields::Nx];
-        const double* ny = fields_[PointFields::Ny];
-        const double* nz = fields_[PointFields::Nz];
-        for (int dy = firstDy_; dy <= lastDy_; ++dy)
-            for (int dx = -half_; dx <= half_; ++dx) {
-                const double w = weight(dy, dx);
-                const double a[6] = {w, w * dx, w * dy, w * dx * dx, w * dx * dy, w * dy * dy};
-                const std::size_t q = fields_.index(row + dy, first + dx);
-                for (int l = 0; l < kLanes; ++l) {
-                    const double t = take[q + l];
-                    for (int k = 0; k < 6; ++k) normalSums_[k][l] += a[k] * t;
-                    const double n[3] = {nx[q + l], ny[q + l], nz[q + l]};
-                    for (int s = 0; s < 3; ++s) {
-                        normalSums_[6 + 3 * s][l] += a[0] * n[s];
-                        normalSums_[7 + 3 * s][l] += a[1] * n[s];
-                        normalSums_[8 + 3 * s][l] += a[2] * n[s];
-                    }
+        const std::size_t start = fields_.index(0, first) - static_cast<std::size_t>(half_);
+        for (int dx = -half_; dx <= half_; ++dx) {
+            const double g0 = weights_.profile[dx + half_], g1 = g0 * dx, g2 = g1 * dx;
+            const double* c[ColumnSumCount];
+            for (int k = 0; k < ColumnSumCount; ++k) c[k] = &columnSums_[k * fields_.width + start + half_ + dx];
+            for (int l = 0; l < kLanes; ++l) {
+                normalSums_[0][l] += g0 * c[T0][l]; // Σ w
+                normalSums_[1][l] += g1 * c[T0][l]; // Σ w·dx
+                normalSums_[2][l] += g0 * c[T1][l]; // Σ w·dy
+                normalSums_[3][l] += g2 * c[T0][l]; // Σ w·dx²
+                normalSums_[4][l] += g1 * c[T1][l]; // Σ w·dx·dy
+                normalSums_[5][l] += g0 * c[T2][l]; // Σ w·dy²
+                for (int s = 0; s < 3; ++s) {
+                    normalSums_[6 + 3 * s][l] += g0 * c[N0 + 2 * s][l]; // Σ w·N
+                    normalSums_[7 + 3 * s][l] += g1 * c[N0 + 2 * s][l]; // Σ w·N·dx
+                    normalSums_[8 + 3 * s][l] += g0 * c[N1 + 2 * s][l]; // Σ w·N·dy
                 }
             }
+        }
+    }
+
+    // Column sums of the window rows around `row`: Σ g(dy)·dyᵃ·take (a = 0, 1, 2) and
+    // Σ g(dy)·dyᵃ·N (a = 0, 1) per normal component, for every padded column.
+    void sumColumns(int row) {
+        std::fill(columnSums_.begin(), columnSums_.end(), 0.0);
+        const std::size_t width = fields_.width;
+        const PointFields::Field inputs[ColumnSumCount] = {PointFields::Take, PointFields::Take, PointFields::Take,
+                                                           PointFields::Nx,   PointFields::Nx,   PointFields::Ny,
+                                                           PointFields::Ny,   PointFields::Nz,   PointFields::Nz};
+        const int powers[ColumnSumCount] = {0, 1, 2, 0, 1, 0, 1, 0, 1};
+        for (int dy = firstDy_; dy <= lastDy_; ++dy) {
+            const double g[3] = {weights_.profile[dy + half_], weights_.profile[dy + half_] * dy,
+                                 weights_.profile[dy + half_] * dy * dy};
+            const std::size_t rowStart = fields_.index(row + dy, 0) - static_cast<std::size_t>(fields_.pad);
+            for (int k = 0; k < ColumnSumCount; ++k) {
+                const double* values = fields_[inputs[k]] + rowStart;
+                double* sums = &columnSums_[k * width];
+                const double weight = g[powers[k]];
+                for (std::size_t column = 0; column < width; ++column) sums[column] += weight * values[column];
+            }
+        }
+        columnSumsRow_ = row;
     }
 
     // The smoothed normal of lane l and its frame; a singular fit gives the point zeros.
@@ -258,14 +359,14 @@ private:
         n *= 1.0 / norm(n);
         const TangentFrame frame = tangentFrameOfNormal(n, dot(n, n));
         const std::size_t q = fields_.index(row, first + l);
-        centre_[0][l] = fields_[PointFields::Px][q];
-        centre_[1][l] = fields_[PointFields::Py][q];
-        centre_[2][l] = fields_[PointFields::Pz][q];
+        lanes_.centre[0][l] = fields_[PointFields::Px][q];
+        lanes_.centre[1][l] = fields_[PointFields::Py][q];
+        lanes_.centre[2][l] = fields_[PointFields::Pz][q];
         const Vector3* axes[3] = {&frame.e1, &frame.e2, &n};
         for (int a = 0; a < 3; ++a) {
-            axis_[a][0][l] = axes[a]->x;
-            axis_[a][1][l] = axes[a]->y;
-            axis_[a][2][l] = axes[a]->z;
+            lanes_.axis[a][0][l] = axes[a]->x;
+            lanes_.axis[a][1][l] = axes[a]->y;
+            lanes_.axis[a][2][l] = axes[a]->z;
         }
     }
 
@@ -274,54 +375,10 @@ private:
         for (int l = 0; l < kLanes; ++l)
             if (!live_[l])
                 for (int c = 0; c < 3; ++c) {
-                    centre_[c][l] = 0.0;
-                    for (int a = 0; a < 3; ++a) axis_[a][c][l] = 0.0;
+                    lanes_.centre[c][l] = 0.0;
+                    for (int a = 0; a < 3; ++a) lanes_.axis[a][c][l] = 0.0;
                 }
-        std::fill(&moments_[0][0], &moments_[0][0] + MomentCount * kLanes, 0.0);
-        const double* take = fields_[PointFields::Take];
-        const double* px = fields_[PointFields::Px];
-        const double* py = fields_[PointFields::Py];
-        const double* pz = fields_[PointFields::Pz];
-        for (int dy = firstDy_; dy <= lastDy_; ++dy)
-            for (int dx = -half_; dx <= half_; ++dx) {
-                const double weightHere = weight(dy, dx);
-                const std::size_t q = fields_.index(row + dy, first + dx);
-                for (int l = 0; l < kLanes; ++l) {
-                    const double d0 = px[q + l] - centre_[0][l];
-                    const double d1 = py[q + l] - centre_[1][l];
-                    const double d2 = pz[q + l] - centre_[2][l];
-                    // e1.y is 0 by construction.
-                    const double u = d0 * axis_[0][0][l] + d2 * axis_[0][2][l];
-                    const double v = d0 * axis_[1][0][l] + d1 * axis_[1][1][l] + d2 * axis_[1][2][l];
-                    const double h = d0 * axis_[2][0][l] + d1 * axis_[2][1][l] + d2 * axis_[2][2][l];
-                    const double w = weightHere * take[q + l];
-                    const double wu = w * u, wv = w * v;
-                    const double wuu = wu * u, wuv = wu * v, wvv = wv * v;
-                    const double wuuu = wuu * u, wuuv = wuu * v, wuvv = wuv * v, wvvv = wvv * v;
-                    const double wh = w * h, whu = wh * u, whv = wh * v;
-                    moments_[W0][l] += w;
-                    moments_[U1][l] += wu;
-                    moments_[V1][l] += wv;
-                    moments_[UU][l] += wuu;
-                    moments_[UV][l] += wuv;
-                    moments_[VV][l] += wvv;
-                    moments_[UUU][l] += wuuu;
-                    moments_[UUV][l] += wuuv;
-                    moments_[UVV][l] += wuvv;
-                    moments_[VVV][l] += wvvv;
-                    moments_[U4][l] += wuuu * u;
-                    moments_[U3V][l] += wuuu * v;
-                    moments_[U2V2][l] += wuuv * v;
-                    moments_[UV3][l] += wuvv * v;
-                    moments_[V4][l] += wvvv * v;
-                    moments_[H0][l] += wh;
-                    moments_[HU][l] += whu;
-                    moments_[HV][l] += whv;
-                    moments_[HUU][l] += whu * u;
-                    moments_[HUV][l] += whu * v;
-                    moments_[HVV][l] += whv * v;
-                }
-            }
+        sumLaneMoments(moments_, lanes_, fields_, weights_, half_, row, first, firstDy_, lastDy_);
     }
 
     // Solves M·q = r with M = Σ w·φ·φᵀ and r = Σ w·h·φ; q = 0 when M is singular.
@@ -354,32 +411,33 @@ private:
 
     const Inputs& in_;
     const PointFields& fields_;
-    const std::vector<double>& kernel_;
+    const WindowWeights& weights_;
     const int half_;
     float* const* outputs_;
     const int outputCount_;
     std::uint8_t* status_;
     int firstDy_ = 0, lastDy_ = 0;
     bool live_[kLanes];
+    std::vector<double> columnSums_; // ColumnSum, padded column
+    int columnSumsRow_ = -1;
     double normalSums_[15][kLanes];
-    double centre_[3][kLanes];
-    double axis_[3][3][kLanes]; // e1, e2, n; component; lane
+    LaneFrames lanes_;
     double moments_[MomentCount][kLanes];
 };
 
 // ---- One area ------------------------------------------------------------------------------
 
-// The window × window weights exp(−i²/window)·exp(−j²/window), or 1, for the row and
-// column offsets i, j ∈ [−half, half], rounded to float as stored weights.
-std::vector<double> windowKernel(int window, int half, bool weighted) {
+// The weight g(i) = exp(−i²/window), or 1, of the row or column offset i ∈ [−half, half]
+// at index i + half, and the window's weights K(i, j) = g(i)·g(j) rounded to float at
+// index (i + half)·(2·half + 1) + j + half.
+WindowWeights windowWeights(int window, int half, bool weighted) {
     const int side = 2 * half + 1;
-    std::vector<double> kernel(static_cast<std::size_t>(side) * side, 1.0);
+    WindowWeights weights{std::vector<double>(static_cast<std::size_t>(side), 1.0), {}};
     if (weighted)
-        for (int i = -half; i <= half; ++i)
-            for (int j = -half; j <= half; ++j)
-                kernel[static_cast<std::size_t>(i + half) * side + (j + half)] = static_cast<float>(
-                    std::exp(-double(i) * i / window) * std::exp(-double(j) * j / window));
-    return kernel;
+        for (int i = -half; i <= half; ++i) weights.profile[i + half] = std::exp(-double(i) * i / window);
+    for (double gi : weights.profile)
+        for (double gj : weights.profile) weights.kernel.push_back(static_cast<float>(gi * gj));
+    return weights;
 }
 
 // The value arrays of the written variables, each found (with reuse) or added.
@@ -421,7 +479,7 @@ bool computeCurvature(ZelData& area, int window, bool principal, bool reuse, boo
                     blanking,  area.numColumns(), area.numRows()};
     const int half = cappedHalfWindow(window, in.columns, in.rows);
     PLOGI << "Using curvature window half size " << window / 2;
-    const std::vector<double> kernel = windowKernel(window, half, weighted);
+    const WindowWeights weights = windowWeights(window, half, weighted);
 
     const std::size_t size = static_cast<std::size_t>(area.matrixSize());
     std::vector<std::uint8_t> status(size, 0);
@@ -436,7 +494,7 @@ bool computeCurvature(ZelData& area, int window, bool principal, bool reuse, boo
     if (progress) *progress += firstPassCount;
 
     parallelForRows(in.rows, [&](int begin, int end) {
-        WindowFits(in, fields, kernel, half, outputs, outputCount, status.data()).fitRows(begin, end);
+        WindowFits(in, fields, weights, half, outputs, outputCount, status.data()).fitRows(begin, end);
     });
     for (std::uint8_t s : status) {
         if (s & NormalFitSingular) {
