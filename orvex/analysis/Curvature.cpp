@@ -4,6 +4,7 @@
 #include "orvex/analysis/ParallelRows.h"
 #include "orvex/analysis/SmoothingWeights.h"
 #include "orvex/analysis/TangentFrame.h"
+#include "orvex/analysis/VectorClones.h"
 #include "orvex/core/Decompositions.h"
 #include "orvex/core/FixedMatrix.h"
 #include "orvex/core/LargeBuffer.h"
@@ -179,17 +180,9 @@ struct LaneFrames {
     double axis[3][3][kLanes]; // e1, e2, n; component; lane
 };
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-// The lanes' arithmetic is element-wise and never fused, so the AVX2 clone gives the
-// bits of the baseline one, only faster.
-#define ORVEX_LANE_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define ORVEX_LANE_CLONES
-#endif
-
 // Σ w·uᵃ·vᵇ and Σ w·h·uᵃ·vᵇ of each lane's window, (u, v, h) being a neighbour's offset
 // from the lane's centre in the lane's frame and w = K(dy, dx)·take.
-ORVEX_LANE_CLONES
+ORVEX_VECTOR_CLONES
 void sumLaneMoments(double (&moments)[MomentCount][kLanes], const LaneFrames& lanes, const PointFields& fields,
                     const WindowWeights& weights, int half, int row, int first, int firstDy, int lastDy) {
     // Local copies, which nothing else can alias, let the lane loop be vectorised.

@@ -141,6 +141,12 @@ void tensor_euler(double& exx, double& eyy, double& exy, const Matrix2x2& H) {
 
 namespace {
 
+// The warning of analyze_triang for the triangle (a, b, c) without a gradient.
+void warnNoGradient(const Vector3& b, const Vector3& c) {
+    const Vector3 edge = c - b;
+    PLOGW << "Could not invert matrix!!! " << edge.x << " " << edge.y << " " << edge.z;
+}
+
 // analyze_triang without the warning.
 bool triangleGradient(Matrix2x2& H, const Vector3& a, const Vector3& b, const Vector3& c, const Vector3& a2,
                       const Vector3& b2, const Vector3& c2) {
@@ -165,8 +171,7 @@ bool analyze_triang(Matrix2x2& H, const Vector3& a, const Vector3& b, const Vect
                     const Vector3& a2, const Vector3& b2, const Vector3& c2) {
     if (triangleGradient(H, a, b, c, a2, b2, c2))
         return true;
-    const Vector3 edge = c - b;
-    PLOGW << "Could not invert matrix!!! " << edge.x << " " << edge.y << " " << edge.z;
+    warnNoGradient(b, c);
     return false;
 }
 
@@ -218,9 +223,10 @@ bool evaluateTriangle(const StrainGrid& grid, int p, const int neighbour[4], int
                       Matrix2x2& H, double e[3]) {
     const int first = neighbour[kTriangles[t][0]];
     const int second = neighbour[kTriangles[t][1]];
-    const auto gradientOf = log ? analyze_triang : triangleGradient;
-    bool ok = gradientOf(H, grid.reference(first), grid.reference(second), grid.reference(p),
-                         grid.deformed(first), grid.deformed(second), grid.deformed(p));
+    bool ok = triangleGradient(H, grid.reference(first), grid.reference(second), grid.reference(p),
+                               grid.deformed(first), grid.deformed(second), grid.deformed(p));
+    if (!ok && log)
+        warnNoGradient(grid.reference(second), grid.reference(p));
     if (ok) {
         fn(e[0], e[1], e[2], H);
         ok = std::isfinite(e[0]) && std::isfinite(e[1]) && std::isfinite(e[2]);
