@@ -295,19 +295,32 @@ void compute_strain(Array2<float>& strain, Array2<float>& gradient, const float*
     const int size = columns * rows;
 
     // Every point against the blanking as it was on entry, in parallel and silently;
-    // the blanking is only read here.
+    // the blanking is only read here. A row is marked when one of its points had a
+    // failed triangle or none that succeeded.
     std::vector<PointOutcome> outcome(static_cast<std::size_t>(size));
+    std::vector<char> rowMarked(static_cast<std::size_t>(rows), 0);
     parallelForRows(rows, [&](int begin, int end) {
-        for (int p = begin * columns; p < end * columns; ++p)
-            if (!(blanking[p] < 0.0f)) outcome[p] = averageTriangles(grid, p, fn, strain, gradient, false);
+        for (int row = begin; row < end; ++row)
+            for (int p = row * columns; p < (row + 1) * columns; ++p) {
+                if (blanking[p] < 0.0f)
+                    continue;
+                outcome[p] = averageTriangles(grid, p, fn, strain, gradient, false);
+                if (outcome[p].failedTriangles != 0 || outcome[p].succeeded == 0) rowMarked[row] = 1;
+            }
     });
 
     // Row-major replay of the blanking cascade, which also logs the failed triangles in
     // that order: a point without triangles is blanked at once, and a later point that
     // used it as its up or left neighbour is re-averaged without it. Right and down
-    // neighbours have not been visited yet, so the parallel pass saw them as this pass does.
-    for (int row = 0, p = 0; row < rows; ++row)
-        for (int column = 0; column < columns; ++column, ++p) {
+    // neighbours have not been visited yet, so the parallel pass saw them as this pass
+    // does. Only marked rows and the rows below a blanked point have anything to replay.
+    bool rowAboveBlanked = false;
+    for (int row = 0; row < rows; ++row) {
+        const bool replay = rowMarked[row] || rowAboveBlanked;
+        rowAboveBlanked = false;
+        if (!replay)
+            continue;
+        for (int column = 0, p = row * columns; column < columns; ++column, ++p) {
             if (blanking[p] < 0.0f)
                 continue;
             const bool lostNeighbour =
@@ -318,9 +331,10 @@ void compute_strain(Array2<float>& strain, Array2<float>& gradient, const float*
                 logFailedTriangles(grid, p, fn, outcome[p].failedTriangles);
             if (outcome[p].succeeded == 0) {
                 blanking[p] = -1.0f;
-                outcome[p].blankedHere = true;
+                outcome[p].blankedHere = rowAboveBlanked = true;
             }
         }
+    }
 }
 
 } // namespace orvex
