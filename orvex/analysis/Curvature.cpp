@@ -383,13 +383,16 @@ private:
                 M(i, j) = moments_[momentOf(kPhi[i][0] + kPhi[j][0], kPhi[i][1] + kPhi[j][1])][l];
             r(i) = moments_[heightMomentOf(kPhi[i][0], kPhi[i][1])][l];
         }
-        const Eigen::FullPivLU<Eigen::Matrix<double, 6, 6>> lu(M);
-        if (!lu.isInvertible()) {
+        // M is symmetric positive semi-definite; the pivoted LDLT reveals its rank by the
+        // smallest pivot against the largest one.
+        const Eigen::LDLT<Eigen::Matrix<double, 6, 6>> ldlt(M);
+        const Eigen::Matrix<double, 6, 1> pivots = ldlt.vectorD().cwiseAbs();
+        if (!(pivots.minCoeff() > pivots.maxCoeff() * 6 * Eigen::NumTraits<double>::epsilon())) {
             status_[p] = QuadraticFitSingular;
             writeZeros(p);
             return;
         }
-        const Eigen::Matrix<double, 6, 1> q = lu.solve(r);
+        const Eigen::Matrix<double, 6, 1> q = ldlt.solve(r);
         outputs_[0][p] = static_cast<float>(q(0));
         outputs_[1][p] = static_cast<float>(q(1));
         outputs_[2][p] = static_cast<float>(q(4));
