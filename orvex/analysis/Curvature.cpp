@@ -63,11 +63,12 @@ struct Inputs {
 // points that take no part. A point takes part (take = 1) when its normal is long
 // enough; the normal and position of any other point are stored as 0.
 struct PointFields {
-    PointFields(int columns_, int rows_, int half_)
+    // `pad` = the farthest column offset a window reaches inside the grid.
+    PointFields(int columns_, int rows_, int pad_)
         : columns(columns_),
           rows(rows_),
-          pad(half_),
-          width(static_cast<std::size_t>(columns_) + 2 * static_cast<std::size_t>(half_) + kLanes - 1) {
+          pad(pad_),
+          width(static_cast<std::size_t>(columns_) + 2 * static_cast<std::size_t>(pad_) + kLanes - 1) {
         // Left uninitialised: the normal pass writes every entry of its rows.
         const std::size_t size = width * static_cast<std::size_t>(rows);
         for (auto& field : fields) field = makeLargeBuffer<double>(size);
@@ -169,9 +170,14 @@ int heightMomentOf(int a, int b) {
     return table[a][b];
 }
 
+// The window's weights: g(i) of one row or column offset i ∈ [−half, half], and
+// K(i, j) = g(i)·g(j) of the offset (i, j), rounded to float as a stored weight.
 struct WindowWeights {
-    std::vector<double> profile; // g(i) of one offset
-    std::vector<double> kernel;  // K(i, j) of the window
+    int half;
+    std::vector<double> profile; // g(i) at index i + half
+
+    double g(int i) const { return profile[static_cast<std::size_t>(i + half)]; }
+    double kernel(int i, int j) const { return static_cast<float>(g(i) * g(j)); }
 };
 
 // Centres and frames of the lanes whose quadratic moments are summed.
@@ -184,7 +190,7 @@ struct LaneFrames {
 // from the lane's centre in the lane's frame and w = K(dy, dx)·take.
 ORVEX_VECTOR_CLONES
 void sumLaneMoments(double (&moments)[MomentCount][kLanes], const LaneFrames& lanes, const PointFields& fields,
-                    const WindowWeights& weights, int half, int row, int first, int firstDy, int lastDy) {
+                    const WindowWeights& weights, int row, int first, int firstDy, int lastDy) {
     // Local copies, which nothing else can alias, let the lane loop be vectorised.
     const LaneFrames local = lanes;
     double sums[MomentCount][kLanes] = {};
@@ -193,9 +199,8 @@ void sumLaneMoments(double (&moments)[MomentCount][kLanes], const LaneFrames& la
     const double* py = fields[PointFields::Py];
     const double* pz = fields[PointFields::Pz];
     for (int dy = firstDy; dy <= lastDy; ++dy)
-        for (int dx = -half; dx <= half; ++dx) {
-            const double weightHere =
-                weights.kernel[static_cast<std::size_t>(dy + half) * (2 * half + 1) + (dx + half)];
+        for (int dx = -fields.pad; dx <= fields.pad; ++dx) {
+            const double weightHere = weights.kernel(dy, dx);
             const std::size_t q = fields.index(row + dy, first + dx);
             for (int l = 0; l < kLanes; ++l) {
                 const double d0 = px[q + l] - local.centre[0][l];
@@ -239,10 +244,10 @@ void sumLaneMoments(double (&moments)[MomentCount][kLanes], const LaneFrames& la
 // The window fits of the points of one block of rows; allocates only on construction.
 class WindowFits {
 public:
-    WindowFits(const Inputs& in, const PointFields& fields, const WindowWeights& weights, int half,
-               float* const* outputs, int outputCount, std::uint8_t* status)
-        : in_(in), fields_(fields), weights_(weights), half_(half), outputs_(outputs), outputCount_(outputCount),
-          status_(status), columnSums_(ColumnSumCount * fields.width) {}
+    WindowFits(const Inputs& in, const PointFields& fields, const WindowWeights& weights, float* const* outputs,
+               int outputCount, std::uint8_t* status)
+        : in_(in), fields_(fields), weights_(weights), half_(weights.half), outputs_(outputs),
+          outputCount_(outputCount), status_(status), columnSums_(ColumnSumCount * fields.width) {}
 
     void fitRows(int begin, int end) {
         for (int row = begin; row < end; ++row)
@@ -291,11 +296,11 @@ private:
     void sumNormals(int row, int first) {
         if (columnSumsRow_ != row) sumColumns(row);
         std::fill(&normalSums_[0][0], &normalSums_[0][0] + 15 * kLanes, 0.0);
-        const std::size_t start = fields_.index(0, first) - static_cast<std::size_t>(half_);
-        for (int dx = -half_; dx <= half_; ++dx) {
-            const double g0 = weights_.profile[dx + half_], g1 = g0 * dx, g2 = g1 * dx;
+        for (int dx = -fields_.pad; dx <= fields_.pad; ++dx) {
+            const double g0 = weights_.g(dx), g1 = g0 * dx, g2 = g1 * dx;
             const double* c[ColumnSumCount];
-            for (int k = 0; k < ColumnSumCount; ++k) c[k] = &columnSums_[k * fields_.width + start + half_ + dx];
+            for (int k = 0; k < ColumnSumCount; ++k)
+                c[k] = &columnSums_[k * fields_.width + fields_.index(0, first) + dx];
             for (int l = 0; l < kLanes; ++l) {
                 normalSums_[0][l] += g0 * c[T0][l]; // Σ w
                 normalSums_[1][l] += g1 * c[T0][l]; // Σ w·dx
@@ -322,8 +327,7 @@ private:
                                                            PointFields::Ny,   PointFields::Nz,   PointFields::Nz};
         const int powers[ColumnSumCount] = {0, 1, 2, 0, 1, 0, 1, 0, 1};
         for (int dy = firstDy_; dy <= lastDy_; ++dy) {
-            const double g[3] = {weights_.profile[dy + half_], weights_.profile[dy + half_] * dy,
-                                 weights_.profile[dy + half_] * dy * dy};
+            const double g[3] = {weights_.g(dy), weights_.g(dy) * dy, weights_.g(dy) * dy * dy};
             const std::size_t rowStart = fields_.index(row + dy, 0) - static_cast<std::size_t>(fields_.pad);
             for (int k = 0; k < ColumnSumCount; ++k) {
                 const double* values = fields_[inputs[k]] + rowStart;
@@ -371,7 +375,7 @@ private:
                     lanes_.centre[c][l] = 0.0;
                     for (int a = 0; a < 3; ++a) lanes_.axis[a][c][l] = 0.0;
                 }
-        sumLaneMoments(moments_, lanes_, fields_, weights_, half_, row, first, firstDy_, lastDy_);
+        sumLaneMoments(moments_, lanes_, fields_, weights_, row, first, firstDy_, lastDy_);
     }
 
     // Solves M·q = r with M = Σ w·φ·φᵀ and r = Σ w·h·φ; q = 0 when M is singular.
@@ -423,16 +427,11 @@ private:
 
 // ---- One area ------------------------------------------------------------------------------
 
-// The weight g(i) = exp(−i²/window), or 1, of the row or column offset i ∈ [−half, half]
-// at index i + half, and the window's weights K(i, j) = g(i)·g(j) rounded to float at
-// index (i + half)·(2·half + 1) + j + half.
+// The weights g(i) = exp(−i²/window), or 1, of the offsets i ∈ [−half, half].
 WindowWeights windowWeights(int window, int half, bool weighted) {
-    const int side = 2 * half + 1;
-    WindowWeights weights{std::vector<double>(static_cast<std::size_t>(side), 1.0), {}};
+    WindowWeights weights{half, std::vector<double>(static_cast<std::size_t>(2 * half + 1), 1.0)};
     if (weighted)
         for (int i = -half; i <= half; ++i) weights.profile[i + half] = std::exp(-double(i) * i / window);
-    for (double gi : weights.profile)
-        for (double gj : weights.profile) weights.kernel.push_back(static_cast<float>(gi * gj));
     return weights;
 }
 
@@ -479,7 +478,7 @@ bool computeCurvature(ZelData& area, int window, bool principal, bool reuse, boo
 
     const std::size_t size = static_cast<std::size_t>(area.matrixSize());
     std::vector<std::uint8_t> status(size, 0);
-    PointFields fields(in.columns, in.rows, half);
+    PointFields fields(in.columns, in.rows, std::min(half, std::max(0, in.columns - 1)));
     parallelForRows(in.rows, [&](int begin, int end) { computeNormals(in, fields, status.data(), begin, end); });
     for (std::uint8_t s : status) {
         if (s & NoTriangles) {
@@ -490,7 +489,7 @@ bool computeCurvature(ZelData& area, int window, bool principal, bool reuse, boo
     if (progress) *progress += firstPassCount;
 
     parallelForRows(in.rows, [&](int begin, int end) {
-        WindowFits(in, fields, weights, half, outputs, outputCount, status.data()).fitRows(begin, end);
+        WindowFits(in, fields, weights, outputs, outputCount, status.data()).fitRows(begin, end);
     });
     for (std::uint8_t s : status) {
         if (s & NormalFitSingular) {

@@ -341,3 +341,30 @@ TEST(Curvature, AreasAndFailures) {
     EXPECT_TRUE(computeCurvature(good, 5, false, true, true, nullptr));
     EXPECT_TRUE(computeCurvature(*std::make_unique<ZelDataSet>(), 5, true, true, true, nullptr));
 }
+
+// With the uniform kernel an even window acts as the next odd one, and windows wider
+// than the grid as the whole grid, without tables of the requested width; an empty
+// grid has nothing to compute.
+TEST(Curvature, WindowSizes) {
+    const GridFields g = surface(4, 30, sphere(20));
+    struct Case {
+        int window, same;
+    } cases[] = {{6, 7}, {100001, 61}, {2000000001, 61}};
+    for (const Case& cs : cases) {
+        SCOPED_TRACE(cs.window);
+        ZelData area = stereoArea(g), same = stereoArea(g);
+        ASSERT_TRUE(computeCurvature(area, cs.window, true, true, false, nullptr));
+        ASSERT_TRUE(computeCurvature(same, cs.same, true, true, false, nullptr));
+        for (int k = 6; k <= GammaC; ++k) EXPECT_EQ(values(area, k), values(same, k)) << k;
+        EXPECT_EQ(area.varDescription(Cxx), "cxx [1/mm] - " + std::to_string(cs.window) + " filter");
+    }
+    const std::vector<float> none;
+    ZelData empty = makeArea(0, 0, {{"X", GlobalCoordinate, none}, {"Y", GlobalCoordinate, none},
+                                    {"Z", GlobalCoordinate, none}, {"U", GlobalDisplacement, none},
+                                    {"V", GlobalDisplacement, none}, {"W", GlobalDisplacement, none},
+                                    {"sigma", Correlation, none}});
+    int progress = 0;
+    EXPECT_TRUE(computeCurvature(empty, 15, true, true, true, &progress));
+    EXPECT_EQ(empty.numVariables(), 13u);
+    EXPECT_EQ(progress, 0);
+}
