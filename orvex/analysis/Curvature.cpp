@@ -1,5 +1,6 @@
 #include "orvex/analysis/Curvature.h"
 
+#include "orvex/analysis/AddScaled.h"
 #include "orvex/analysis/GridTriangulation.h"
 #include "orvex/analysis/ParallelRows.h"
 #include "orvex/analysis/SmoothingWeights.h"
@@ -295,26 +296,27 @@ private:
     // (shared by the whole row), then along each lane's window.
     void sumNormals(int row, int first) {
         if (columnSumsRow_ != row) sumColumns(row);
-        std::fill(&normalSums_[0][0], &normalSums_[0][0] + 15 * kLanes, 0.0);
+        double sums[15][kLanes] = {}; // local, so that the lane loop is vectorised
         for (int dx = -fields_.pad; dx <= fields_.pad; ++dx) {
             const double g0 = weights_.g(dx), g1 = g0 * dx, g2 = g1 * dx;
             const double* c[ColumnSumCount];
             for (int k = 0; k < ColumnSumCount; ++k)
                 c[k] = &columnSums_[k * fields_.width + fields_.index(0, first) + dx];
             for (int l = 0; l < kLanes; ++l) {
-                normalSums_[0][l] += g0 * c[T0][l]; // Σ w
-                normalSums_[1][l] += g1 * c[T0][l]; // Σ w·dx
-                normalSums_[2][l] += g0 * c[T1][l]; // Σ w·dy
-                normalSums_[3][l] += g2 * c[T0][l]; // Σ w·dx²
-                normalSums_[4][l] += g1 * c[T1][l]; // Σ w·dx·dy
-                normalSums_[5][l] += g0 * c[T2][l]; // Σ w·dy²
+                sums[0][l] += g0 * c[T0][l]; // Σ w
+                sums[1][l] += g1 * c[T0][l]; // Σ w·dx
+                sums[2][l] += g0 * c[T1][l]; // Σ w·dy
+                sums[3][l] += g2 * c[T0][l]; // Σ w·dx²
+                sums[4][l] += g1 * c[T1][l]; // Σ w·dx·dy
+                sums[5][l] += g0 * c[T2][l]; // Σ w·dy²
                 for (int s = 0; s < 3; ++s) {
-                    normalSums_[6 + 3 * s][l] += g0 * c[N0 + 2 * s][l]; // Σ w·N
-                    normalSums_[7 + 3 * s][l] += g1 * c[N0 + 2 * s][l]; // Σ w·N·dx
-                    normalSums_[8 + 3 * s][l] += g0 * c[N1 + 2 * s][l]; // Σ w·N·dy
+                    sums[6 + 3 * s][l] += g0 * c[N0 + 2 * s][l]; // Σ w·N
+                    sums[7 + 3 * s][l] += g1 * c[N0 + 2 * s][l]; // Σ w·N·dx
+                    sums[8 + 3 * s][l] += g0 * c[N1 + 2 * s][l]; // Σ w·N·dy
                 }
             }
         }
+        std::copy(&sums[0][0], &sums[0][0] + 15 * kLanes, &normalSums_[0][0]);
     }
 
     // Column sums of the window rows around `row`: Σ g(dy)·dyᵃ·take (a = 0, 1, 2) and
@@ -332,8 +334,7 @@ private:
             for (int k = 0; k < ColumnSumCount; ++k) {
                 const double* values = fields_[inputs[k]] + rowStart;
                 double* sums = &columnSums_[k * width];
-                const double weight = g[powers[k]];
-                for (std::size_t column = 0; column < width; ++column) sums[column] += weight * values[column];
+                addScaled(sums, g[powers[k]], values, width);
             }
         }
         columnSumsRow_ = row;

@@ -1,7 +1,7 @@
 #include "orvex/analysis/SmoothThread.h"
 
+#include "orvex/analysis/AddScaled.h"
 #include "orvex/analysis/ParallelRows.h"
-#include "orvex/analysis/VectorClones.h"
 #include "orvex/core/Decompositions.h"
 #include "orvex/core/FixedMatrix.h"
 #include "orvex/core/Logging.h"
@@ -12,12 +12,6 @@
 namespace orvex {
 
 namespace {
-
-// y[c] += a·x[c] for c < n.
-ORVEX_VECTOR_CLONES
-void addScaled(double* __restrict y, double a, const double* __restrict x, int n) {
-    for (int c = 0; c < n; ++c) y[c] += a * x[c];
-}
 
 // The window sums and fits of one worker's rows; all buffers are allocated once.
 //
