@@ -5,8 +5,8 @@
 
 namespace orvex {
 
-// y[i] += a·x[i] for i < n; y and x do not overlap. Vectorised, with AVX2 where the
-// processor has it (same results).
+// y[i] += a·x[i] for i < n; y and x do not overlap. Vectorised as wide as the processor
+// allows (same results on every processor).
 void addScaled(double* __restrict y, double a, const double* __restrict x, std::size_t n);
 
 } // namespace orvex
