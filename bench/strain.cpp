@@ -2,6 +2,7 @@
 // strains) for windows 15 and 29, on one thread and on all of them, beside the tests'
 // direct single-threaded reference of its two costly steps (triangles and smoothing).
 
+#include "StereoBenchArea.h"
 #include "analysis/DirectReference.h"
 #include "orvex/analysis/Strain.h"
 #include "orvex/core/CPUInfo.h"
@@ -16,29 +17,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int kSide = 1000;
-
-// A gently curved surface under a smooth deformation, with a round hole.
-orvex::ZelData makeArea() {
-    using namespace orvex;
-    ZelData area(kSide, kSide, 0, "bench");
-    const char* names[] = {"X", "Y", "Z", "U", "V", "W"};
-    float* v[6];
-    for (int k = 0; k < 6; ++k) v[k] = area.allocateVariable(k < 3 ? GlobalCoordinate : GlobalDisplacement, names[k], names[k]);
-    float* sigma = area.allocateVariable(Correlation, "sigma", "sigma");
-    for (int r = 0; r < kSide; ++r)
-        for (int c = 0; c < kSide; ++c) {
-            const int p = r * kSide + c;
-            const double x = c * 0.5, y = r * 0.5;
-            v[0][p] = float(x), v[1][p] = float(y), v[2][p] = float(1e-4 * (x - 250) * (y - 250));
-            v[3][p] = float(0.01 * x + 0.002 * std::sin(0.05 * y));
-            v[4][p] = float(-0.003 * y + 0.001 * std::cos(0.04 * x));
-            v[5][p] = float(0.0005 * x);
-            sigma[p] = (r - 500) * (r - 500) + (c - 300) * (c - 300) < 80 * 80 ? -1.0f : 0.01f;
-        }
-    return area;
-}
 
 // Best of three runs, each on a fresh copy of the set.
 double secondsFor(const orvex::ZelDataSet& original, int window) {
@@ -80,7 +58,7 @@ double directSecondsFor(const orvex::ZelData& area, int window) {
 
 int main() {
     orvex::ZelDataSet set;
-    set.addData(new orvex::ZelData(makeArea()));
+    set.addData(new orvex::ZelData(makeStereoBenchArea()));
     const int all = std::max(1, int(std::thread::hardware_concurrency()));
     for (int window : {15, 29}) {
         orvex::CPUInfo::forceThreads(1);
@@ -90,7 +68,7 @@ int main() {
         const double direct = directSecondsFor(*set.data(0), window);
         std::printf("strain %dx%d window %d: 1 thread %.3f s, %d threads %.3f s (%.1fx); "
                     "direct reference, 1 thread %.3f s (%.1fx the %d-thread time)\n",
-                    kSide, kSide, window, single, all, parallel, single / parallel, direct, direct / parallel, all);
+                    kBenchSide, kBenchSide, window, single, all, parallel, single / parallel, direct, direct / parallel, all);
     }
     orvex::CPUInfo::forceThreads(0);
     return 0;

@@ -1,7 +1,7 @@
 #include "orvex/analysis/BestPlaneFit.h"
 
 #include "orvex/analysis/AreaTriple.h"
-#include "orvex/analysis/NormalFrame.h"
+#include "orvex/analysis/TangentFrame.h"
 #include "orvex/core/Decompositions.h"
 #include "orvex/data/ZelData.h"
 #include "orvex/data/ZelDataSet.h"
@@ -83,7 +83,7 @@ std::optional<std::pair<Vector3, Vector3>> averageNormal(const Array1<Vector3>& 
 }
 
 Matrix3x3 alignZAxisToVector(const Vector3& direction) {
-    const Vector3 x = horizontalAxis(direction);
+    const Vector3 x = tangentFrameOfNormal(direction, dot(direction, direction)).e1;
     Vector3 y = cross(direction, x);
     y = y * (1.0 / norm(y));
     return Matrix3x3{x.x, x.y, x.z, y.x, y.y, y.z, direction.x, direction.y, direction.z};

@@ -17,7 +17,7 @@ class ZelDataSet;
 // Empty for 2 points or fewer, a failed decomposition or a zero normal.
 std::optional<std::pair<Vector3, Vector3>> averageNormal(const Array1<Vector3>& points);
 
-// The rotation whose rows are the new x, y and z axes: x = horizontalAxis(direction)
+// The rotation whose rows are the new x, y and z axes: x = the tangent frame's e1 of direction
 // (in the global x-z plane, +X for a direction along ±Y), y = direction × x
 // normalised, z = direction as given. For a unit direction it maps it onto (0, 0, 1).
 Matrix3x3 alignZAxisToVector(const Vector3& direction);

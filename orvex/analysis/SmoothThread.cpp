@@ -1,5 +1,6 @@
 #include "orvex/analysis/SmoothThread.h"
 
+#include "orvex/analysis/AddScaled.h"
 #include "orvex/core/ParallelRows.h"
 #include "orvex/core/Decompositions.h"
 #include "orvex/core/FixedMatrix.h"
@@ -11,11 +12,6 @@
 namespace orvex {
 
 namespace {
-
-// y[c] += a·x[c] for c < n.
-inline void addScaled(double* __restrict y, double a, const double* __restrict x, int n) {
-    for (int c = 0; c < n; ++c) y[c] += a * x[c];
-}
 
 // The window sums and fits of one worker's rows; all buffers are allocated once.
 //

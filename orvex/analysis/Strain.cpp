@@ -265,7 +265,7 @@ bool computeAreaStrain(ZelData& area, const StrainComputationSettings& settings,
     if (settings.addSizeToDescription) label += " (" + std::to_string(window) + " filter)";
 
     StrainVariables variables(area, acceptedSuffix(settings.suffix), label, settings.reuseVariables, ids);
-    Array2<float> rawStrain(3, size), rawGradient(4, size);
+    Array2<float> rawStrain(3, size), rawGradient(settings.outputGradient ? 4 : 0, size);
     compute_strain(rawStrain, rawGradient, X, Y, Z, U, V, W, blanking, tensor.fn, columns, rows);
     area.clearSearchTrees(); // blanking values changed
 

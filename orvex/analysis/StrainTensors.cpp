@@ -1,10 +1,9 @@
 #include "orvex/analysis/StrainTensors.h"
 
 #include "orvex/core/ParallelRows.h"
+#include "orvex/analysis/TangentFrame.h"
 #include "orvex/core/Decompositions.h"
 #include "orvex/core/Logging.h"
-
-#include <Eigen/Dense>
 
 #include <cmath>
 #include <cstdint>
@@ -24,15 +23,8 @@ bool isFinite(const Matrix2x2& m) {
     return std::isfinite(m(0, 0)) && std::isfinite(m(0, 1)) && std::isfinite(m(1, 0)) && std::isfinite(m(1, 1));
 }
 
-// In-plane axes of a triangle's tangent plane.
-struct TangentFrame {
-    Vector3 e1;
-    Vector3 e2;
-};
-
-// The frame of the triangle (a, b, c) as documented at analyze_triang; false when the
-// triangle is degenerate. With n = u × v unnormalised and s = √(n.x² + n.z²):
-// e1 = (n.z, 0, −n.x)/s and e1 × n/|n| = (n.x·n.y, −s², n.y·n.z)/(s·|n|), a unit vector.
+// The frame of the triangle (a, b, c) as documented at analyze_triang, from its
+// unnormalised normal n = u × v; false when the triangle is degenerate.
 bool tangentFrame(TangentFrame& frame, const Vector3& a, const Vector3& b, const Vector3& c) {
     const Vector3 u = a - c;
     const Vector3 v = b - c;
@@ -41,34 +33,13 @@ bool tangentFrame(TangentFrame& frame, const Vector3& a, const Vector3& b, const
     // |u × v| > sine · |u|·|v|, squared; false also for non-finite vertices.
     if (!(nn > kCollinearSine * kCollinearSine * dot(u, u) * dot(v, v)))
         return false;
-    const double s2 = n.x * n.x + n.z * n.z;
-    if (s2 == 0.0) { // normal along ±Y
-        frame.e1 = Vector3(1.0, 0.0, 0.0);
-        frame.e2 = Vector3(0.0, 0.0, n.y > 0.0 ? 1.0 : -1.0);
-        return true;
-    }
-    const double s = std::sqrt(s2);
-    const double inverseS = 1.0 / s;
-    const double inverseSN = 1.0 / (s * std::sqrt(nn));
-    frame.e1 = Vector3(n.z * inverseS, 0.0, -n.x * inverseS);
-    frame.e2 = Vector3(n.x * n.y * inverseSN, -s2 * inverseSN, n.y * n.z * inverseSN);
+    frame = tangentFrameOfNormal(n, nn);
     return true;
 }
 
-// Coordinates of the three vertices in the frame, centred on their mean.
-void centredLocalCoordinates(double x[3], double y[3], const TangentFrame& frame, const Vector3& a,
-                             const Vector3& b, const Vector3& c) {
-    const Vector3* vertices[3] = {&a, &b, &c};
-    for (int i = 0; i < 3; ++i) {
-        x[i] = dot(*vertices[i], frame.e1);
-        y[i] = dot(*vertices[i], frame.e2);
-    }
-    const double meanX = (x[0] + x[1] + x[2]) * 0.3333333333333333;
-    const double meanY = (y[0] + y[1] + y[2]) * 0.3333333333333333;
-    for (int i = 0; i < 3; ++i) {
-        x[i] -= meanX;
-        y[i] -= meanY;
-    }
+// Coordinates of the edges ea and eb in the frame, one column per edge.
+Matrix2x2 edgeCoordinates(const TangentFrame& frame, const Vector3& ea, const Vector3& eb) {
+    return Matrix2x2{dot(ea, frame.e1), dot(eb, frame.e1), dot(ea, frame.e2), dot(eb, frame.e2)};
 }
 
 // Deformation gradient F = I + H.
@@ -170,30 +141,27 @@ void tensor_euler(double& exx, double& eyy, double& exy, const Matrix2x2& H) {
 
 namespace {
 
+// The warning of analyze_triang for the triangle (a, b, c) without a gradient.
+void warnNoGradient(const Vector3& b, const Vector3& c) {
+    const Vector3 edge = c - b;
+    PLOGW << "Could not invert matrix!!! " << edge.x << " " << edge.y << " " << edge.z;
+}
+
 // analyze_triang without the warning.
 bool triangleGradient(Matrix2x2& H, const Vector3& a, const Vector3& b, const Vector3& c, const Vector3& a2,
                       const Vector3& b2, const Vector3& c2) {
     TangentFrame reference, deformed;
     if (!tangentFrame(reference, a, b, c) || !tangentFrame(deformed, a2, b2, c2))
         return false;
-    double x[3], y[3], xd[3], yd[3];
-    centredLocalCoordinates(x, y, reference, a, b, c);
-    centredLocalCoordinates(xd, yd, deformed, a2, b2, c2);
-    // Normal equations of the affine map [x', y'] = S₀ + S₁x + S₂y over the vertices:
-    // A = Σ [1, x, y]ᵀ[1, x, y], B = Σ [1, x, y]ᵀ[x', y'].
-    double sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
-    double su = 0, sv = 0, sxu = 0, sxv = 0, syu = 0, syv = 0;
-    for (int i = 0; i < 3; ++i) {
-        sx += x[i], sy += y[i], sxx += x[i] * x[i], sxy += x[i] * y[i], syy += y[i] * y[i];
-        su += xd[i], sv += yd[i], sxu += x[i] * xd[i], sxv += x[i] * yd[i], syu += y[i] * xd[i],
-            syv += y[i] * yd[i];
-    }
-    Eigen::Matrix3d A;
-    A << 3.0, sx, sy, sx, sxx, sxy, sy, sxy, syy;
-    Eigen::Matrix<double, 3, 2> B;
-    B << su, sv, sxu, sxv, syu, syv;
-    const Eigen::Matrix<double, 3, 2> S = A.inverse() * B;
-    H = Matrix2x2{S(1, 0) - 1.0, S(2, 0), S(1, 1), S(2, 1) - 1.0};
+    // The affine map through three vertices is exact, so it takes the reference edges
+    // E = [a − c, b − c] onto the deformed ones E' in local coordinates: F = E'·E⁻¹.
+    const Matrix2x2 E = edgeCoordinates(reference, a - c, b - c);
+    const Matrix2x2 Ed = edgeCoordinates(deformed, a2 - c2, b2 - c2);
+    const double inverseDet = 1.0 / det2x2(E(0, 0), E(0, 1), E(1, 0), E(1, 1));
+    const Matrix2x2 inverseE{E(1, 1) * inverseDet, -E(0, 1) * inverseDet, -E(1, 0) * inverseDet,
+                             E(0, 0) * inverseDet};
+    const Matrix2x2 F = Ed * inverseE;
+    H = Matrix2x2{F(0, 0) - 1.0, F(0, 1), F(1, 0), F(1, 1) - 1.0};
     return isFinite(H);
 }
 
@@ -203,8 +171,7 @@ bool analyze_triang(Matrix2x2& H, const Vector3& a, const Vector3& b, const Vect
                     const Vector3& a2, const Vector3& b2, const Vector3& c2) {
     if (triangleGradient(H, a, b, c, a2, b2, c2))
         return true;
-    const Vector3 edge = c - b;
-    PLOGW << "Could not invert matrix!!! " << edge.x << " " << edge.y << " " << edge.z;
+    warnNoGradient(b, c);
     return false;
 }
 
@@ -232,11 +199,12 @@ enum Neighbour { Up, Left, Right, Down };
 constexpr Neighbour kTriangles[4][2] = {{Left, Up}, {Up, Right}, {Right, Down}, {Down, Left}};
 const char* const kTriangleFailed[4] = {"tl failed.", "tr failed.", "rb failed.", "bl failed."};
 
-// What the triangles of one point gave: a bit per triangle that failed, and how many
-// succeeded.
+// What the triangles of one point gave: a bit per triangle that failed, how many
+// succeeded, and whether the scan-order replay blanked the point.
 struct PointOutcome {
     std::uint8_t failedTriangles = 0;
     std::uint8_t succeeded = 0;
+    bool blankedHere = false;
 };
 
 // The neighbours of p, indexed by Neighbour, that are available now; −1 for the others.
@@ -255,9 +223,10 @@ bool evaluateTriangle(const StrainGrid& grid, int p, const int neighbour[4], int
                       Matrix2x2& H, double e[3]) {
     const int first = neighbour[kTriangles[t][0]];
     const int second = neighbour[kTriangles[t][1]];
-    const auto gradientOf = log ? analyze_triang : triangleGradient;
-    bool ok = gradientOf(H, grid.reference(first), grid.reference(second), grid.reference(p),
-                         grid.deformed(first), grid.deformed(second), grid.deformed(p));
+    bool ok = triangleGradient(H, grid.reference(first), grid.reference(second), grid.reference(p),
+                               grid.deformed(first), grid.deformed(second), grid.deformed(p));
+    if (!ok && log)
+        warnNoGradient(grid.reference(second), grid.reference(p));
     if (ok) {
         fn(e[0], e[1], e[2], H);
         ok = std::isfinite(e[0]) && std::isfinite(e[1]) && std::isfinite(e[2]);
@@ -298,7 +267,8 @@ PointOutcome averageTriangles(const StrainGrid& grid, int p, tensor_func fn, Arr
         return outcome;
     const double r = 1.0 / outcome.succeeded;
     for (int k = 0; k < 3; ++k) strain[k][p] = static_cast<float>(strainSum[k] * r);
-    for (int k = 0; k < 4; ++k) gradient[k][p] = static_cast<float>(gradientSum[k] * r);
+    if (gradient.rows() > 0)
+        for (int k = 0; k < 4; ++k) gradient[k][p] = static_cast<float>(gradientSum[k] * r);
     return outcome;
 }
 
@@ -325,30 +295,44 @@ void compute_strain(Array2<float>& strain, Array2<float>& gradient, const float*
     const int size = columns * rows;
 
     // Every point against the blanking as it was on entry, in parallel and silently;
-    // the blanking is only read here.
+    // the blanking is only read here. A row is marked when one of its points had a
+    // failed triangle or none that succeeded.
     std::vector<PointOutcome> outcome(static_cast<std::size_t>(size));
+    std::vector<char> rowMarked(static_cast<std::size_t>(rows), 0);
     parallelForRows(rows, [&](int begin, int end) {
-        for (int p = begin * columns; p < end * columns; ++p)
-            if (!(blanking[p] < 0.0f)) outcome[p] = averageTriangles(grid, p, fn, strain, gradient, false);
+        for (int row = begin; row < end; ++row)
+            for (int p = row * columns; p < (row + 1) * columns; ++p) {
+                if (blanking[p] < 0.0f)
+                    continue;
+                outcome[p] = averageTriangles(grid, p, fn, strain, gradient, false);
+                if (outcome[p].failedTriangles != 0 || outcome[p].succeeded == 0) rowMarked[row] = 1;
+            }
     });
 
     // Row-major replay of the blanking cascade, which also logs the failed triangles in
     // that order: a point without triangles is blanked at once, and a later point that
     // used it as its up or left neighbour is re-averaged without it. Right and down
-    // neighbours have not been visited yet, so the parallel pass saw them as this pass does.
-    std::vector<bool> blankedHere(static_cast<std::size_t>(size), false);
-    for (int p = 0; p < size; ++p) {
-        if (blanking[p] < 0.0f)
+    // neighbours have not been visited yet, so the parallel pass saw them as this pass
+    // does. Only marked rows and the rows below a blanked point have anything to replay.
+    bool rowAboveBlanked = false;
+    for (int row = 0; row < rows; ++row) {
+        const bool replay = rowMarked[row] || rowAboveBlanked;
+        rowAboveBlanked = false;
+        if (!replay)
             continue;
-        const int column = p % columns;
-        const bool lostNeighbour = (column > 0 && blankedHere[p - 1]) || (p >= columns && blankedHere[p - columns]);
-        if (lostNeighbour)
-            outcome[p] = averageTriangles(grid, p, fn, strain, gradient, true);
-        else if (outcome[p].failedTriangles != 0)
-            logFailedTriangles(grid, p, fn, outcome[p].failedTriangles);
-        if (outcome[p].succeeded == 0) {
-            blanking[p] = -1.0f;
-            blankedHere[p] = true;
+        for (int column = 0, p = row * columns; column < columns; ++column, ++p) {
+            if (blanking[p] < 0.0f)
+                continue;
+            const bool lostNeighbour =
+                (column > 0 && outcome[p - 1].blankedHere) || (row > 0 && outcome[p - columns].blankedHere);
+            if (lostNeighbour)
+                outcome[p] = averageTriangles(grid, p, fn, strain, gradient, true);
+            else if (outcome[p].failedTriangles != 0)
+                logFailedTriangles(grid, p, fn, outcome[p].failedTriangles);
+            if (outcome[p].succeeded == 0) {
+                blanking[p] = -1.0f;
+                outcome[p].blankedHere = rowAboveBlanked = true;
+            }
         }
     }
 }

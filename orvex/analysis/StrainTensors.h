@@ -30,8 +30,9 @@ void tensor_euler(double& exx, double& eyy, double& exy, const Matrix2x2& H);
 //
 // Each state is laid into its own tangent frame: n = (a−c)×(b−c)/|…|,
 // e1 = (n.z, 0, −n.x)/√(n.x² + n.z²) (or (1, 0, 0) when n lies along ±Y), e2 = e1×n
-// normalised. With the vertices' centred local coordinates (x, y) and (x', y'), the
-// least-squares affine map [x', y'] = S₀ + S₁x + S₂y gives H = [[S₁₀−1, S₂₀], [S₁₁, S₂₁−1]].
+// normalised. The affine map between the vertices' local coordinates (the least-squares
+// fit [x', y'] = S₀ + S₁x + S₂y, exact for three vertices) is F = E'·E⁻¹ for the local
+// coordinates E = [a − c, b − c] and E' = [a2 − c2, b2 − c2] of the edges; H = F − I.
 // False, with a warning, for a degenerate triangle (collinear or zero area in either
 // state) or a non-finite gradient.
 bool analyze_triang(Matrix2x2& H, const Vector3& a, const Vector3& b, const Vector3& c,
@@ -43,9 +44,9 @@ bool analyze_triang(Matrix2x2& H, const Vector3& a, const Vector3& b, const Vect
 // triangles with its available neighbours (inside the grid, blanking value ≥ 0), in the
 // order (left, up), (up, right), (right, down), (down, left). Its outputs are the means
 // over its successful triangles of H (gradient rows H00, H01, H10, H11) and of fn(H)
-// (strain rows exx, eyy, exy); other points' outputs are not written. A point without
-// any successful triangle is blanked (−1) at once, in row-major order, so later points
-// no longer use it as a neighbour. X, Y, Z and U, V, W are the reference positions and
+// (strain rows exx, eyy, exy); other points' outputs, and an empty gradient array, are
+// not written. A point without any successful triangle is blanked (−1) at once, in
+// row-major order, so later points no longer use it as a neighbour. X, Y, Z and U, V, W are the reference positions and
 // the displacements; all arrays hold columns × rows values. Threads: CPUInfo::numCPU();
 // failed triangles are logged from the calling thread, in row-major order.
 void compute_strain(Array2<float>& strain, Array2<float>& gradient, const float* X, const float* Y,

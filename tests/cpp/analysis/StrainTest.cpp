@@ -2,6 +2,7 @@
 
 #include "AreaBuilder.h"
 
+#include "orvex/core/CPUInfo.h"
 #include "orvex/data/ZelData.h"
 #include "orvex/data/ZelDataSet.h"
 
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -373,4 +375,44 @@ TEST(Strain, EmptyGridHasNothingToCompute) {
     EXPECT_TRUE(computeStrain(&set, settings, &ids));
     EXPECT_EQ(fields(ids.at(0)), kNone);
     EXPECT_EQ(set.data(0)->numVariables(), 5u);
+}
+
+// Every variable the computation writes, and the blanking it changes, are the same bit
+// for bit whatever the number of threads, around holes, cascades and grid edges.
+TEST(Strain, ThreadCountDoesNotChangeResults) {
+    const int columns = 47, rows = 41;
+    GridFields g(
+        columns, rows, [](int r, int c) { return Vector3(c * 0.5, r * 0.5, 0.1 * std::sin(0.2 * c + 0.1 * r)); },
+        [](const Vector3& p) {
+            return Vector3(0.01 * p.x + 0.002 * p.y * p.y, 0.03 * std::sin(p.x), 0.004 * p.x * p.y);
+        });
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c)
+            if ((r - 20) * (r - 20) + (c - 12) * (c - 12) < 30 || (c == 30 && r % 3 != 0))
+                g.blanking[g.index(r, c)] = -1.0f;
+    g.U[g.index(10, 40)] = NAN; // its neighbours lose triangles
+    StrainComputationSettings settings = settingsWithWindow(9);
+    settings.computePrincipalStrain = settings.computeTresca = settings.computeVonMises = true;
+    settings.outputGradient = true;
+    std::vector<std::vector<float>> reference;
+    for (int threads : {1, 2, 3, 8, 60}) {
+        SCOPED_TRACE(::testing::Message() << threads << " threads");
+        CPUInfo::forceThreads(threads);
+        ZelDataSet set = dataSetOf({stereoArea(g)});
+        ASSERT_TRUE(computeStrain(&set, settings, nullptr));
+        const ZelData& area = *set.data(0);
+        std::vector<std::vector<float>> results;
+        for (std::size_t k = 6; k < area.numVariables(); ++k)
+            results.emplace_back(area.data(k), area.data(k) + area.matrixSize());
+        if (reference.empty()) {
+            ASSERT_EQ(results.size(), 13u);
+            reference = results;
+            continue;
+        }
+        ASSERT_EQ(results.size(), reference.size());
+        for (std::size_t k = 0; k < results.size(); ++k)
+            EXPECT_EQ(std::memcmp(results[k].data(), reference[k].data(), results[k].size() * sizeof(float)), 0)
+                << k;
+    }
+    CPUInfo::forceThreads(0);
 }
