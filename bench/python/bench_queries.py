@@ -65,8 +65,7 @@ def main():
     print(f"{'at_global_xy with the tree, per call':44s} {per_call_us:9.3f} us")
 
     report("smooth('U', 15)", best_ms(lambda: data_set.smooth("U", 15), repeat=3))
-    if hasattr(data_set, "compute_curvature"):
-        report("compute_curvature(15)", best_ms(lambda: data_set.compute_curvature(15), repeat=3))
+    report("compute_curvature(15)", best_ms(lambda: data_set.compute_curvature(15), repeat=3))
     move = zelpy.RigidTransformation(10, 20, 30, 1, 2, 3)
     report("transform", best_ms(lambda: data_set.transform(move), repeat=3))
     fit = zelpy.RigidTransformation()

@@ -37,6 +37,7 @@ def test_smooth_failures(plate, arguments, error, message):
 def test_analyses_of_an_empty_set_change_nothing():
     empty = ZelDataSet()
     assert empty.smooth("U") is None
+    assert empty.compute_curvature() is None
     assert empty.transform(RigidTransformation(0, 0, 90)) is None
 
 
@@ -124,3 +125,29 @@ def test_transform_of_displacements_only_and_of_planar_sets(plate, two_areas):
         plate.transform(None)
     with pytest.raises(TypeError, match="incorrect type"):
         plate.transform(Rotation())
+
+
+def test_curvature_of_a_sphere(encoder, loader):
+    X, Y = grid_positions()
+    radius = 40.0
+    data_set = stereo_set(encoder, loader, X, Y, np.sqrt(radius**2 - X**2 - Y**2))
+    data_set.compute_curvature(window_size=5)
+    values = data_set.get_values(["c1", "c2", "cxy"])
+    inner = (np.abs(X) < 6) & (np.abs(Y) < 5)
+    # The stored curvatures are half second derivatives: 1/(2R) on a sphere, negative for
+    # its cap seen from above.
+    np.testing.assert_allclose(values["c1"][inner.ravel()], -1 / (2 * radius), rtol=2e-2)
+    np.testing.assert_allclose(values["c2"][inner.ravel()], -1 / (2 * radius), rtol=2e-2)
+    # Computed again, the variables are reused.
+    count = len(data_set.variables())
+    data_set.compute_curvature(window_size=5, compute_principal_curvature=False, reuse_vars=True)
+    assert len(data_set.variables()) == count
+
+
+@pytest.mark.parametrize("arguments, error, message", [
+    ({"window_size": 0}, ValueError, "Error in calculating curvature."),
+    ({"reuse_variables": True}, TypeError, "unexpected keyword argument 'reuse_variables'"),
+])
+def test_curvature_failures(plate, arguments, error, message):
+    with pytest.raises(error, match=message):
+        plate.compute_curvature(**arguments)

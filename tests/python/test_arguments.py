@@ -114,7 +114,7 @@ def test_docstrings_are_signature_then_help_text():
                   "set_file_name", "reference_image", "set_reference_image", "deformed_image",
                   "set_deformed_image", "num_data", "data", "matrix_size", "get_values",
                   "set_values", "triangulation", "range", "sum_range", "add_variables",
-                  "add_variable", "delete_variable", "compute_strain", "smooth", "transform", "clear_search_trees",
+                  "add_variable", "delete_variable", "compute_strain", "compute_curvature", "smooth", "transform", "clear_search_trees",
                   "at_global_xy", "lookup_variables"]),
     (zelpy.Rotation, ["_Rotation__check_thisptr", "angles", "set_angles", "matrix", "set_matrix",
                       "load_identity", "apply"]),

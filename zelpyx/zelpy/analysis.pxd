@@ -19,3 +19,6 @@ cdef extern from "orvex/analysis/BestPlaneFit.h" namespace "orvex":
 
 cdef extern from "orvex/analysis/RigidFit.h" namespace "orvex":
     bool fitRigidTransform(RigidTransform&, double&, const ZelDataSet&) except +
+
+cdef extern from "orvex/analysis/Curvature.h" namespace "orvex":
+    bool computeCurvature(ZelDataSet&, int, bool, bool, bool, int*) except +

@@ -441,6 +441,21 @@ cdef class ZelDataSet:
         return {key: first.varName(index).decode("utf-8")
                 for key, index in zip(_STRAIN_KEYS, _strain_indexes(ids[0])) if index >= 0}
 
+    def compute_curvature(self, int window_size=15, bint compute_principal_curvature=True,
+                          bint reuse_vars=True, bint weighted_filter=True) -> None:
+        """Computes the curvature over all AOIs in the dataset.
+
+        Args:
+            window_size: The size of the fitting window, in grid points.
+            compute_principal_curvature: Also compute the principal curvatures and their angle.
+            reuse_variables: Overwrite curvature variables of earlier computations instead of adding new ones.
+            weighted_filter: Weight the points of the window by their distance to its centre.
+        """
+        self.__check_thisptr()
+        if not analysis.computeCurvature(self.thisptr[0], window_size, compute_principal_curvature,
+                                         reuse_vars, weighted_filter, NULL):
+            raise ValueError("Error in calculating curvature.")
+
     def smooth(self, str variable, int window_size=15, bint weighted=True) -> None:
         """Applies smoothing to a variable
 
