@@ -88,6 +88,8 @@ def test_argument_error_comes_before_the_object_check():
      {"return": "None"}),
     (ZelData.as_array, "ZelData.as_array", "ZelData.as_array(self, variables) -> np.ndarray",
      {"return": "np.ndarray"}),
+    (ZelData.set_values, "ZelData.set_values",
+     "ZelData.set_values(self, variable_index, vector[float] values) -> None", {"return": "None"}),
 ])
 def test_method_objects(method, qualname, signature, annotations):
     assert method.__qualname__ == qualname
@@ -100,6 +102,10 @@ def test_docstrings_are_signature_then_help_text():
     assert ZelDataSet.num_data.__doc__ == (
         "ZelDataSet.num_data(self) -> int\n\nReturns the number of AOI in the dataset.")
     assert ZelData.as_array.__doc__ == "ZelData.as_array(self, variables) -> np.ndarray"
+    assert ZelData.set_values.__doc__.split("\n", 1)[1] == (
+        "\nSets all the values of a variable.\n\nArgs:\n"
+        "    variable_index: The variable to change. Can be the variable name or index.\n"
+        "    values: The values to set.")
 
 
 @pytest.mark.parametrize("cls, names", [
