@@ -138,12 +138,15 @@ def test_defaults_are_evaluated_once(plate, monkeypatch):
     unknown = zelpy.ZelDataVariableType.Unknown
     monkeypatch.setattr(zelpy, "ZelDataVariableType", None)
     monkeypatch.setattr(zelpy, "TensorType", None)
+    monkeypatch.setattr(zelpy, "AngleType", None)
     assert ZelDataSet.add_variable.__defaults__[0] is unknown
     assert ZelDataSet.compute_strain.__defaults__[1] is TensorType.LagrangeStrainTensor
     assert "exx" in plate.compute_strain()
+    assert zelpy.Rotation(90).angles() == pytest.approx((90.0, 0.0, 0.0))
+    assert zelpy.RigidTransformation(0, 0, 0, 1, 2, 3).translation() == (1.0, 2.0, 3.0)
 
 
-@pytest.mark.parametrize("cls", [ZelData, ZelDataSet])
+@pytest.mark.parametrize("cls", [ZelData, ZelDataSet, zelpy.Rotation, zelpy.RigidTransformation])
 def test_extension_types(cls):
     assert cls.__module__ == "zelpyx.zelpy.zelpy"
     assert cls.__dictoffset__ == 0 and cls.__weakrefoffset__ == 0
