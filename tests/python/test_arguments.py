@@ -88,6 +88,8 @@ def test_argument_error_comes_before_the_object_check():
      {"return": "None"}),
     (ZelData.as_array, "ZelData.as_array", "ZelData.as_array(self, variables) -> np.ndarray",
      {"return": "np.ndarray"}),
+    (ZelData.set_values, "ZelData.set_values",
+     "ZelData.set_values(self, variable_index, vector[float] values) -> None", {"return": "None"}),
 ])
 def test_method_objects(method, qualname, signature, annotations):
     assert method.__qualname__ == qualname
@@ -100,6 +102,10 @@ def test_docstrings_are_signature_then_help_text():
     assert ZelDataSet.num_data.__doc__ == (
         "ZelDataSet.num_data(self) -> int\n\nReturns the number of AOI in the dataset.")
     assert ZelData.as_array.__doc__ == "ZelData.as_array(self, variables) -> np.ndarray"
+    assert ZelData.set_values.__doc__.split("\n", 1)[1] == (
+        "\nSets all the values of a variable.\n\nArgs:\n"
+        "    variable_index: The variable to change. Can be the variable name or index.\n"
+        "    values: The values to set.")
 
 
 @pytest.mark.parametrize("cls, names", [
@@ -132,12 +138,15 @@ def test_defaults_are_evaluated_once(plate, monkeypatch):
     unknown = zelpy.ZelDataVariableType.Unknown
     monkeypatch.setattr(zelpy, "ZelDataVariableType", None)
     monkeypatch.setattr(zelpy, "TensorType", None)
+    monkeypatch.setattr(zelpy, "AngleType", None)
     assert ZelDataSet.add_variable.__defaults__[0] is unknown
     assert ZelDataSet.compute_strain.__defaults__[1] is TensorType.LagrangeStrainTensor
     assert "exx" in plate.compute_strain()
+    assert zelpy.Rotation(90).angles() == pytest.approx((90.0, 0.0, 0.0))
+    assert zelpy.RigidTransformation(0, 0, 0, 1, 2, 3).translation() == (1.0, 2.0, 3.0)
 
 
-@pytest.mark.parametrize("cls", [ZelData, ZelDataSet])
+@pytest.mark.parametrize("cls", [ZelData, ZelDataSet, zelpy.Rotation, zelpy.RigidTransformation])
 def test_extension_types(cls):
     assert cls.__module__ == "zelpyx.zelpy.zelpy"
     assert cls.__dictoffset__ == 0 and cls.__weakrefoffset__ == 0

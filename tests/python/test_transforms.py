@@ -189,3 +189,15 @@ def test_subclass_reports_its_name_and_pickling_is_refused():
 ])
 def test_method_annotations(method, annotation):
     assert method.__annotations__.get("return") == annotation
+
+
+@pytest.mark.parametrize("cls, action, result", [
+    (Rotation, "rotation", "rotated"),
+    (RigidTransformation, "rigid transformation", "transformed"),
+])
+def test_point_docstrings(cls, action, result):
+    assert cls.__mul__.__doc__ == (
+        f"{cls.__name__}.__mul__(self, point)\n\nApplies the {action} to the point\n\n"
+        f"Args:\n    point: A tuple or list, with a size of 3.\n\n"
+        f"Returns:\n    A tuple or a list of the {result} point.")
+    assert "\nArgs:\n    point: A tuple or list, with a size of 3.\n" in cls.apply.__doc__

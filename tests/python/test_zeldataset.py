@@ -322,6 +322,8 @@ def test_get_values_of_an_empty_data_set():
     result = ZelDataSet().get_values(["nope"])
     assert result.shape == (0,) and result.dtype.names == ("nope",)
     ZelDataSet().set_values({"nope": []})
+    # Names are read per area: keys that are no text pass where there is no area.
+    ZelDataSet().set_values({5: [], b"x": [1.0]})
 
 
 def test_set_values_round_trip(plate):

@@ -134,7 +134,7 @@ cdef class Rotation:
             point: A tuple or list, with a size of 3.
 
         Returns:
-            The rotated point, as apply gives it.
+            A tuple or a list of the rotated point.
         """
         self.__check_thisptr()
         return self.apply(point)
@@ -203,7 +203,7 @@ cdef class RigidTransformation:
         """Applies the rigid transformation to the point
 
         Args:
-            point: A tuple or list, with a size of 3, or a RigidTransformation.
+            point: A tuple or list, with a size of 3.
 
         Returns:
             The transformed point (a list for a list, a tuple for a tuple), or for a
@@ -227,7 +227,7 @@ cdef class RigidTransformation:
             point: A tuple or list, with a size of 3.
 
         Returns:
-            The transformed point or the composition, as apply gives it.
+            A tuple or a list of the transformed point.
         """
         self.__check_thisptr()
         return self.apply(point)

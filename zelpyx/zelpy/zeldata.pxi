@@ -320,13 +320,15 @@ cdef class ZelData:
         self._cell(n, index)[0] = value
         self._area().clearSearchTrees()
 
+    # The signature is written out: values goes through _as_floats, which copies numeric
+    # numpy arrays in one block and otherwise takes what a vector[float] parameter takes.
+    @cython.embedsignature(False)
     def set_values(self, variable_index, values) -> None:
-        """Sets all the values of a variable.
-
-        Args:
-            variable_index: The variable to change. Can be the variable name or index.
-            values: The values to set.
-        """
+        ("ZelData.set_values(self, variable_index, vector[float] values) -> None\n\n"
+         "Sets all the values of a variable.\n\n"
+         "Args:\n"
+         "    variable_index: The variable to change. Can be the variable name or index.\n"
+         "    values: The values to set.")
         cdef vector[float] converted = _as_floats(values)
         self._area()
         index = self._selected_index(variable_index)

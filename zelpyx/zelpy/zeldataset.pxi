@@ -271,9 +271,10 @@ cdef class ZelDataSet:
         cdef vector[float] converted
         for name in names:
             column = variables[name]
-            encoded = name.encode("utf-8")
             offset = 0
             for i in range(self.thisptr.numData()):
+                # Encoded per area: a data set without areas reads no name.
+                encoded = name.encode("utf-8")
                 self._check_generation(generation)
                 size = self.thisptr.data(i).matrixSize()
                 converted = _as_floats(column[offset:offset + size])
