@@ -87,6 +87,12 @@ def test_hdf5_entry_names(name, parts):
     assert is_hdf5(name) == parts
 
 
+@pytest.mark.parametrize("name", [None, 5])
+def test_hdf5_entry_name_that_is_no_text(name):
+    with pytest.raises(AttributeError, match="object has no attribute 'split'"):
+        is_hdf5(name)
+
+
 def test_raw_image_round_trip(plate, loader):
     image = plate.export_raw()
     assert image[:8] == b"\xa2QRZ1.00"

@@ -528,7 +528,7 @@ cdef class ZelDataSet:
         return None
 
 
-cdef list _split_hdf5_entry(str name):
+cdef list _split_hdf5_entry(object name):
     """The HDF5 file and the key of an entry name "file.h5:out:key"; None otherwise."""
     parts = name.split(":out:")
     if len(parts) == 2 and parts[0].endswith(".h5"):
