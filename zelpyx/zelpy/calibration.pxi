@@ -91,7 +91,9 @@ cdef void _read_vro_distortion(calib.CameraData& record, distortion) except *:
     record.csType = <calib.VROSystemType>system_type
     cdef int first = calib.vroFirstSetCount(record.csType)
     cdef int second = calib.vroSecondSetCount(record.csType)
-    values = _numbers(distortion, "./text()")
+    # A system type without coefficients is written with an empty text, which a parsed
+    # document holds as no text at all: it reads back as no values.
+    values = [] if first + second == 0 and not distortion.xpath("./text()") else _numbers(distortion, "./text()")
     if len(values) != first + second:
         raise ValueError("Could not read distortion parameters.")
     cdef int k
