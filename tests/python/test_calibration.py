@@ -432,6 +432,19 @@ def splines(root):
             for s in root.iter("spline")]
 
 
+def test_coefficients_are_written_as_python_writes_floats():
+    special = [0.0, -0.0, 1.0, -2.5, 1e16, 1e15, 9999999999999998.0, 1e-4, 1e-5, 0.00012345, 123456789012345678.0,
+               5e-324, 2.2250738585072014e-308, 1.7976931348623157e308, 0.1, 1 / 3, float("nan"), float("inf"),
+               float("-inf"), 20.0, 1e22, 1e-7, 1234.5]
+    exponents = RNG.uniform(-315, 307, 2500 - len(special))
+    values = special + (RNG.choice([-1, 1], exponents.size) * RNG.uniform(1, 10, exponents.size) *
+                        10.0 ** exponents).tolist()
+    calibration = read(camera(), f'<imap id="0">{spline_xml("fwd", 47, 47, values, values[::-1])}</imap>')
+    spline = written(calibration).find("calibration/imap/spline")
+    assert spline.find("u_coeff").text.split() == [repr(v) for v in values]
+    assert spline.find("v_coeff").text.split() == [repr(v) for v in values[::-1]]
+
+
 def test_spline_patch_counts_are_normalised():
     calibration = read(camera(), f'<imap id="2">{spline_xml("other", 4, 0, range(49), range(49))}</imap>')
     spline = written(calibration).find("calibration/imap/spline")

@@ -13,6 +13,12 @@ cimport zelpyx.zelpy.calibration as calib
 
 cdef extern from *:
     """
+    #include <charconv>
+    #include <cmath>
+    #include <cstdio>
+    #include <cstdlib>
+    #include <string>
+
     // Camera records go in and out of a calibration by value: orvex::Camera has no
     // default constructor, so the binding never holds one.
     inline orvex::CameraData zelpy_camera_data(const orvex::Calibration3D& calibration, int id) {
@@ -22,18 +28,70 @@ cdef extern from *:
                                  const orvex::RigidTransform& orientation) {
         calibration.setCamera(id, orvex::Camera(record), orientation);
     }
+    // Python's repr of a double (the shortest text that reads back to it): fixed notation
+    // with at least one fractional digit for decimal exponents from -4 to 15, otherwise
+    // d[.ddd]e±XX; nan, inf, -inf. Appended to out.
+    inline void zelpy_append_repr(std::string& out, double value) {
+        if (std::isnan(value)) { out += "nan"; return; }
+        if (std::isinf(value)) { out += value < 0 ? "-inf" : "inf"; return; }
+        char buffer[32];
+        const auto result = std::to_chars(buffer, buffer + sizeof buffer - 1, value, std::chars_format::scientific);
+        *result.ptr = '\\0';
+        const char* p = buffer;
+        if (*p == '-') { out += '-'; ++p; }
+        std::string digits;
+        for (; p != result.ptr && *p != 'e'; ++p)
+            if (*p != '.') digits += *p;
+        const int exponent = std::atoi(p + 1);
+        const int point = exponent + 1;  // digits before the decimal point
+        if (point > -4 && point <= 16) {
+            if (point <= 0) {
+                out += "0.";
+                out.append(static_cast<std::size_t>(-point), '0');
+                out += digits;
+            } else if (static_cast<std::size_t>(point) >= digits.size()) {
+                out += digits;
+                out.append(point - digits.size(), '0');
+                out += ".0";
+            } else {
+                out.append(digits, 0, point);
+                out += '.';
+                out.append(digits, point, std::string::npos);
+            }
+            return;
+        }
+        out += digits[0];
+        if (digits.size() > 1) {
+            out += '.';
+            out.append(digits, 1, std::string::npos);
+        }
+        char tail[8];
+        std::snprintf(tail, sizeof tail, "e%c%02d", exponent < 0 ? '-' : '+', exponent < 0 ? -exponent : exponent);
+        out += tail;
+    }
+    // The coefficient text of a spline: eight values a line, each line led by a line feed
+    // and four blanks, one blank before every value.
+    inline std::string zelpy_coefficient_text(const double* values, std::size_t count) {
+        std::string text;
+        text.reserve(count * 24);
+        for (std::size_t k = 0; k < count; ++k) {
+            if (k % 8 == 0) text += "\\n    ";
+            text += ' ';
+            zelpy_append_repr(text, values[k]);
+        }
+        return text;
+    }
     inline void zelpy_camera_ray(const orvex::Calibration3D& calibration, int id, const orvex::Vector2& pixel,
                                  orvex::Vector3& origin, orvex::Vector3& direction) {
         calibration.camera(id).ray(pixel, origin, direction);
     }
     """
+    string zelpy_coefficient_text(const double*, size_t) except +
     calib.CameraData zelpy_camera_data(calib.Calibration3D&, int) except +
     void zelpy_set_camera(calib.Calibration3D&, int, const calib.CameraData&, const core.RigidTransform&) except +
     void zelpy_camera_ray(calib.Calibration3D&, int, const core.Vector2&, core.Vector3&, core.Vector3&) except +
 
 cdef core.Rotation.AngleType _DEGREES = <core.Rotation.AngleType>1
-# Coefficients written on one line of a spline's u_coeff and v_coeff texts.
-cdef int _COEFFICIENTS_PER_LINE = 8
 _ELEMENT_TYPE_MESSAGE = "The project_file must be an xml.etree.Element"
 _NO_POSITION = "Expected array or tuple."
 
@@ -272,14 +330,8 @@ cdef object _camera_texts(calib.Calibration3D& calibration, int camera_id):
 
 
 cdef str _coefficient_text(core.Spline2& spline):
-    """Eight values a line, each line starting with a line feed and four blanks, one blank
-    before every value."""
     cdef core.Array2[double]* array = &spline.coefficients()
-    cdef const double* data = array.data()
-    cdef Py_ssize_t count = <Py_ssize_t>array.rows() * array.cols()
-    values = [str(data[k]) for k in range(count)]
-    return "".join(["\n     " + " ".join(values[k:k + _COEFFICIENTS_PER_LINE])
-                    for k in range(0, count, _COEFFICIENTS_PER_LINE)])
+    return zelpy_coefficient_text(array.data(), <size_t>array.rows() * array.cols()).decode("ascii")
 
 
 cdef object _spline_texts(core.SplineTransform& transform, str direction):
