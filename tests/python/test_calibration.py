@@ -660,3 +660,46 @@ def test_project_calibration_access_checks(make_project):
     project = ProjectFile(make_project("<project/>"))
     with pytest.raises(ValueError, match="^Could not process project file$"):
         project.get_project_calibration()
+
+
+# ---------------------------------------------------------------------------------------
+# Python code that runs inside a call and replaces the calibration being used.
+
+def meddling_parser(action):
+    class Meddling(etree.ElementBase):
+        def keys(self):
+            action()
+            return super().keys()
+
+        def set(self, key, value):
+            action()
+            super().set(key, value)
+    parser = etree.XMLParser()
+    parser.set_element_class_lookup(etree.ElementDefaultClassLookup(element=Meddling))
+    return parser
+
+
+def test_a_calibration_replaced_during_a_read_or_write_is_never_used_after_release():
+    calibration = read(camera_xml(0, **LEFT))
+    other = document(camera_xml(0, **RIGHT))
+    parser = meddling_parser(lambda: calibration.read_calibration(other))
+    # Reading: the outer read installs its own calibration last.
+    source = etree.fromstring(etree.tostring(document(camera_xml(0, **LEFT), camera_xml(1, **LEFT))), parser)
+    calibration.read_calibration(source)
+    assert calibration.intrinsic_matrix(1)[0, 0] == 2400.0
+    # Writing: what is written was copied out before the tree was touched.
+    target = etree.fromstring("<project/>", parser)
+    calibration.write_calibration(target)
+    assert [c.get("id") for c in target.iter("camera")] == ["0", "1"]
+    assert calibration.intrinsic_matrix(0)[0, 0] == 2410.0
+
+
+def test_arguments_that_replace_the_calibration_while_they_convert():
+    calibration = read(camera_xml(0, **LEFT), camera_xml(1, **LEFT))
+
+    class Sneaky:
+        def __float__(self):
+            calibration.read_calibration(document(camera_xml(0, **RIGHT), camera_xml(1, **RIGHT)))
+            return 1000.0
+    assert calibration.project([0.0, 0.0, Sneaky()]) == [list(p) for p in calibration.project((0.0, 0.0, 1000.0))]
+    assert calibration.ray(0, [Sneaky(), 598.25])[1][0] == pytest.approx((1000.0 - 790.0) / 2410.0, rel=1e-3)
