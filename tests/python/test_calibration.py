@@ -3,6 +3,7 @@ the camera queries, and the calibration access of ProjectFile."""
 import gc
 import math
 import pickle
+import xml.etree.ElementTree as ElementTree
 import zipfile
 
 import cv2
@@ -177,7 +178,7 @@ def test_many_objects_release_their_calibrations(make_project):
 # Reading.
 
 def test_type_check_keeps_the_calibration(stereo):
-    for value in ("<project/>", None, __import__("xml.etree.ElementTree").etree.ElementTree.Element("p")):
+    for value in ("<project/>", None, ElementTree.Element("p")):
         with pytest.raises(TypeError, match="^The project_file must be an xml.etree.Element$"):
             stereo.read_calibration(value)
         with pytest.raises(TypeError, match="^The project_file must be an xml.etree.Element$"):
