@@ -212,7 +212,10 @@ cdef void _read_residual_error(calib.Calibration3D& calibration, element) except
 
 
 cdef void _fill_coefficients(core.Spline2& spline, list values) except *:
-    cdef double* coefficients = spline.coefficients().data()
+    cdef core.Array2[double]* array = &spline.coefficients()
+    if <int64_t>array.rows() * array.cols() != len(values):
+        raise ValueError("Could not read horizontal spline coefficients.")
+    cdef double* coefficients = array.data()
     cdef Py_ssize_t k
     for k in range(len(values)):
         coefficients[k] = values[k]
