@@ -636,13 +636,17 @@ def test_project_calibration_access(make_project, tmp_path):
     assert first is not second
     del first
     assert second.intrinsic_matrix(1)[0, 0] == 2400.0
-    project.set_project_calibration(read(camera_xml(0, **RIGHT), camera_xml(1, **RIGHT)))
+    # A further camera without coefficients gets an empty distortion element, which the
+    # saved document holds without text.
+    project.set_project_calibration(read(camera_xml(0, **RIGHT), camera_xml(1, **RIGHT),
+                                         camera_xml(5, kind="VRO", cs_type=7)))
     project.save_project()
     with zipfile.ZipFile(path) as archive:
         assert {name: archive.read(name) for name in members} == members
     saved = ProjectFile(path)
     assert saved.get_reference_image() == "ref.tif"
     assert saved.get_project_calibration().intrinsic_matrix(0)[0, 0] == 2410.0
+    assert saved.root.find("calibration/camera[@id='5']/distortion").text is None
     assert ProjectCalibration(path).intrinsic_matrix(1)[0, 0] == 2410.0
     before = etree.tostring(saved.root)
     with pytest.raises(ValueError, match="has not been initialized properly"):
