@@ -550,6 +550,24 @@ class ProjectFile:
             reference = etree.SubElement(files, "reference")
         reference.text = reference_image
 
+    def get_project_calibration(self) -> ProjectCalibration:
+        """Returns the project calibration."""
+        _check_initialized(self)
+        calibration = ProjectCalibration()
+        calibration.read_calibration(self.root)
+        return calibration
+
+    def set_project_calibration(self, project_calibration: ProjectCalibration) -> None:
+        """Sets the project calibration.
+
+        The document in memory changes; save_project writes it.
+
+        Args:
+            project_calibration: The project calibration as a ProjectCalibration object.
+        """
+        _check_initialized(self)
+        project_calibration.write_calibration(self.root)
+
     def get_startpoints(self) -> list[str]:
         """Returns the list of startpoints."""
         _check_initialized(self)

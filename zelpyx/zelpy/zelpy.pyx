@@ -97,6 +97,7 @@ def change_file_extension(full_file_name: str, extension: str) -> str:
 include "zeldata.pxi"
 include "zeldataset.pxi"
 include "transforms.pxi"
+include "calibration.pxi"
 include "sources.pxi"
 include "project.pxi"
 include "rtclient.pxi"
