@@ -6,11 +6,11 @@
 // so a plain read into the same kind of memory is shown as well.
 #include "BestOf.h"
 #include "PeakMemory.h"
+#include "PlainFileIO.h"
 #include "orvex/core/LargeBuffer.h"
 #include "orvex/data/ZelData.h"
 #include "orvex/data/ZelDataSet.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -45,24 +45,6 @@ orvex::ZelDataSet makeDataSet() {
         set.addData(area);
     }
     return set;
-}
-
-// The whole file read into new memory from `allocate(size)`.
-template <class Allocate>
-bool plainRead(const fs::path& path, std::size_t size, Allocate allocate) {
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
-        return false;
-    const auto buffer = allocate(size);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = ::read(descriptor, buffer.get() + done, size - done);
-        if (got <= 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    ::close(descriptor);
-    return done == size;
 }
 
 } // namespace

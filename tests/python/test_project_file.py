@@ -262,6 +262,22 @@ def test_save_keeps_the_file_mode(tmp_path, make_project):
     assert stat.S_IMODE(os.stat(tmp_path / "new.q3d").st_mode) == 0o640
 
 
+@pytest.mark.parametrize("open_through_link", [True, False])
+def test_save_through_a_symbolic_link_replaces_the_file_it_points_to(tmp_path, make_project, open_through_link):
+    source = make_project(FILES_XML, FOREIGN)
+    (tmp_path / "links").mkdir()
+    link = tmp_path / "links" / "project.q3d"
+    link.symlink_to(source)
+    project = ProjectFile(str(link) if open_through_link else source)
+    project.set_deformed_images(["changed.tif"])
+    project.save_project(str(link))
+    assert link.is_symlink() and os.readlink(link) == source
+    assert ProjectFile(source).get_deformed_images() == ["changed.tif"]
+    with zipfile.ZipFile(source) as archive:
+        assert {member: archive.read(member) for member in FOREIGN} == FOREIGN
+    assert sorted(path.name for path in tmp_path.rglob("*")) == ["links", "project.q3d", "project.q3d"]
+
+
 def test_failed_save_leaves_the_original(tmp_path, make_project):
     source = make_project(FILES_XML, FOREIGN)
     project = ProjectFile(source)

@@ -150,7 +150,9 @@ def _create_temporary(target):
 def _write_project_archive(target, bytes document, source):
     """Writes target as "project.xml" holding document followed by the other members of
     the archive source (when it exists), through a temporary file that replaces target
-    in one step; on failure target is untouched and the temporary file removed."""
+    in one step; on failure target is untouched and the temporary file removed. A
+    symbolic link stays a link: the file it points to is replaced."""
+    target = os.path.realpath(target)
     staging = _BytesIO()
     with ZipFile(staging, "w") as staged:
         staged.writestr(_PROJECT_XML, document)
