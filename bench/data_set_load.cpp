@@ -11,8 +11,6 @@
 #include "orvex/data/ZelData.h"
 #include "orvex/data/ZelDataSet.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
