@@ -186,19 +186,31 @@ def test_type_check_keeps_the_calibration(stereo):
     assert stereo.intrinsic_matrix(0)[0, 0] == 2400.0
 
 
-def test_a_failed_read_keeps_the_calibration_held_before(stereo):
+class Kept(ProjectCalibration):
+    pass
+
+
+@pytest.mark.parametrize("cls", [ProjectCalibration, Kept])
+@pytest.mark.parametrize("failing", [
+    "<project/>",
+    # Fails after the first camera was stored in the new calibration.
+    etree.tostring(document(camera_xml(0, **LEFT), camera_xml(1, rtp=(9, 0, 0)))),
+    etree.tostring(document(camera_xml(0, **LEFT), '<magnification id="x">1 2 3</magnification>')),
+])
+def test_a_failed_read_leaves_the_object_without_a_calibration(cls, failing):
+    calibration = cls()
+    calibration.read_calibration(document(camera_xml(0, **LEFT), camera_xml(1, **RIGHT)))
     with pytest.raises(ValueError, match="^Could not process project file$"):
-        stereo.read_calibration(etree.fromstring("<project/>"))
-    assert stereo.intrinsic_matrix(0)[0, 0] == 2400.0
-    empty = ProjectCalibration()
-    with pytest.raises(ValueError, match="^Could not process project file$"):
-        empty.read_calibration(etree.fromstring("<project/>"))
-    with pytest.raises(ValueError, match="has not been initialized properly"):
-        empty.intrinsic_matrix(0)
-    # A later read replaces the calibration whole: nothing of the earlier one stays.
-    stereo.read_calibration(document(camera_xml(1, **LEFT)))
-    assert np.isnan(stereo.intrinsic_matrix(0)[0, 0])
-    assert stereo.radial_distortion(0).size == 0
+        calibration.read_calibration(etree.fromstring(failing))
+    for query in (lambda: calibration.intrinsic_matrix(0), lambda: calibration.write_calibration(etree.Element("p"))):
+        with pytest.raises(ValueError, match=f"^C\\+\\+ object pointer for {cls.__name__} has not been initialized "
+                                             "properly.$"):
+            query()
+    # A later read fills the object again, whole: nothing of the earlier calibration stays.
+    calibration.read_calibration(document(camera_xml(1, **LEFT)))
+    assert np.isnan(calibration.intrinsic_matrix(0)[0, 0])
+    assert calibration.radial_distortion(0).size == 0
+    assert calibration.intrinsic_matrix(1)[0, 0] == 2400.0
 
 
 def camera(**changes):
