@@ -1,7 +1,9 @@
 """Times the module's bulk paths on one 1000 x 1000 area with 10 variables:
 
 - get_values of all variables against numpy.copy of a structured array of the same bytes;
-- set_values of one variable from a float64 array;
+- set_values of one variable from a float64 array, through an area and through the data set
+  (also over 1000 small areas, where the per-area work shows), beside numpy's own float64 to
+  float32 conversion of the same column;
 - load of the saved file and load_from_data of its bytes (compare with bench_data_set_load,
   the library's own load of a file of the same layout).
 """
@@ -26,11 +28,11 @@ def load_encoder():
     return module
 
 
-def make_image(encoder):
+def make_image(encoder, areas=1, rows=ROWS, columns=COLUMNS):
     rng = np.random.default_rng(1)
-    variables = [(name, name, 5 if name == "sigma" else 6, rng.random(ROWS * COLUMNS, dtype=np.float32))
+    variables = [(name, name, 5 if name == "sigma" else 6, rng.random(rows * columns, dtype=np.float32))
                  for name in NAMES]
-    return encoder.encode_data_set([encoder.encode_area(ROWS, COLUMNS, variables)])
+    return encoder.encode_data_set([encoder.encode_area(rows, columns, variables)] * areas)
 
 
 def best_ms(function, repeat=7):
@@ -38,7 +40,8 @@ def best_ms(function, repeat=7):
 
 
 def main():
-    image = make_image(load_encoder())
+    encoder = load_encoder()
+    image = make_image(encoder)
     data_set = ZelDataSet()
     data_set.load_from_data(image, "bench.out")
     values = data_set.get_values(NAMES)
@@ -52,6 +55,15 @@ def main():
     column = np.linspace(0.0, 1.0, ROWS * COLUMNS)
     area = data_set.data(0)
     print(f"set_values, one float64 variable:       {best_ms(lambda: area.set_values('extra', column)):8.2f} ms")
+    print(f"ZelDataSet.set_values of the same:      {best_ms(lambda: data_set.set_values({'extra': column})):8.2f} ms")
+    print(f"numpy float64 -> float32 of the same:   {best_ms(lambda: column.astype(np.float32)):8.2f} ms")
+    small = ZelDataSet()
+    small.load_from_data(make_image(encoder, areas=1000, rows=10, columns=10), "small.out")
+    small_column = np.linspace(0.0, 1.0, 1000 * 100)
+    print(f"ZelDataSet.set_values, 1000 areas x 100 points: "
+          f"{best_ms(lambda: small.set_values({'extra': small_column})):8.2f} ms")
+    print(f"numpy float64 -> float32 of the same:           "
+          f"{best_ms(lambda: small_column.astype(np.float32)):8.2f} ms")
 
     with tempfile.TemporaryDirectory() as directory:
         path = str(Path(directory) / "bench-0001_0.out")

@@ -127,6 +127,15 @@ def test_transform_of_displacements_only_and_of_planar_sets(plate, two_areas):
         plate.transform(Rotation())
 
 
+def test_transform_of_displacements_only_includes_the_translation(plate):
+    names = ["X", "Y", "Z", "U", "V", "W"]
+    before = plate.get_values(names)
+    plate.transform(RigidTransformation(0, 0, 0, 5, -6, 7), displacement_only=True)
+    after = plate.get_values(names)
+    for name, shift in zip(names, (0, 0, 0, 5, -6, 7)):
+        np.testing.assert_allclose(after[name], before[name] + shift, atol=1e-4)
+
+
 def test_curvature_of_a_sphere(encoder, loader):
     X, Y = grid_positions()
     radius = 40.0

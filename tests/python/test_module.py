@@ -2,6 +2,7 @@
 import subprocess
 import sys
 import textwrap
+import zipfile
 from pathlib import Path
 
 import pytest
@@ -114,3 +115,108 @@ def test_failed_import_can_be_retried():
     source = (Path(__file__).resolve().parents[2] / "zelpyx" / "zelpy" / "zelpy.pyx").read_text()
     line = source.splitlines().index("import h5py") + 1
     assert out.splitlines() == [f"No module named 'h5py' {line}", "h5py True"]
+
+
+# ---------------------------------------------------------------- plain classes
+
+@pytest.mark.parametrize("name, methods, annotations", [
+    ("ZelDataSetReader",
+     ["__init__", "__getitem__", "_reset", "get_data_source", "get_dataset_list", "load_from_hdf5",
+      "load_from_directory", "load_from_project", "dataset"],
+     {"out_directory": "str | None", "h5_file_path": "str | None", "dataset_list": "list[str]"}),
+    ("ZelDataSetWriter",
+     ["__init__", "_ZelDataSetWriter__is_hdf5", "_ZelDataSetWriter__update_h5_destination", "_reset",
+      "set_reader", "set_output", "set_output_prefix", "save"],
+     {"output_dest": "str | None", "output_prefix": "str | None", "dest_is_h5": "bool"}),
+    ("ZelDataSetIO",
+     ["__init__", "__getitem__", "_reset", "set_reader", "get_data_source", "get_dataset_list", "load_from_hdf5",
+      "load_from_directory", "load_from_project", "dataset", "set_output", "set_output_prefix", "save"],
+     {"dataset_reader": "ZelDataSetReader", "dataset_writer": "ZelDataSetWriter"}),
+])
+def test_plain_class_shapes(name, methods, annotations):
+    namespace = vars(getattr(zelpy, name))
+    assert [key for key, value in namespace.items() if callable(value)] == methods
+    assert namespace["__annotations__"] == annotations
+    assert zelpy.ZelDataSetWriter.dest_is_h5 is False
+
+
+@pytest.fixture
+def sources(tmp_path, two_areas):
+    """A directory holding the data set run-1_0.out and the project p.q3d that names it and
+    holds a calibration and an AOI polygon."""
+    two_areas.save(str(tmp_path / "run-1_0.out"))
+    camera = ('<camera id="0" type="pinhole"><intrinsics>1 2 3 4 0</intrinsics><distortion r="0" t="0" p="0">'
+              "0 0 0 0 0 0 0 0 0 0 0</distortion><orientation>0 0 0 0 0 0</orientation></camera>")
+    aoi = ('<projectaois><aoinode img="ref.tif"><polygonmask height="9" width="9"><polygon stepsize="7" '
+           'subsetsize="29"><outline>0 0 9 0 9 9</outline></polygon></polygonmask></aoinode></projectaois>')
+    xml = (f'<project><files_3d lri="files"><reference>ref.tif</reference><datafile>run-1_0.out</datafile>'
+           f'</files_3d><calibration>{camera}</calibration>{aoi}</project>')
+    with zipfile.ZipFile(tmp_path / "p.q3d", "w") as archive:
+        archive.writestr("project.xml", xml)
+    return tmp_path
+
+
+def recording_subclass(base):
+    """A subclass of base that lists the instances made of it."""
+    class Recorded(base):
+        made = []
+
+        def __init__(self, *args, **kwargs):
+            if base.__init__ is not object.__init__:
+                super().__init__(*args, **kwargs)
+            Recorded.made.append(self)
+    return Recorded
+
+
+# A call that needs the module attribute name, and whether the call turns the failed
+# lookup into its own error (with the NameError as context).
+LOOKUPS = {
+    "reader.dataset": ("ZelDataSet", lambda d: zelpy.ZelDataSetReader(str(d)).dataset(str(d / "run-1_0.out")), False),
+    "reader[0]": ("ZelDataSet", lambda d: zelpy.ZelDataSetReader(str(d))[0], False),
+    "io[0]": ("ZelDataSet", lambda d: zelpy.ZelDataSetIO(str(d))[0], False),
+    "io reader": ("ZelDataSetReader", lambda d: zelpy.ZelDataSetIO(str(d)).dataset_reader, False),
+    "io writer": ("ZelDataSetWriter", lambda d: zelpy.ZelDataSetIO(str(d)).dataset_writer, False),
+    "project source": ("ProjectFile", lambda d: zelpy.ZelDataSetReader(str(d / "p.q3d")), True),
+    "masks": ("AOIPolygon", lambda d: zelpy.ProjectFile(str(d / "p.q3d")).get_aoi_polygon_masks()[0], False),
+    "calibration": ("ProjectCalibration", lambda d: zelpy.ProjectFile(str(d / "p.q3d")).get_project_calibration(),
+                    False),
+}
+
+
+@pytest.mark.parametrize("name, call, wrapped", list(LOOKUPS.values()), ids=list(LOOKUPS))
+def test_plain_classes_look_module_names_up_when_they_run(sources, monkeypatch, name, call, wrapped):
+    original = getattr(zelpy, name)
+    replacement = recording_subclass(original)
+    monkeypatch.setattr(zelpy, name, replacement)
+    result = call(sources)
+    assert replacement.made
+    if isinstance(result, original):
+        assert type(result) is replacement
+    monkeypatch.delattr(zelpy, name)
+    with pytest.raises(ValueError if wrapped else NameError) as raised:
+        call(sources)
+    error = raised.value.__context__ if wrapped else raised.value
+    assert type(error) is NameError and str(error) == f"name '{name}' is not defined"
+
+
+def test_declared_types_stay_the_module_own(sources, monkeypatch):
+    class Impostor:
+        def load(self, name):
+            pass
+
+        def read_calibration(self, root):
+            pass
+    project = zelpy.ProjectFile(str(sources / "p.q3d"))
+    calibration = project.get_project_calibration()
+    monkeypatch.setattr(zelpy, "ZelDataSet", Impostor)
+    monkeypatch.setattr(zelpy, "ProjectCalibration", Impostor)
+    reader = zelpy.ZelDataSetReader(str(sources))
+    for call, expected in ((lambda: reader[0], "ZelDataSet"),
+                           (lambda: project.get_project_calibration(), "ProjectCalibration")):
+        with pytest.raises(TypeError, match=f"^Cannot convert .*Impostor to {MODULE}.{expected}$"):
+            call()
+    # Arguments are tested against the module's own types, whatever the attributes hold.
+    monkeypatch.delattr(zelpy, "ProjectCalibration")
+    project.set_project_calibration(calibration)
+    with pytest.raises(TypeError, match=f"expected {MODULE}.ProjectCalibration, got Impostor"):
+        project.set_project_calibration(Impostor())

@@ -86,6 +86,21 @@ def test_positions_and_names_out_of_the_list(steps):
         reader.dataset(unlisted)
 
 
+def test_positions_load_through_the_dataset_method(steps):
+    class Logged(ZelDataSetReader):
+        def dataset(self, dataset_name):
+            names.append(os.path.basename(dataset_name))
+            return super().dataset(dataset_name)
+    names = []
+    reader = Logged(str(steps))
+    assert marker(reader[0]) == 100 and len(list(reader)) == 5
+    io = ZelDataSetIO(str(steps))
+    io.set_reader(reader)
+    assert marker(io[-1]) == 10
+    assert names == ["run-10_0.out", "run-10_0.out", "run-2_0.out", "step-0001_0.out", "step-0002_0.out",
+                     "step-0010_0.out", "step-0010_0.out"]
+
+
 def test_relative_directory_is_made_absolute(steps, monkeypatch):
     monkeypatch.chdir(steps.parent)
     reader = ZelDataSetReader("steps")

@@ -361,10 +361,33 @@ def test_set_values_with_a_short_column(two_areas):
     assert two_areas.get_values("x")["x"].tolist() == [7] * 4 + [100, 101, 102, 103, 104, 105]
 
 
+def test_set_values_writes_through_the_views_that_data_hands_out(two_areas):
+    calls = []
+
+    class View:
+        def __init__(self, area, n):
+            self.area, self.n = area, n
+
+        def set_values(self, index, values):
+            calls.append((self.n, type(index), index, list(values)))
+            self.area.set_values(index, values)
+
+    class Logged(ZelDataSet):
+        def data(self, n):
+            return View(super().data(n), n)
+    data_set = Logged(two_areas)
+    data_set.set_values({"y": range(1000, 1012)})
+    y = two_areas.data(0).variable_index("y")
+    assert calls == [(0, int, y, list(range(1000, 1004))), (1, int, y, list(range(1004, 1010)))]
+    assert data_set.get_values("y")["y"].tolist() == list(range(1000, 1010))
+
+
 @pytest.mark.parametrize("variables, error, message", [
     ([1, 2], TypeError, "Expected dict or numpy structured array."),
     (np.zeros(10), TypeError, None),
     ({"x": (v for v in range(10))}, TypeError, "'generator' object is unsliceable"),
+    # The name is looked up before the column is cut.
+    ({"nope": (v for v in range(10))}, ValueError, "Could not find variable nope"),
     ({"nope": list(range(10))}, ValueError, "Could not find variable nope"),
     ({b"x": list(range(10))}, AttributeError, None),
 ])

@@ -2,10 +2,11 @@
 # read from and written to the "calibration" subtree of the project document, and the
 # camera, projection, ray and triangulation queries on it.
 #
-# The object owns its calibration through a unique_ptr. A read builds a new calibration
-# and replaces the held one only when the whole subtree has been read; the writer copies
-# everything out of the calibration before it runs any Python code on the tree, and the
-# queries convert their arguments before they touch the calibration.
+# The object owns its calibration through a unique_ptr. A read releases the held
+# calibration, builds a new one and installs it once the whole subtree has been read, so
+# a failed read leaves the object without one; the writer copies everything out of the
+# calibration before it runs any Python code on the tree, and the queries convert their
+# arguments before they touch the calibration.
 from libc.math cimport isnan
 from libc.stdint cimport int64_t
 from libcpp.memory cimport unique_ptr
@@ -504,6 +505,10 @@ cdef class ProjectCalibration:
             raise TypeError(_ELEMENT_TYPE_MESSAGE)
         cdef unique_ptr[calib.Calibration3D] calibration
         calibration.reset(new calib.Calibration3D())
+        # The held calibration goes now, whatever the read's outcome. The new one stays
+        # local until it is complete: Python code that runs during the read (the
+        # element's own methods) may read into this object again or release it.
+        self.thisptr.reset()
         try:
             _read_subtree(calibration.get()[0], project_file)
         except Exception:

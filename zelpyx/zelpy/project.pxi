@@ -555,7 +555,7 @@ class ProjectFile:
     def get_project_calibration(self) -> ProjectCalibration:
         """Returns the project calibration."""
         _check_initialized(self)
-        calibration = ProjectCalibration()
+        calibration = _module_global("ProjectCalibration")()
         calibration.read_calibration(self.root)
         return calibration
 

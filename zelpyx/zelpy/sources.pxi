@@ -15,12 +15,20 @@ cdef list _sorted_intersection(set wanted, list listed):
     return names
 
 
-cdef object _load_data_set(str name):
-    """A new ZelDataSet loaded from the data-set name."""
-    _checked_file_name(name)
-    data_set = ZelDataSet()
-    data_set.load(name)
-    return data_set
+# Marks a name that the module namespace does not hold.
+cdef object _UNBOUND = object()
+
+
+cdef object _module_global(str name):
+    """The module attribute name, looked up when the caller runs, as the plain classes
+    look up every module global: a replaced attribute is used, a deleted one raises
+    NameError. The compiler binds the names of the extension types to the types
+    themselves; their lookups go through here."""
+    cdef dict namespace = globals()
+    value = namespace.get(name, _UNBOUND)
+    if value is _UNBOUND:
+        raise NameError(f"name '{name}' is not defined")
+    return value
 
 
 cdef _load_single_source(reader, str path):
@@ -82,28 +90,33 @@ class ZelDataSetReader:
             self._reset()
             raise ValueError("Cannot find any valid files")
 
+    def __getitem__(self, idx: int) -> ZelDataSet:
+        if idx >= len(self.dataset_list):
+            raise IndexError()
+        return self.dataset(self.dataset_list[idx])
+
     def _reset(self):
         self.out_directory = None
         self.h5_file_path = None
         self.dataset_list = []
 
-    def load_from_directory(self, directory: str) -> None:
-        """Loads all available dataset in a directory.
+    def get_data_source(self) -> str | None:
+        """Returns the dataset source.
 
-        Args:
-            directory: The directory whose .out files are listed.
+        The HDF5 file or the directory of the datasets, or the one data file when the
+        source is a single file; None otherwise.
         """
-        self._reset()
-        _checked_file_name(directory)
-        if not os.path.exists(directory):
-            self._reset()
-            raise NameError("Cannot find path '" + directory + "'.")
-        self.out_directory = os.path.abspath(directory)
-        # os.path.join of the directory and each listed name, joined once.
-        prefix = os.path.join(self.out_directory, "")
-        self.dataset_list.extend([prefix + name for name in os.listdir(self.out_directory)
-                                  if name.endswith(".out")])
-        self.dataset_list.sort()
+        if self.h5_file_path:
+            return self.h5_file_path
+        if self.out_directory:
+            return self.out_directory
+        if len(self.dataset_list) == 1:
+            return self.dataset_list[0]
+        return None
+
+    def get_dataset_list(self) -> list:
+        """Returns the list of all dataset in the source."""
+        return self.dataset_list
 
     def load_from_hdf5(self, h5_file_name: str) -> None:
         """Loads all available dataset in an HDF5 file.
@@ -128,6 +141,24 @@ class ZelDataSetReader:
             self.dataset_list.sort()
         finally:
             h5.close()
+
+    def load_from_directory(self, directory: str) -> None:
+        """Loads all available dataset in a directory.
+
+        Args:
+            directory: The directory whose .out files are listed.
+        """
+        self._reset()
+        _checked_file_name(directory)
+        if not os.path.exists(directory):
+            self._reset()
+            raise NameError("Cannot find path '" + directory + "'.")
+        self.out_directory = os.path.abspath(directory)
+        # os.path.join of the directory and each listed name, joined once.
+        prefix = os.path.join(self.out_directory, "")
+        self.dataset_list.extend([prefix + name for name in os.listdir(self.out_directory)
+                                  if name.endswith(".out")])
+        self.dataset_list.sort()
 
     def load_from_project(self, project: str) -> None:
         """Loads all available dataset in a project.
@@ -160,24 +191,6 @@ class ZelDataSetReader:
             self.load_from_directory(directory)
         self.dataset_list = _sorted_intersection(wanted, self.dataset_list)
 
-    def get_dataset_list(self) -> list:
-        """Returns the list of all dataset in the source."""
-        return self.dataset_list
-
-    def get_data_source(self) -> str | None:
-        """Returns the dataset source.
-
-        The HDF5 file or the directory of the datasets, or the one data file when the
-        source is a single file; None otherwise.
-        """
-        if self.h5_file_path:
-            return self.h5_file_path
-        if self.out_directory:
-            return self.out_directory
-        if len(self.dataset_list) == 1:
-            return self.dataset_list[0]
-        return None
-
     def dataset(self, dataset_name: str) -> ZelDataSet:
         """Returns the ZelDataSet with the specified name.
 
@@ -186,13 +199,10 @@ class ZelDataSetReader:
         """
         if dataset_name not in self.dataset_list:
             raise ValueError(dataset_name + " not in dataset")
-        return _load_data_set(dataset_name)
-
-    def __getitem__(self, idx: int) -> ZelDataSet:
-        if idx >= len(self.dataset_list):
-            raise IndexError()
-        # A listed name: the membership test of dataset() would only cost time.
-        return _load_data_set(self.dataset_list[idx])
+        _checked_file_name(dataset_name)
+        data_set = _module_global("ZelDataSet")()
+        data_set.load(dataset_name)
+        return data_set
 
 
 class ZelDataSetWriter:
@@ -201,7 +211,9 @@ class ZelDataSetWriter:
     The output directory or HDF5 file set here applies to every ZelDataSet saved
     through this class.
     """
-    dest_is_h5 = False
+    output_dest: str | None
+    output_prefix: str | None
+    dest_is_h5: bool = False
 
     def __init__(self, reader=None, output_dest: str | None = None, output_prefix: str | None = None):
         """Initializes the instance to a supported output.
@@ -217,6 +229,14 @@ class ZelDataSetWriter:
         elif output_dest:
             self.set_output(output_dest)
         self.set_output_prefix(output_prefix)
+
+    def __is_hdf5(self, file_name: str):
+        return _split_hdf5_entry(file_name)
+
+    def __update_h5_destination(self):
+        if self.dest_is_h5 and self.output_prefix is not None and self.output_dest is not None:
+            self.output_dest = os.path.join(os.path.dirname(self.output_dest),
+                                            f"{self.output_prefix}_{os.path.basename(self.output_dest)}")
 
     def _reset(self) -> None:
         """Resets the state of the writer"""
@@ -306,20 +326,14 @@ class ZelDataSetWriter:
             raise OSError("Unable to save file: " + output_name)
         return output_name
 
-    def __is_hdf5(self, file_name: str):
-        return _split_hdf5_entry(file_name)
-
-    def __update_h5_destination(self):
-        if self.dest_is_h5 and self.output_prefix is not None and self.output_dest is not None:
-            self.output_dest = os.path.join(os.path.dirname(self.output_dest),
-                                            f"{self.output_prefix}_{os.path.basename(self.output_dest)}")
-
 
 class ZelDataSetIO:
     """Holds a pair of a ZelDataSetReader and a ZelDataSetWriter.
 
     By default, the writer overwrites the data in the reader's source.
     """
+    dataset_reader: ZelDataSetReader
+    dataset_writer: ZelDataSetWriter
 
     def __init__(self, source):
         """Initializes the instance from a supported source.
@@ -330,13 +344,43 @@ class ZelDataSetIO:
         self.dataset_reader = ZelDataSetReader(source)
         self.dataset_writer = ZelDataSetWriter(reader=self.dataset_reader)
 
+    def __getitem__(self, idx: int) -> ZelDataSet:
+        if idx >= len(self.dataset_reader.get_dataset_list()):
+            raise IndexError()
+        return self.dataset_reader.dataset(self.dataset_reader.get_dataset_list()[idx])
+
+    def _reset(self) -> None:
+        """Resets the state of the reader and writer."""
+        self.dataset_reader._reset()
+        self.dataset_writer._reset()
+
     def set_reader(self, reader):
         self.dataset_reader = reader
         self.dataset_writer = ZelDataSetWriter(reader=reader)
 
-    def save(self, data: ZelDataSet) -> str | None:
-        """Saves a ZelDataSet"""
-        return self.dataset_writer.save(data)
+    def get_data_source(self) -> str | None:
+        """Returns the data source."""
+        return self.dataset_reader.get_data_source()
+
+    def get_dataset_list(self) -> list:
+        """Returns the list of all dataset in the source."""
+        return self.dataset_reader.get_dataset_list()
+
+    def load_from_hdf5(self, h5_file_name: str) -> None:
+        """Loads all available dataset in an HDF5 file."""
+        self.dataset_reader.load_from_hdf5(h5_file_name)
+
+    def load_from_directory(self, directory: str) -> None:
+        """Loads all available dataset in a directory."""
+        self.dataset_reader.load_from_directory(directory)
+
+    def load_from_project(self, project: str) -> None:
+        """Loads all available dataset in a project."""
+        self.dataset_reader.load_from_project(project)
+
+    def dataset(self, dataset_id: str) -> ZelDataSet:
+        """Returns the ZelDataSet with the specified name."""
+        return self.dataset_reader.dataset(dataset_id)
 
     def set_output(self, output_dest: str) -> None:
         """Sets the output destination."""
@@ -346,36 +390,6 @@ class ZelDataSetIO:
         """Sets a string to be used as prefix when saving data"""
         self.dataset_writer.set_output_prefix(output_prefix)
 
-    def dataset(self, dataset_id: str) -> ZelDataSet:
-        """Returns the ZelDataSet with the specified name."""
-        return self.dataset_reader.dataset(dataset_id)
-
-    def load_from_project(self, project: str) -> None:
-        """Loads all available dataset in a project."""
-        self.dataset_reader.load_from_project(project)
-
-    def load_from_directory(self, directory: str) -> None:
-        """Loads all available dataset in a directory."""
-        self.dataset_reader.load_from_directory(directory)
-
-    def load_from_hdf5(self, h5_file_name: str) -> None:
-        """Loads all available dataset in an HDF5 file."""
-        self.dataset_reader.load_from_hdf5(h5_file_name)
-
-    def get_dataset_list(self) -> list:
-        """Returns the list of all dataset in the source."""
-        return self.dataset_reader.get_dataset_list()
-
-    def get_data_source(self) -> str | None:
-        """Returns the data source."""
-        return self.dataset_reader.get_data_source()
-
-    def _reset(self) -> None:
-        """Resets the state of the reader and writer."""
-        self.dataset_reader._reset()
-        self.dataset_writer._reset()
-
-    def __getitem__(self, idx: int) -> ZelDataSet:
-        if idx >= len(self.dataset_reader.get_dataset_list()):
-            raise IndexError()
-        return self.dataset_reader.dataset(self.dataset_reader.get_dataset_list()[idx])
+    def save(self, data: ZelDataSet) -> str | None:
+        """Saves a ZelDataSet"""
+        return self.dataset_writer.save(data)

@@ -261,29 +261,29 @@ cdef class ZelDataSet:
             names = variables.keys()
         else:
             raise TypeError("Expected dict or numpy structured array.")
-        # Each step that runs Python code (the column's own indexing, the conversion)
-        # comes before the area is fetched; a reload in between is refused.
+        cdef int count = self.thisptr.numData()
+        # Python code runs between the library reads (the name's encoding, a subclass's
+        # data, the column's slicing, the view's set_values): they are made only while the
+        # data set holds the areas it held when the call began.
         cdef unsigned long generation = self._generation
         cdef orvex.ZelData* area
         cdef Py_ssize_t offset, size
-        cdef int index
-        cdef string encoded
-        cdef vector[float] converted
+        cdef int i
         for name in names:
             column = variables[name]
             offset = 0
-            for i in range(self.thisptr.numData()):
-                # Encoded per area: a data set without areas reads no name.
+            for i in range(count):
                 encoded = name.encode("utf-8")
-                self._check_generation(generation)
-                size = self.thisptr.data(i).matrixSize()
-                converted = _as_floats(column[offset:offset + size])
                 self._check_generation(generation)
                 area = self.thisptr.data(i)
                 index = area.findVariable(encoded)
                 if index < 0:
                     raise ValueError("Could not find variable " + name)
-                _write_values(area, index, converted)
+                size = area.matrixSize()
+                view = self.data(i)
+                run = column[offset:offset + size]
+                self._check_generation(generation)
+                view.set_values(index, run)
                 offset += size
 
     def triangulation(self, int sub_sample=1) -> np.ndarray | None:
@@ -473,9 +473,17 @@ cdef class ZelDataSet:
     def transform(self, RigidTransformation rigid_transformation, bint displacement_only=False) -> None:
         """Applies a transformation to all AOIs in the dataset.
 
+        Changes every AOI that holds the coordinates X, Y, Z and a correlation variable, at
+        its valid points (correlation not negative): the coordinates are transformed,
+        X -> T(X), and the displacements U, V, W and the uncertainties SIGMA_X, SIGMA_Y,
+        SIGMA_Z are rotated. Other AOIs are left as they are. The transformation is recorded
+        in the dataset's metadata.
+
         Args:
             rigid_transformation: The transformation to apply, a RigidTransformation.
-            displacement_only: Only rotate the displacements and leave the coordinates as they are.
+            displacement_only: Leave the coordinates and uncertainties as they are and change
+                only the displacements, to those of the transformed deformed points:
+                U -> T(X + U) - X, translation included.
         """
         self.__check_thisptr()
         if rigid_transformation is None:
