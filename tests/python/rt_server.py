@@ -3,6 +3,7 @@
 It listens on 127.0.0.1 at a free port; `accept` hands out the server side of the
 next connection. Every socket operation has a timeout, so nothing waits for ever.
 """
+import itertools
 import socket
 import struct
 import sys
@@ -57,10 +58,15 @@ def reset(connection):
 
 def send_in_background(connection, data, repeat=1):
     """Starts sending data, repeat times, on a daemon thread; the socket's timeout bounds it."""
+    return send_pieces_in_background(connection, itertools.repeat(data, repeat))
+
+
+def send_pieces_in_background(connection, pieces):
+    """Starts sending the byte strings of an iterable, in order, on a daemon thread."""
     def send():
         try:
-            for _ in range(repeat):
-                connection.sendall(data)
+            for piece in pieces:
+                connection.sendall(piece)
         except OSError:
             pass  # the test closed the connection or the client went away
     sender = threading.Thread(target=send, daemon=True)
