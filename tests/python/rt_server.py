@@ -9,6 +9,8 @@ import struct
 import sys
 import threading
 
+import numpy as np
+
 DATA_SET, ANALOG_DATA, SERVER_ERROR = 3, 6, 0
 
 _HEADER = struct.Struct(("<" if sys.byteorder == "little" else ">") + "II")
@@ -21,6 +23,25 @@ def frame_header(message_type, length):
 def frame(message_type, payload=b""):
     """One frame: type and payload length in the machine's byte order, then the payload."""
     return frame_header(message_type, len(payload)) + payload
+
+
+_MiB = 1 << 20
+
+
+def hostile_stream(kind):
+    """The byte strings, none above 1 MiB, that a hostile server sends:
+    - "announced": a data-set header announcing 2^31 - 1 bytes, and nothing more;
+    - "refused" / "ignored": 256 MiB of type 5 / of analog data, then a server error "done";
+    - "random": 64 MiB of random bytes whose first header announces 1.4 GB of an unknown type.
+    """
+    if kind == "announced":
+        return [frame_header(DATA_SET, 2**31 - 1)]
+    if kind in ("refused", "ignored"):
+        message_type = 5 if kind == "refused" else ANALOG_DATA
+        return itertools.chain([frame_header(message_type, 256 * _MiB)], itertools.repeat(bytes(_MiB), 256),
+                               [frame(SERVER_ERROR, b"done")])
+    random = np.random.default_rng(8)
+    return (random.bytes(_MiB) for _ in range(64))
 
 
 class FakeServer:

@@ -195,19 +195,6 @@ def test_payloads_across_the_growth_of_the_buffer(client, server, fake_server, r
 MiB = 1 << 20
 
 
-def hostile_stream(fake_server, kind):
-    """The byte strings a hostile server sends; none holds more than 1 MiB."""
-    if kind == "announced":
-        return [fake_server.frame_header(fake_server.DATA_SET, 2**31 - 1)]
-    if kind in ("refused", "ignored"):
-        message_type = 5 if kind == "refused" else fake_server.ANALOG_DATA
-        return itertools.chain([fake_server.frame_header(message_type, 256 * MiB)], itertools.repeat(bytes(MiB), 256),
-                               [fake_server.frame(fake_server.SERVER_ERROR, b"done")])
-    # Random bytes whose first header announces 1.4 GB of an unknown type.
-    random = np.random.default_rng(8)
-    return (random.bytes(MiB) for _ in range(64))
-
-
 @pytest.mark.parametrize("kind, report", [
     ("announced", None),
     ("refused", "Unknown message type, exiting."),
@@ -217,7 +204,7 @@ def hostile_stream(fake_server, kind):
 def test_memory_follows_the_bytes_that_arrive(client, server, fake_server, reports, peak_memory, kind, report):
     connection = connect(client, server)
     with peak_memory() as peak:
-        sender = fake_server.send_pieces_in_background(connection, hostile_stream(fake_server, kind))
+        sender = fake_server.send_pieces_in_background(connection, fake_server.hostile_stream(kind))
         sender.join(WAIT)
         client.thread.join(WAIT if report else 0.3)
         client.disconnect()
