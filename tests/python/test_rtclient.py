@@ -182,8 +182,8 @@ def test_payloads_across_the_growth_of_the_buffer(client, server, fake_server, r
     client.register_handler(RTClientMessageType.ANALOG_DATA, lambda index, text: texts.put(text))
     # Around the first capacity (64 KiB) and its doublings, up and down again.
     lengths = [0, 1, 65535, 65536, 65537, 3 * 65536 + 5, (1 << 20) + 7, 65536, 131073, 3]
-    letters = np.random.default_rng(5).integers(ord("a"), ord("z") + 1, size=max(lengths), dtype=np.uint8)
-    payloads = [letters[:length].tobytes() for length in lengths]
+    letters = np.random.default_rng(5)
+    payloads = [letters.integers(ord("a"), ord("z") + 1, size=length, dtype=np.uint8).tobytes() for length in lengths]
     connection = connect(client, server)
     fake_server.send_pieces_in_background(connection, [fake_server.frame(fake_server.ANALOG_DATA, payload)
                                                        for payload in payloads])
