@@ -576,15 +576,16 @@ cdef bytes _read_entry_image(object entry):
     """The bytes of an HDF5 array entry, as a data-set file image.
 
     An entry declares its size whatever it holds (a few kilobytes of compressed
-    zeros may declare gigabytes), so its first bytes are read and checked first,
-    then the whole entry straight into the bytes returned.
+    zeros may declare gigabytes), so the first bytes of a larger entry are read and
+    checked first, then the whole entry straight into the bytes returned.
     """
     cdef Py_ssize_t itemsize = entry.dtype.itemsize
     cdef object size = entry.size * itemsize
     if size > INT_MAX:
         raise ValueError(_UNDECODABLE)
-    probe = entry[_leading_selection(entry.shape, max(1, _HEADER_PROBE // max(itemsize, 1)))]
-    if not _image_header_plausible(probe.tobytes(), size):
+    first = _leading_selection(entry.shape, max(1, _HEADER_PROBE // max(itemsize, 1)))
+    # An entry of a single item, or of no more than the probe, is read whole at once.
+    if first != () and not _image_header_plausible(entry[first].tobytes(), size):
         raise ValueError(_UNDECODABLE)
     image = PyBytes_FromStringAndSize(NULL, size)
     entry.read_direct(_writable_array(image, entry.dtype, entry.shape))
