@@ -5,13 +5,15 @@ server's side sends from a forked process, as a real server would from its own.
 Beside it, in the same run:
 - a bare socket loop receiving the same stream into one preallocated buffer (recv_into);
 - ZelDataSet.load_from_data of the same image alone, the decode that each frame costs.
-Peak memory (max RSS) is printed at the end.
+Peak memory (max RSS) is printed at the end. First, how far the peak resident memory
+rises while a client reads each of the fake server's hostile streams.
 """
 import importlib.util
 import multiprocessing
 import queue
 import resource
 import socket
+import threading
 import time
 from pathlib import Path
 
@@ -59,6 +61,25 @@ def client_seconds(server_module, frame):
     return seconds
 
 
+def hostile_peak_rise(server_module, kind):
+    """Bytes by which the process's peak resident memory rises while a client reads a hostile stream."""
+    with server_module.FakeServer(timeout=60) as server, RTClient("127.0.0.1", server.port) as client:
+        client.connect()
+        connection = server.accept()
+        with open("/proc/self/clear_refs", "w") as clear:
+            clear.write("5")  # the peak starts again from the current size
+        start = status_bytes("VmRSS")
+        server_module.send_pieces_in_background(connection, server_module.hostile_stream(kind)).join(60)
+        client.thread.join(1.0)
+        client.disconnect()
+    return status_bytes("VmHWM") - start
+
+
+def status_bytes(field):
+    with open("/proc/self/status") as status:
+        return next(int(line.split()[1]) * 1024 for line in status if line.startswith(field + ":"))
+
+
 def bare_socket_seconds(server_module, frame):
     buffer = memoryview(bytearray(len(frame)))
     with server_module.FakeServer(timeout=60) as server:
@@ -78,6 +99,9 @@ def bare_socket_seconds(server_module, frame):
 def main():
     encoder = load_module("make_synthetic", ROOT / "examples" / "make_synthetic.py")
     server_module = load_module("rt_server", ROOT / "tests" / "python" / "rt_server.py")
+    threading.excepthook = lambda args: None  # the listener's refusals of hostile streams are expected
+    for kind in ("announced", "refused", "ignored", "random"):
+        print(f"hostile stream {kind + ':':11s} peak memory rises by {hostile_peak_rise(server_module, kind) / 2**20:7.1f} MiB")
     image = make_image(encoder)
     frame = server_module.frame(server_module.DATA_SET, image)
     total = FRAMES * len(frame)

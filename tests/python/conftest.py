@@ -1,5 +1,5 @@
-"""Fixtures: synthetic data sets built with the example's own encoder, and a fake
-real-time server."""
+"""Fixtures: synthetic data sets built with the example's own encoder, a fake
+real-time server, and the process's peak memory."""
 import importlib.util
 from pathlib import Path
 
@@ -87,3 +87,41 @@ def make_project(tmp_path):
 def fake_server():
     """The fake real-time server module (tests/python/rt_server.py)."""
     return rt_server
+
+
+def resident_bytes(field="VmRSS"):
+    """The process's resident memory (VmRSS) or its peak since the last reset (VmHWM)."""
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith(field + ":"):
+                return int(line.split()[1]) * 1024
+    raise LookupError(field)
+
+
+class PeakMemory:
+    """A with block after which rise holds how far the peak resident memory of the
+    process went above what it held when the block began."""
+
+    def __enter__(self):
+        try:
+            with open("/proc/self/clear_refs", "w") as clear:
+                clear.write("5")  # the peak starts again from the current size
+        except OSError:
+            pytest.skip("the peak resident memory cannot be reset here")
+        self.start = resident_bytes()
+        return self
+
+    def __exit__(self, *exception):
+        self.rise = resident_bytes("VmHWM") - self.start
+
+
+@pytest.fixture
+def peak_memory():
+    """PeakMemory: `with peak_memory() as peak: ...`, then peak.rise in bytes."""
+    return PeakMemory
+
+
+@pytest.fixture
+def resident_memory():
+    """The process's resident memory in bytes, as a function."""
+    return resident_bytes

@@ -1,5 +1,6 @@
 """RTClient against a fake real-time server on 127.0.0.1: framing, handlers, connection
 life cycle, failures and their reports."""
+import itertools
 import os
 import queue
 import resource
@@ -174,6 +175,63 @@ def test_slow_handler_holds_back_the_server(client, server, fake_server, image):
     assert [calls.get(timeout=WAIT) for _ in range(frames)] == list(range(frames))
     sender.join(WAIT)
     assert not sender.is_alive()
+
+
+def test_payloads_across_the_growth_of_the_buffer(client, server, fake_server, reports):
+    texts = queue.Queue()
+    client.register_handler(RTClientMessageType.ANALOG_DATA, lambda index, text: texts.put(text))
+    # Around the first capacity (64 KiB) and its doublings, up and down again.
+    lengths = [0, 1, 65535, 65536, 65537, 3 * 65536 + 5, (1 << 20) + 7, 65536, 131073, 3]
+    letters = np.random.default_rng(5)
+    payloads = [letters.integers(ord("a"), ord("z") + 1, size=length, dtype=np.uint8).tobytes() for length in lengths]
+    connection = connect(client, server)
+    fake_server.send_pieces_in_background(connection, [fake_server.frame(fake_server.ANALOG_DATA, payload)
+                                                       for payload in payloads])
+    for payload in payloads:
+        assert texts.get(timeout=WAIT) == payload.decode()
+    assert reports == [] and client.running
+
+
+MiB = 1 << 20
+
+
+@pytest.mark.parametrize("kind, report", [
+    ("announced", None),
+    ("refused", "Unknown message type, exiting."),
+    ("ignored", "Error from server: done"),
+    ("random", None),
+])
+def test_memory_follows_the_bytes_that_arrive(client, server, fake_server, reports, peak_memory, kind, report):
+    connection = connect(client, server)
+    with peak_memory() as peak:
+        sender = fake_server.send_pieces_in_background(connection, fake_server.hostile_stream(kind))
+        sender.join(WAIT)
+        client.thread.join(WAIT if report else 0.3)
+        client.disconnect()
+    assert peak.rise < 32 * MiB
+    assert [str(error) for error in reports] == ([report] if report else [])
+
+
+def test_a_buffer_beyond_the_kept_size_is_released_after_its_frame(client, server, fake_server, reports,
+                                                                   resident_memory):
+    lengths, resident = queue.Queue(), queue.Queue()
+
+    def analog(index, text):
+        if text == "next":
+            resident.put(resident_memory())
+        else:
+            lengths.put(len(text))
+
+    client.register_handler(RTClientMessageType.ANALOG_DATA, analog)
+    connection = connect(client, server)
+    before = resident_memory()
+    large = 257 * MiB  # beyond the 256 MiB that the client keeps for the next frames
+    fake_server.send_pieces_in_background(connection, itertools.chain(
+        [fake_server.frame_header(fake_server.ANALOG_DATA, large)], itertools.repeat(b"a" * MiB, 257),
+        [fake_server.frame(fake_server.ANALOG_DATA, b"next")]))
+    assert lengths.get(timeout=WAIT) == large
+    assert resident.get(timeout=WAIT) - before < 64 * MiB
+    assert reports == []
 
 
 # ---------------------------------------------------------------- handlers
@@ -462,3 +520,10 @@ def test_descriptors_above_the_select_limit(client, server, received, image, fak
         for descriptor in held:
             os.close(descriptor)
         resource.setrlimit(resource.RLIMIT_NOFILE, limits)
+
+
+def test_methods_are_defined_in_their_order():
+    assert [name for name, value in RTClient.__dict__.items() if callable(value)] == [
+        "__init__", "_RTClient__cleanup", "__enter__", "__exit__", "_RTClient__listen", "_RTClient__process_data",
+        "register_handler", "connect", "disconnect", "request_start_data_streaming", "request_stop_data_streaming",
+        "request_analog_data_while_streaming"]

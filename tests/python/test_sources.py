@@ -177,6 +177,18 @@ def test_hdf5_source(h5_steps):
     assert h5_open_count() == 0
 
 
+def test_hdf5_entries_are_checked_before_the_reader_loads_them(h5_steps, peak_memory):
+    with h5py.File(h5_steps, "a") as h5:
+        # 1 GiB of compressed zeros, a few kilobytes in the file.
+        h5["out"].create_dataset("3", shape=(1 << 30,), dtype=np.uint8, compression="gzip")
+    reader = ZelDataSetReader(h5_steps)
+    with peak_memory() as peak:
+        with pytest.raises(ValueError, match="^Unable to decode memory buffer$"):
+            reader.dataset(f"{h5_steps}:out:3")
+    assert peak.rise < 32 << 20
+    assert h5_open_count() == 0 and marker(reader[0]) == 1
+
+
 def test_hdf5_errors_leave_the_reader_empty_and_the_file_closed(h5_steps, tmp_path):
     no_out = str(tmp_path / "no_out.h5")
     with h5py.File(no_out, "w") as h5:

@@ -205,6 +205,80 @@ def test_hdf5_errors_close_the_file(plate, tmp_path):
         assert h5_open_count() == 0
 
 
+MiB = 1 << 20
+
+
+def store_entry(path, prefix=b"", **dataset):
+    """Writes the HDF5 file at path with the one entry out/e made by create_dataset(**dataset),
+    then sets its first bytes to prefix."""
+    with h5py.File(path, "w") as h5:
+        entry = h5.create_group("out").create_dataset("e", **dataset)
+        if prefix:
+            entry[:len(prefix)] = np.frombuffer(prefix, np.uint8)
+
+
+def padded(image, unit):
+    """The image followed by zero bytes up to a multiple of unit; the decoder ignores them."""
+    return image + bytes(-len(image) % unit)
+
+
+@pytest.mark.parametrize("dataset", [
+    lambda image: {"data": np.frombuffer(image, np.uint8)},
+    lambda image: {"data": np.frombuffer(image, np.uint8), "compression": "gzip", "chunks": (1000,)},
+    lambda image: {"data": np.frombuffer(image, np.int8).reshape(-1, 1)},
+    lambda image: {"data": np.frombuffer(padded(image, 6), np.uint8).reshape(2, -1, 3)},
+    lambda image: {"data": np.frombuffer(padded(image, 2), ">u2")},
+    lambda image: {"data": np.frombuffer(image, "S1")},
+    lambda image: {"data": np.void(image)},
+], ids=["uint8", "gzip", "int8 column", "3-D", "big-endian uint16", "strings", "opaque scalar"])
+def test_hdf5_entries_of_any_array_kind_load_from_their_bytes(plate, tmp_path, dataset):
+    path = str(tmp_path / "k.h5")
+    image = plate.export_raw()
+    store_entry(path, **dataset(image))
+    loaded = ZelDataSet()
+    loaded.load(path + ":out:e")
+    assert loaded.export_raw() == image and loaded.file_name() == path + ":out:e"
+    assert h5_open_count() == 0
+
+
+def test_hdf5_entries_of_unusual_headers_load(plate, tmp_path):
+    # A set without areas ends its header at the metadata; names of 80 kB outgrow the bytes checked first.
+    plate.set_reference_image("r" * 40_000)
+    for key, data_set in (("empty", ZelDataSet()), ("long names", plate)):
+        name = f"{tmp_path}/u.h5:out:{key}"
+        data_set.save(name)
+        loaded = ZelDataSet()
+        loaded.load(name)
+        assert loaded.export_raw() == data_set.export_raw()
+
+
+# Compressed entries of 1 GiB that hold no more than a few kilobytes in the file.
+ZEROS = {"shape": (1 << 30,), "dtype": np.uint8, "compression": "gzip"}
+
+
+@pytest.mark.parametrize("store", [
+    lambda path, image: store_entry(path, **ZEROS),
+    lambda path, image: store_entry(path, **dict(ZEROS, shape=(1 << 31,))),
+    lambda path, image: store_entry(path, image[:8], **ZEROS),
+    # The reference name, then a tag no header holds; then a name longer than the entry.
+    lambda path, image: store_entry(path, image[:20] + b"\xff" * 4 + b"\xa0\x00\x00\x07", **ZEROS),
+    lambda path, image: store_entry(path, image[:20] + (0x7FFFFFF0).to_bytes(4, "big"), **ZEROS),
+    lambda path, image: store_entry(path, data=np.frombuffer(image[:11], np.uint8)),
+    lambda path, image: store_entry(path, data=np.frombuffer(image[:len(image) // 2], np.uint8)),
+    lambda path, image: store_entry(path, data=np.zeros((0, 4), np.uint8)),
+], ids=["zeros", "zeros beyond 2 GiB", "magic then zeros", "unknown header tag", "name beyond the entry",
+        "cut in the header", "cut in half", "empty"])
+def test_hdf5_entries_that_are_no_image_fail_before_they_are_read(plate, tmp_path, peak_memory, store):
+    path = str(tmp_path / "bad.h5")
+    store(path, plate.export_raw())
+    assert os.path.getsize(path) < MiB
+    with peak_memory() as peak:
+        with pytest.raises(ValueError, match="^Unable to decode memory buffer$"):
+            plate.load(path + ":out:e")
+    assert peak.rise < 32 * MiB
+    assert plate.file_name() == "synthetic.out" and h5_open_count() == 0
+
+
 # ---------------------------------------------------------------- structure and variables
 
 @pytest.fixture

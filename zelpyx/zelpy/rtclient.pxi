@@ -4,6 +4,7 @@
 # integers in the machine's byte order, then the payload. The client sends one-byte
 # commands. One daemon listener thread per connection reads the frames and calls the
 # registered handlers.
+from cpython.bytearray cimport PyByteArray_Resize
 from libc.stdint cimport uint32_t
 
 # Wire codes of the frames.
@@ -57,16 +58,69 @@ cdef object _decode_data_set(object image, str name):
     return data_set
 
 
+# A frame's payload is received into a buffer that starts at this size and doubles
+# as bytes arrive, up to the length the header announced: memory follows what has
+# come, not what a header claims.
+cdef Py_ssize_t _FIRST_CAPACITY = 1 << 16
+# A buffer up to this size serves the next frames too, so that a stream of large
+# data sets (160 MB each is common) does not fault fresh memory in for every frame;
+# a larger one is released after its frame.
+cdef Py_ssize_t _KEPT_CAPACITY = 256 << 20
+
+
+cdef bint _receive_payload(object connection, object stop, bytearray buffer, Py_ssize_t length) except -1:
+    """Receives the next length bytes into the front of buffer, growing it as they come.
+
+    False when the peer closed the connection or the client stops first.
+    """
+    cdef Py_ssize_t filled = 0
+    cdef Py_ssize_t end
+    while True:
+        end = min(length, len(buffer))
+        with memoryview(buffer)[filled:end] as space:
+            if not _read_into(connection, stop, space):
+                return False
+        filled = end
+        if filled == length:
+            return True
+        # Uninitialised growth: pages are touched only as the socket fills them.
+        PyByteArray_Resize(buffer, min(length, 2 * len(buffer)))
+
+
+cdef bint _discard_payload(object connection, object stop, bytearray buffer, Py_ssize_t length) except -1:
+    """Reads the next length bytes through buffer without keeping them; False as above."""
+    cdef Py_ssize_t step
+    while length > 0:
+        step = min(length, len(buffer))
+        with memoryview(buffer)[:step] as space:
+            if not _read_into(connection, stop, space):
+                return False
+        length -= step
+    return True
+
+
+cdef bint _payload_wanted(object client, uint32_t message_type):
+    """Whether the dispatch of a frame of this type needs its payload.
+
+    A type the dispatch refuses and analog data without a handler need none; the
+    handlers are looked at as the frame begins, so one registered meanwhile takes
+    the frames that begin after it.
+    """
+    if message_type == _FRAME_DATA_SET or message_type == _FRAME_SERVER_ERROR:
+        return True
+    return message_type == _FRAME_ANALOG_DATA and RTClientMessageType.ANALOG_DATA in client.handlers
+
+
 cdef _receive_frames(object client, object connection, object stop):
     """Reads and dispatches frames until the connection closes or the client stops.
 
-    Payloads are received into one buffer that grows to the largest frame of the
-    connection: one copy out of the socket however many reads a frame takes, and no
-    fresh memory to fault in for each frame of a stream.
+    Payloads are received straight from the socket into one buffer per connection,
+    which grows as bytes arrive; payloads the dispatch would not use are read
+    through it and dropped.
     """
     header = bytearray(8)
     header_view = memoryview(header)
-    buffer = bytearray()
+    buffer = bytearray(_FIRST_CAPACITY)
     cdef const unsigned char* fields
     cdef uint32_t message_type, length
     data_set_i = 0
@@ -77,12 +131,19 @@ cdef _receive_frames(object client, object connection, object stop):
         # The decoder takes images below 2 GiB; nothing longer is a frame of this protocol.
         if length > INT_MAX:
             raise ValueError(f"Frame of {length} bytes received; at most {INT_MAX} bytes are accepted.")
-        if length > len(buffer):
-            buffer = bytearray(length)
-        with memoryview(buffer)[:length] as payload:
-            if not _read_into(connection, stop, payload):
+        if not _payload_wanted(client, message_type):
+            if not _discard_payload(connection, stop, buffer, length):
                 return
+            if message_type != _FRAME_ANALOG_DATA:
+                # The dispatch refuses the type whatever the payload held.
+                client._RTClient__process_data(b"", message_type, data_set_i)
+            continue
+        if not _receive_payload(connection, stop, buffer, length):
+            return
+        with memoryview(buffer)[:length] as payload:
             data_set_i = client._RTClient__process_data(payload, message_type, data_set_i)
+        if len(buffer) > _KEPT_CAPACITY:
+            buffer = bytearray(_FIRST_CAPACITY)
 
 
 cdef _send_command(object client, bytes command):
@@ -121,11 +182,40 @@ class RTClient:
         # The stop flag of the current connection's listener.
         self._stop = None
 
+    def __cleanup(self, connection):
+        with self._lock:
+            if self.socket is connection:
+                self.running = False
+                self.socket = None
+        connection.close()
+
     def __enter__(self):
         return self
 
     def __exit__(self, type, value, traceback):
         self.disconnect()
+
+    def __listen(self, connection, stop):
+        try:
+            _receive_frames(self, connection, stop)
+        finally:
+            self.__cleanup(connection)
+
+    def __process_data(self, message: bytes | str, message_type: int, data_set_i: int) -> int:
+        if message_type == _FRAME_DATA_SET:
+            data_set = _decode_data_set(message, f"data_{data_set_i:05d}_0.out")
+            handlers = self.handlers
+            if RTClientMessageType.DATA in handlers:
+                handlers[RTClientMessageType.DATA](data_set_i, data_set)
+            return data_set_i + 1
+        if message_type == _FRAME_ANALOG_DATA:
+            handlers = self.handlers
+            if RTClientMessageType.ANALOG_DATA in handlers:
+                handlers[RTClientMessageType.ANALOG_DATA](data_set_i, str(message, "utf-8"))
+            return data_set_i
+        if message_type == _FRAME_SERVER_ERROR:
+            raise Exception("Error from server: {}".format(str(message, "utf-8", "replace")))
+        raise Exception("Unknown message type, exiting.")
 
     def register_handler(self, message_type: RTClientMessageType, handler: Callable) -> None:
         """Register handler for different message type.
@@ -200,32 +290,3 @@ class RTClient:
     def request_analog_data_while_streaming(self) -> None:
         """Request streaming analog data (in JSON format) along with data files."""
         _send_command(self, b"A")
-
-    def __cleanup(self, connection):
-        with self._lock:
-            if self.socket is connection:
-                self.running = False
-                self.socket = None
-        connection.close()
-
-    def __listen(self, connection, stop):
-        try:
-            _receive_frames(self, connection, stop)
-        finally:
-            self.__cleanup(connection)
-
-    def __process_data(self, message: bytes | str, message_type: int, data_set_i: int) -> int:
-        if message_type == _FRAME_DATA_SET:
-            data_set = _decode_data_set(message, f"data_{data_set_i:05d}_0.out")
-            handlers = self.handlers
-            if RTClientMessageType.DATA in handlers:
-                handlers[RTClientMessageType.DATA](data_set_i, data_set)
-            return data_set_i + 1
-        if message_type == _FRAME_ANALOG_DATA:
-            handlers = self.handlers
-            if RTClientMessageType.ANALOG_DATA in handlers:
-                handlers[RTClientMessageType.ANALOG_DATA](data_set_i, str(message, "utf-8"))
-            return data_set_i
-        if message_type == _FRAME_SERVER_ERROR:
-            raise Exception("Error from server: {}".format(str(message, "utf-8", "replace")))
-        raise Exception("Unknown message type, exiting.")

@@ -1,5 +1,7 @@
 # ZelDataSet: the areas of one measurement step, their image names and metadata,
 # loaded from and saved to data-set files and HDF5 entries.
+from cpython.bytes cimport PyBytes_AS_STRING, PyBytes_FromStringAndSize
+from libc.stdint cimport uint32_t
 
 # Variables that delete_variable refuses to remove.
 cdef tuple _REQUIRED_VARIABLES = (
@@ -562,9 +564,96 @@ cdef bytes _read_hdf5_entry(str path, str key):
         group = h5.get("out")
         if key not in list(group.keys()):
             raise ValueError(path + " does not contain 'out:" + key + "' dataset.")
-        return group.get(key)[()].tobytes()
+        entry = group.get(key)
+        if not isinstance(entry, h5py.Dataset) or entry.shape is None or entry.dtype.hasobject:
+            # A group, an empty entry or one of variable-length items: such values are
+            # all in the file, so the entry cannot declare more than the file holds.
+            return entry[()].tobytes()
+        return _read_entry_image(entry)
     finally:
         h5.close()
+
+
+cdef str _UNDECODABLE = "Unable to decode memory buffer"
+# How much of an entry is read and checked before the whole: the header with image
+# names of up to 16,000 characters each.
+cdef Py_ssize_t _HEADER_PROBE = 1 << 16
+
+
+cdef bytes _read_entry_image(object entry):
+    """The bytes of an HDF5 array entry, as a data-set file image.
+
+    An entry declares its size whatever it holds (a few kilobytes of compressed
+    zeros may declare gigabytes), so the first bytes of a larger entry are read and
+    checked first, then the whole entry straight into the bytes returned.
+    """
+    cdef Py_ssize_t itemsize = entry.dtype.itemsize
+    cdef object size = entry.size * itemsize
+    if size > INT_MAX:
+        raise ValueError(_UNDECODABLE)
+    first = _leading_selection(entry.shape, max(1, _HEADER_PROBE // max(itemsize, 1)))
+    # An entry of a single item, or of no more than the probe, is read whole at once.
+    if first != () and not _image_header_plausible(entry[first].tobytes(), size):
+        raise ValueError(_UNDECODABLE)
+    image = PyBytes_FromStringAndSize(NULL, size)
+    entry.read_direct(_writable_array(image, entry.dtype, entry.shape))
+    return image
+
+
+cdef tuple _leading_selection(tuple shape, Py_ssize_t count):
+    """A selection of the first count items of an array in C order, and fewer than
+    twice as many; the whole array when it holds no more."""
+    cdef Py_ssize_t trailing = 1
+    cdef Py_ssize_t axis
+    for axis in range(len(shape) - 1, -1, -1):
+        if shape[axis] * trailing > count:
+            return (0,) * axis + (slice(0, (count + trailing - 1) // trailing),)
+        trailing *= shape[axis]
+    return ()
+
+
+cdef uint32_t _big_endian_u32(const unsigned char* bytes):
+    return (<uint32_t>bytes[0]) << 24 | (<uint32_t>bytes[1]) << 16 | (<uint32_t>bytes[2]) << 8 | bytes[3]
+
+
+cdef bint _image_header_plausible(bytes head, Py_ssize_t size):
+    """Whether an image of size bytes that begins with head can pass the decoder's
+    magic and header; what lies beyond head is left to the decoder."""
+    cdef const unsigned char* bytes = head
+    cdef Py_ssize_t known = min(len(head), size)
+    cdef Py_ssize_t position = 8
+    cdef uint32_t tag, value
+    cdef uint32_t area_count = 0
+    if size < 12 or head[:4] not in (b"\xa2QRZ", b"\xc3\x27\x5b\x51"):
+        return False
+    while True:
+        # A tag, then for all but the area start a 32-bit value: a count or a string's byte count.
+        if position + 4 > size:
+            return False
+        if position + 8 > known:
+            return True
+        tag = _big_endian_u32(bytes + position)
+        if tag == 0xA0000101 or (tag == 0xA0000005 and area_count == 0):
+            return True
+        value = _big_endian_u32(bytes + position + 4)
+        position += 8
+        if tag == 0xA0000002:
+            area_count = value
+        elif tag == 0xA0000003 or tag == 0xA0000004:
+            if value != 0xFFFFFFFF:
+                if value > size - position:
+                    return False
+                position += value
+        else:
+            return False
+
+
+cdef cnp.ndarray _writable_array(bytes image, object dtype, tuple shape):
+    """An array of dtype and shape over the bytes of image, which is new and not yet shared."""
+    cdef cnp.npy_intp length = len(image)
+    cdef cnp.ndarray flat = cnp.PyArray_SimpleNewFromData(1, &length, cnp.NPY_UINT8, PyBytes_AS_STRING(image))
+    cnp.set_array_base(flat, image)
+    return flat.view(dtype).reshape(shape)
 
 
 cdef _write_hdf5_entry(str path, str key, bytes image):
