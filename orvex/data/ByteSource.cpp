@@ -13,8 +13,17 @@ constexpr std::uint32_t kEmptyStringCount = 0xFFFFFFFFu;
 
 } // namespace
 
+// Whether fewer than `count` bytes remain; the first such request is noted.
+bool ByteSource::refuseShort(std::uint64_t count) {
+    if (count <= remaining())
+        return false;
+    if (unmetEnd_ == 0)
+        unmetEnd_ = position_ + count;
+    return true;
+}
+
 bool ByteSource::read(void* bytes, std::size_t count) {
-    if (count > remaining() || !get(bytes, count))
+    if (refuseShort(count) || !get(bytes, count))
         return false;
     position_ += count;
     return true;
@@ -34,7 +43,7 @@ bool ByteSource::pop_string(std::string& text) {
         return false;
     // The count and the units it announces, decoded as one piece by MemStream.
     const std::size_t unitBytes = byteCount == kEmptyStringCount ? 0 : byteCount;
-    if (unitBytes > remaining())
+    if (refuseShort(unitBytes))
         return false;
     std::vector<char> piece(4 + unitBytes);
     MemStream(piece.data(), 4).push_u32(byteCount);

@@ -18,6 +18,9 @@ public:
     std::uint64_t position() const { return position_; }
     // Bytes between the position and the end.
     std::uint64_t remaining() const { return size_ - position_; }
+    // Where the first read that found too few bytes would have ended; 0 when every
+    // read found its bytes.
+    std::uint64_t unmetEnd() const { return unmetEnd_; }
 
     // Copies the next `count` bytes; false when fewer remain or they cannot be read.
     bool read(void* bytes, std::size_t count);
@@ -30,11 +33,13 @@ protected:
     explicit ByteSource(std::uint64_t size) : size_(size) {}
 
 private:
+    bool refuseShort(std::uint64_t count);
     // Copies the next `count` bytes, which are known to be within the size.
     virtual bool get(void* bytes, std::size_t count) = 0;
 
     std::uint64_t size_;
     std::uint64_t position_ = 0;
+    std::uint64_t unmetEnd_ = 0;
 };
 
 // Reads buffer[0, length); a null buffer or a negative length reads as empty.

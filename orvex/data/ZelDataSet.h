@@ -115,6 +115,10 @@ public:
     bool decode(const std::string& image, bool alternativeMagic);
     // The same from `source`; every count is checked against its size before use.
     bool decode(ByteSource& source, bool alternativeMagic);
+    // Whether an image of `imageSize` bytes whose first `length` bytes are at `head`
+    // passes decode's checks of magic, version and header as far as those bytes go;
+    // what follows them is not looked at.
+    static bool headPlausible(const char* head, int length, std::uint64_t imageSize, bool alternativeMagic);
     // Decodes a regular file below 2 GiB, each area variable read straight into its storage.
     bool load(const std::string& fileName);
 

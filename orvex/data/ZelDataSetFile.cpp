@@ -98,6 +98,26 @@ bool readHeader(ByteSource& source, Header& header) {
     }
 }
 
+// Reads magic, version and header: everything before the first area.
+bool readFront(ByteSource& source, bool alternativeMagic, Header& header) {
+    char magic[4];
+    if (!source.read(magic, 4))
+        return false;
+    if (!magicAccepted(magic, alternativeMagic)) {
+        std::uint32_t number = 0;
+        MemStream(magic, 4).pop_u32(number);
+        PLOGE << "Unknown file type. " << number;
+        return false;
+    }
+    char version[4];
+    if (!source.read(version, 4))
+        return false;
+    if (std::memcmp(version, kVersion, 4) != 0) {
+        PLOGE << "Version mismatch, proceeding anyway...";
+    }
+    return readHeader(source, header);
+}
+
 // The metadata text of the trailer, cut at the end of the image; empty when there
 // is no metadata tag (unless `tagRead`) or no text. Nothing when the text is
 // there but cannot be read (a file that shrank while it was read).
@@ -278,23 +298,8 @@ bool ZelDataSet::decode(const char* buffer, int length, bool alternativeMagic) {
 }
 
 bool ZelDataSet::decode(ByteSource& source, bool alternativeMagic) {
-    char magic[4];
-    if (!source.read(magic, 4))
-        return false;
-    if (!magicAccepted(magic, alternativeMagic)) {
-        std::uint32_t number = 0;
-        MemStream(magic, 4).pop_u32(number);
-        PLOGE << "Unknown file type. " << number;
-        return false;
-    }
-    char version[4];
-    if (!source.read(version, 4))
-        return false;
-    if (std::memcmp(version, kVersion, 4) != 0) {
-        PLOGE << "Version mismatch, proceeding anyway...";
-    }
     Header header;
-    if (source.remaining() < 4 || !readHeader(source, header))
+    if (!readFront(source, alternativeMagic, header))
         return false;
 
     clear();
@@ -326,6 +331,16 @@ bool ZelDataSet::decode(const std::string& image, bool alternativeMagic) {
     if (image.size() > kMaxImageSize)
         return false;
     return decode(image.data(), static_cast<int>(image.size()), alternativeMagic);
+}
+
+bool ZelDataSet::headPlausible(const char* head, int length, std::uint64_t imageSize, bool alternativeMagic) {
+    if (imageSize > kMaxImageSize || static_cast<std::uint64_t>(std::max(length, 0)) > imageSize)
+        return false;
+    BufferSource source(head, length);
+    Header header;
+    // Cut short by the end of the head, not by the end of the image.
+    return readFront(source, alternativeMagic, header) ||
+           (source.unmetEnd() != 0 && source.unmetEnd() <= imageSize);
 }
 
 bool ZelDataSet::load(const std::string& fileName) {

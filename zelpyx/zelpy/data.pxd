@@ -4,6 +4,7 @@ from libcpp.string cimport string
 from libcpp.optional cimport optional
 from libcpp.utility cimport pair
 from libcpp.vector cimport vector
+from libc.stdint cimport uint64_t
 from zelpyx.zelpy.core cimport Vector2
 
 cdef extern from "orvex/data/ZelDataTypes.h" namespace "orvex":
@@ -67,6 +68,8 @@ cdef extern from "orvex/data/ZelDataSet.h" namespace "orvex":
         void setDeformed(const string&) except +
         char* encode(size_t&, bool) except +
         bool decode(const char*, int, bool) except +
+        @staticmethod
+        bool headPlausible(const char*, int, uint64_t, bool) except +
         bool load(const string&) except +
         bool save(const string&) except +
         optional[pair[double, double]] range(const string&) except +

@@ -1,7 +1,8 @@
 # ZelDataSet: the areas of one measurement step, their image names and metadata,
 # loaded from and saved to data-set files and HDF5 entries.
 from cpython.bytes cimport PyBytes_AS_STRING, PyBytes_FromStringAndSize
-from libc.stdint cimport uint32_t
+
+cdef str _UNDECODABLE = "Unable to decode memory buffer"
 
 # Variables that delete_variable refuses to remove.
 cdef tuple _REQUIRED_VARIABLES = (
@@ -88,7 +89,7 @@ cdef class ZelDataSet:
         cdef unique_ptr[orvex.ZelDataSet] loaded = unique_ptr[orvex.ZelDataSet](new orvex.ZelDataSet())
         # Images are below 2 GiB: the decoder counts bytes in an int.
         if size > INT_MAX or not loaded.get().decode(image, <int>size, False):
-            raise ValueError("Unable to decode memory buffer")
+            raise ValueError(_UNDECODABLE)
         self._replace(loaded)
         self._file_name = file_name
 
@@ -574,7 +575,6 @@ cdef bytes _read_hdf5_entry(str path, str key):
         h5.close()
 
 
-cdef str _UNDECODABLE = "Unable to decode memory buffer"
 # How much of an entry is read and checked before the whole: the header with image
 # names of up to 16,000 characters each.
 cdef Py_ssize_t _HEADER_PROBE = 1 << 16
@@ -593,8 +593,10 @@ cdef bytes _read_entry_image(object entry):
         raise ValueError(_UNDECODABLE)
     first = _leading_selection(entry.shape, max(1, _HEADER_PROBE // max(itemsize, 1)))
     # An entry of a single item, or of no more than the probe, is read whole at once.
-    if first != () and not _image_header_plausible(entry[first].tobytes(), size):
-        raise ValueError(_UNDECODABLE)
+    if first != ():
+        head = entry[first].tobytes()
+        if not orvex.ZelDataSet.headPlausible(head, len(head), size, False):
+            raise ValueError(_UNDECODABLE)
     image = PyBytes_FromStringAndSize(NULL, size)
     entry.read_direct(_writable_array(image, entry.dtype, entry.shape))
     return image
@@ -610,42 +612,6 @@ cdef tuple _leading_selection(tuple shape, Py_ssize_t count):
             return (0,) * axis + (slice(0, (count + trailing - 1) // trailing),)
         trailing *= shape[axis]
     return ()
-
-
-cdef uint32_t _big_endian_u32(const unsigned char* bytes):
-    return (<uint32_t>bytes[0]) << 24 | (<uint32_t>bytes[1]) << 16 | (<uint32_t>bytes[2]) << 8 | bytes[3]
-
-
-cdef bint _image_header_plausible(bytes head, Py_ssize_t size):
-    """Whether an image of size bytes that begins with head can pass the decoder's
-    magic and header; what lies beyond head is left to the decoder."""
-    cdef const unsigned char* bytes = head
-    cdef Py_ssize_t known = min(len(head), size)
-    cdef Py_ssize_t position = 8
-    cdef uint32_t tag, value
-    cdef uint32_t area_count = 0
-    if size < 12 or head[:4] not in (b"\xa2QRZ", b"\xc3\x27\x5b\x51"):
-        return False
-    while True:
-        # A tag, then for all but the area start a 32-bit value: a count or a string's byte count.
-        if position + 4 > size:
-            return False
-        if position + 8 > known:
-            return True
-        tag = _big_endian_u32(bytes + position)
-        if tag == 0xA0000101 or (tag == 0xA0000005 and area_count == 0):
-            return True
-        value = _big_endian_u32(bytes + position + 4)
-        position += 8
-        if tag == 0xA0000002:
-            area_count = value
-        elif tag == 0xA0000003 or tag == 0xA0000004:
-            if value != 0xFFFFFFFF:
-                if value > size - position:
-                    return False
-                position += value
-        else:
-            return False
 
 
 cdef cnp.ndarray _writable_array(bytes image, object dtype, tuple shape):

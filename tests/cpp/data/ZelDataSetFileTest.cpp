@@ -304,6 +304,41 @@ TEST(ZelDataSetFile, EveryTruncationBeforeTheTrailerFails) {
     }
 }
 
+TEST(ZelDataSetFile, HeadPlausibleFollowsTheDecoderAsFarAsTheHeadGoes) {
+    ZelDataSet source;
+    source.addData(planarArea(2, 2, "a", 0));
+    source.setReference("reference.tif");
+    const std::vector<char> image = encoded(source);
+    const auto plausible = [](const std::vector<char>& head, std::uint64_t size) {
+        return ZelDataSet::headPlausible(head.data(), static_cast<int>(head.size()), size, false);
+    };
+    // Every head of a valid image is plausible, whatever its length.
+    for (std::size_t length = 0; length <= image.size(); ++length)
+        EXPECT_TRUE(plausible({image.begin(), image.begin() + static_cast<long>(length)}, image.size())) << length;
+
+    const std::u16string name(40, u'n');
+    const std::vector<char> longName = header(1, name, u"").bytes; // the reference name ends at byte 104
+    const std::vector<char> cutInName(longName.begin(), longName.begin() + 30);
+    const std::vector<char> zeros(64, '\0');
+    const std::vector<char> wrongTag = header(1, u"a", u"b").u32(0xA0000777).bytes;
+    struct Case {
+        const char* what;
+        std::vector<char> head;
+        std::uint64_t size;
+        bool expected;
+    } cases[] = {
+        {"zeros", zeros, 1 << 30, false},
+        {"a name cut by the head", cutInName, 1000, true},
+        {"a name longer than the image", cutInName, 103, false},
+        {"the whole image, cut in its header", cutInName, cutInName.size(), false},
+        {"an unknown tag", wrongTag, 1000, false},
+        {"an image of 2 GiB", image, std::uint64_t{1} << 31, false},
+        {"a head longer than the image", image, image.size() - 1, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(plausible(c.head, c.size), c.expected) << c.what;
+}
+
 TEST(ZelDataSetFile, SaveAndLoad) {
     TemporaryDirectory directory;
     const fs::path path = directory.path / "st\xC3\xA9p-0_0.out";
