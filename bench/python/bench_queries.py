@@ -3,9 +3,9 @@
 - range, find_minimum/find_maximum and triangulation beside the numpy work of the
   same scan (min/max of the column, numpy.copy of an index array of the same size);
 - at_global_xy per call with the point-search tree, the Python call included;
-- smooth, compute_curvature and transform of the library benchmarks' stereo area
-  (bench/StereoBenchArea.h), beside bench_analyses and bench_curvature, which time the
-  same work in C++.
+- smooth (windows 15 and 51, beside compute_strain with window 15), compute_curvature
+  and transform of the library benchmarks' stereo area (bench/StereoBenchArea.h),
+  beside bench_analyses and bench_curvature, which time the same work in C++.
 """
 import importlib.util
 import timeit
@@ -90,7 +90,10 @@ def main():
     print(f"{'at_global_xy with the tree, per call':44s} {per_call_us:9.3f} us")
 
     image = bench_area_image(encoder)
-    report("smooth('U', 15)", time_on_fresh_set(image, lambda s: s.smooth("U", 15)))
+    smooth15 = time_on_fresh_set(image, lambda s: s.smooth("W", 15))
+    strain15 = time_on_fresh_set(image, lambda s: s.compute_strain(window_size=15))
+    report("smooth('W', 15)", smooth15, "compute_strain(15), all threads", strain15)
+    report("smooth('W', 51)", time_on_fresh_set(image, lambda s: s.smooth("W", 51)), "smooth('W', 15)", smooth15)
     report("compute_curvature(15), all threads", time_on_fresh_set(image, lambda s: s.compute_curvature(15)))
     move = zelpy.RigidTransformation(10, 20, 30, 1, 2, 3)
     report("transform", time_on_fresh_set(image, lambda s: s.transform(move)))

@@ -11,16 +11,10 @@
 namespace orvex {
 
 // Smooths inputs[k] into outputs[k] (k < outputs.size()) on the rows of its block
-// (rowBlock(rows, index, count)), on a thread of its own.
-//
-// The fit of point (r, c) is the weighted least-squares plane a + b₁·dx + b₂·dy over the
-// valid points of the window dx, dy ∈ [−h, h] clipped to the grid, with weight
-// weights[h + dy]·weights[h + dx]; its output is a. The weights are separable, so the
-// window sums of M = Σ wt·[1, dx, dy]ᵀ[1, dx, dy] and b = Σ wt·v·[1, dx, dy]ᵀ are
-// built from a pass along each row followed by a pass down the columns: O(h) work per
-// point instead of O(h²). Points whose mask is negative or NaN, and points whose M is
-// singular, keep their outputs. A job whose block, weights or field lists do not fit
-// together (see run) writes nothing.
+// (rowBlock(rows, index, count)), on a thread of its own, with the window fits of
+// SeparableWindowFit: points whose mask is negative or NaN, and points whose normal
+// matrix is singular, keep their outputs. A job whose block, weights or field lists do
+// not fit together (see run) writes nothing.
 //
 // The record is not copied or moved while its thread runs; the caller keeps the
 // fields alive and unchanged by others, and outputs must not overlap the inputs or mask.
@@ -41,7 +35,8 @@ struct SmoothThread {
     void join();
     // The worker body. Never throws: an exception is kept in `error`, among them
     // std::invalid_argument when index is outside [0, count), weights holds fewer than
-    // 2·halfWindow + 1 values or inputs fewer lists than outputs.
+    // 2·halfWindow + 1 values or is not symmetric about its centre, or inputs holds
+    // fewer lists than outputs.
     void run();
 
     Array1<float*> outputs;

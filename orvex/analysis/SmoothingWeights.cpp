@@ -23,8 +23,8 @@ float kernelConstant(int w, bool singlePrecision) {
     return static_cast<float>(-(6.283 / static_cast<double>(squared)));
 }
 
-std::vector<float> windowWeights(float k, int halfWindow, bool weighted) {
-    std::vector<float> weights(static_cast<std::size_t>(2 * halfWindow + 1), 1.0f);
+std::vector<double> windowWeights(float k, int halfWindow, bool weighted) {
+    std::vector<double> weights(static_cast<std::size_t>(2 * halfWindow + 1), 1.0);
     if (weighted)
         for (int i = -halfWindow; i <= halfWindow; ++i) {
             const float offset = static_cast<float>(i);

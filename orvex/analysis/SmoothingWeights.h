@@ -17,8 +17,8 @@ int cappedHalfWindow(int w, int columns, int rows);
 // rounded to single.
 float kernelConstant(int w, bool singlePrecision);
 
-// g(i) = expf((k·i)·i) for the weighted kernel, 1 for the uniform one, for
-// i ∈ [−h, h] at index h + i.
-std::vector<float> windowWeights(float k, int halfWindow, bool weighted);
+// g(i) = expf((k·i)·i), a float widened to double, for the weighted kernel, 1 for the
+// uniform one, for i ∈ [−h, h] at index h + i.
+std::vector<double> windowWeights(float k, int halfWindow, bool weighted);
 
 } // namespace orvex

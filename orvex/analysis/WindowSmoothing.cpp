@@ -21,8 +21,7 @@ bool smoothFields(const Array1<float*>& outputs, const Array1<float const*>& inp
         return false;
     }
     const int halfWindow = cappedHalfWindow(w, columns, rows);
-    const std::vector<float> profile = windowWeights(kernelConstant(w, singlePrecisionConstant), halfWindow, weighted);
-    const std::vector<double> weights(profile.begin(), profile.end());
+    const std::vector<double> weights = windowWeights(kernelConstant(w, singlePrecisionConstant), halfWindow, weighted);
     const int count = std::max(1, CPUInfo::numCPU());
 
     // Each worker lives on the heap, so its address stays fixed while its thread runs.

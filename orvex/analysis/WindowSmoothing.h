@@ -20,7 +20,8 @@ class ZelData;
 class ZelDataSet;
 
 // Smooths the variable whose name or description is `name` in place, on the calling
-// thread, with single-precision weights and products summed in double precision.
+// thread, with the weights of k computed in single precision; every fit reads the
+// unsmoothed values.
 // Points that get no fit (invalid, or a singular window) keep their value. When
 // progressCounter is not null it is incremented for every point whose index is not a
 // multiple of 16. False, with nothing changed, for a window below 1, an area that is

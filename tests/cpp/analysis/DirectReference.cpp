@@ -1,11 +1,13 @@
 #include "DirectReference.h"
 
 #include "orvex/core/Decompositions.h"
+#include "orvex/core/FixedMatrix.h"
 #include "orvex/core/Logging.h"
 #include "orvex/core/Matrix.h"
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace reference {
 
@@ -59,39 +61,74 @@ void computeStrain(orvex::Array2<float>& strain, orvex::Array2<float>& gradient,
     }
 }
 
-void smooth(const orvex::Array1<float*>& outputs, const orvex::Array1<float const*>& inputs, const float* mask,
-            int columns, int rows, int windowSize, bool weighted) {
+namespace {
+
+// The direct window fits of both smoothing forms: per valid point, the 3 × 3 normal
+// matrix and 3 × n right-hand side summed over the full clipped window, from a kernel
+// whose entries and products are formed in Real and added to double sums; `invert`
+// turns the normal matrix into its inverse's first row (false when singular). Only
+// points with a fit are written.
+template <typename Real, typename Invert>
+void directFits(const orvex::Array1<float*>& outputs, const orvex::Array1<float const*>& inputs, const float* mask,
+                int columns, int rows, int windowSize, bool weighted, float k, Invert invert) {
     const int w = windowSize, h = w / 2;
-    const float k = float(-(6.283 / (w * w)));
-    Matrix kernel(w, w);
-    for (int i = -h; i < w - h; ++i)
-        for (int j = -h; j < w - h; ++j)
-            kernel(h + i, h + j) = weighted ? double(std::exp((k * i) * i)) * double(std::exp((k * j) * j)) : 1.0;
+    std::vector<Real> kernel(std::size_t(w) * w, Real(1));
+    if (weighted)
+        for (int i = -h; i < w - h; ++i)
+            for (int j = -h; j < w - h; ++j)
+                kernel[std::size_t(h + i) * w + h + j] = Real(std::exp((k * i) * i)) * Real(std::exp((k * j) * j));
     const int n = int(outputs.size());
-    Matrix M(3, 3), B(3, n);
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c) {
             const int p = r * columns + c;
             if (!(mask[p] >= 0)) continue;
-            M.setZero();
-            B.setZero();
+            double m[6] = {0, 0, 0, 0, 0, 0};
+            std::vector<double> b(3 * std::size_t(n), 0.0);
             for (int dy = -std::min(r, h); dy <= std::min(h, rows - 1 - r); ++dy)
                 for (int dx = -std::min(c, h); dx <= std::min(h, columns - 1 - c); ++dx) {
                     const int q = p + dy * columns + dx;
                     if (!(mask[q] >= 0)) continue;
-                    const double wt = kernel(h + dy, h + dx);
-                    M(0, 0) += wt, M(0, 1) += dx * wt, M(0, 2) += dy * wt;
-                    M(1, 1) += (dx * dx) * wt, M(1, 2) += (dx * wt) * dy, M(2, 2) += (dy * dy) * wt;
+                    const Real wt = kernel[std::size_t(h + dy) * w + h + dx], fx = Real(dx), fy = Real(dy);
+                    m[0] += wt, m[1] += wt * fx, m[2] += wt * fy;
+                    m[3] += (fx * fx) * wt, m[4] += (fx * wt) * fy, m[5] += (fy * fy) * wt;
                     for (int f = 0; f < n; ++f) {
-                        const double u = double(inputs[f][q]) * wt;
-                        B(0, f) += u, B(1, f) += u * dx, B(2, f) += u * dy;
+                        const Real u = wt * Real(inputs[f][q]);
+                        b[3 * f] += u, b[3 * f + 1] += fx * u, b[3 * f + 2] += u * fy;
                     }
                 }
-            M(1, 0) = M(0, 1), M(2, 0) = M(0, 2), M(2, 1) = M(1, 2);
-            if (!orvex::invertSymmetricMatrix(M, nullptr)) continue;
+            double first[3];
+            if (!invert(m, first)) continue;
             for (int f = 0; f < n; ++f)
-                outputs[f][p] = float(M(0, 0) * B(0, f) + M(0, 1) * B(1, f) + M(0, 2) * B(2, f));
+                outputs[f][p] = float(first[0] * b[3 * f] + first[1] * b[3 * f + 1] + first[2] * b[3 * f + 2]);
         }
+}
+
+} // namespace
+
+void smooth(const orvex::Array1<float*>& outputs, const orvex::Array1<float const*>& inputs, const float* mask,
+            int columns, int rows, int windowSize, bool weighted) {
+    const float k = float(-(6.283 / (windowSize * windowSize)));
+    directFits<double>(outputs, inputs, mask, columns, rows, windowSize, weighted, k,
+                       [](const double* m, double* first) {
+                           Matrix M(3, 3);
+                           M(0, 0) = m[0], M(0, 1) = M(1, 0) = m[1], M(0, 2) = M(2, 0) = m[2];
+                           M(1, 1) = m[3], M(1, 2) = M(2, 1) = m[4], M(2, 2) = m[5];
+                           if (!orvex::invertSymmetricMatrix(M, nullptr)) return false;
+                           for (int i = 0; i < 3; ++i) first[i] = M(0, i);
+                           return true;
+                       });
+}
+
+void smoothVariable(float* values, const float* mask, int columns, int rows, int windowSize, bool weighted) {
+    const std::vector<float> unsmoothed(values, values + std::size_t(columns) * rows);
+    const float k = -(6.283f / float(windowSize * windowSize));
+    directFits<float>(orvex::Array1<float*>{values}, orvex::Array1<float const*>{unsmoothed.data()}, mask, columns,
+                      rows, windowSize, weighted, k, [](const double* m, double* first) {
+                          orvex::Matrix3x3 M{m[0], m[1], m[2], m[1], m[3], m[4], m[2], m[4], m[5]};
+                          if (!orvex::invertSymmetricMatrix(M)) return false;
+                          for (int i = 0; i < 3; ++i) first[i] = M(0, i);
+                          return true;
+                      });
 }
 
 } // namespace reference

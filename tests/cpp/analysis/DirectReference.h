@@ -1,7 +1,7 @@
 #pragma once
-// Straightforward single-threaded forms of the triangle averaging and the multi-field
-// window smoothing, written directly from their definitions. The library's parallel
-// forms are checked against them.
+// Straightforward single-threaded forms of the triangle averaging and of both window
+// smoothing forms, written directly from their definitions (odd window sizes only). The
+// library's forms are checked against them.
 
 #include "orvex/analysis/StrainTensors.h"
 #include "orvex/core/Array1.h"
@@ -18,5 +18,10 @@ void computeStrain(orvex::Array2<float>& strain, orvex::Array2<float>& gradient,
 // w × w kernel table, inverted with the general symmetric inversion.
 void smooth(const orvex::Array1<float*>& outputs, const orvex::Array1<float const*>& inputs, const float* mask,
             int columns, int rows, int windowSize, bool weighted);
+
+// The single-variable form, in place: the kernel (k included) and every product in
+// single precision, added to double sums, the 3 × 3 cofactor inversion; every fit
+// reads the unsmoothed values, and points without a fit keep theirs.
+void smoothVariable(float* values, const float* mask, int columns, int rows, int windowSize, bool weighted);
 
 } // namespace reference
