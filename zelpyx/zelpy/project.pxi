@@ -83,8 +83,10 @@ def _dos_date_time(date_time):
 def _member_span(raw, info):
     """The number of bytes of a member from its local header to the end of its data
     (and data descriptor)."""
-    raw.seek(info.header_offset)
-    header = raw.read(_LOCAL_HEADER.size)
+    header = b""
+    if info.header_offset >= 0:
+        raw.seek(info.header_offset)
+        header = raw.read(_LOCAL_HEADER.size)
     if len(header) != _LOCAL_HEADER.size or header[:4] != b"PK\x03\x04":
         raise _BadZipFile("Bad local file header of " + info.filename)
     name_length, extra_length = _LOCAL_HEADER.unpack(header)[10:]
@@ -104,7 +106,7 @@ def _member_spans(archive, raw):
     spans = [(info, info.header_offset, _member_span(raw, info)) for info in archive.infolist()]
     end = archive.start_dir
     for _, offset, length in sorted(spans, key=lambda span: span[1], reverse=True):
-        if offset < 0 or offset + length > end:
+        if offset + length > end:
             raise _BadZipFile("Overlapping or misplaced zip members")
         end = offset
     return spans
@@ -244,7 +246,7 @@ def _write_project_archive(target, bytes document, members_path, bint only_archi
     with ZipFile(staging) as staged:
         document_spans = _member_spans(staged, staging)
     with _ExitStack() as stack:
-        source = None if members_path is None else _open_members(stack, members_path, only_archives)
+        source = _open_members(stack, members_path, only_archives)
         descriptor, temporary = _create_exclusive(target, 0o600)
         try:
             with open(descriptor, "wb") as output:
@@ -632,11 +634,9 @@ class ProjectFile:
         _checked_file_name(name)
         document = etree.tostring(self.root, encoding="utf-8", xml_declaration=True, pretty_print=True,
                                   doctype="<!DOCTYPE kdrx>")
+        # A new project keeps the members of an archive already at the target name.
         source = getattr(self, "_source", None)
-        if source is None:
-            _write_project_archive(name, document, name, True)
-        else:
-            _write_project_archive(name, document, source, False)
+        _write_project_archive(name, document, name if source is None else source, source is None)
         if file_name is None:
             self._source = os.path.abspath(name)
 
