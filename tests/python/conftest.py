@@ -18,6 +18,7 @@ def _load_module(name, path):
 
 synthetic = _load_module("make_synthetic", Path(__file__).resolve().parents[2] / "examples" / "make_synthetic.py")
 rt_server = _load_module("rt_server", Path(__file__).resolve().parent / "rt_server.py")
+project_archives = _load_module("project_archives", Path(__file__).resolve().parent / "project_archives.py")
 
 
 def pixel_area(rows, columns, names=("x", "y"), first=0.0):
@@ -87,3 +88,9 @@ def make_project(tmp_path):
 def fake_server():
     """The fake real-time server module (tests/python/rt_server.py)."""
     return rt_server
+
+
+@pytest.fixture
+def archives():
+    """Builders of damaged and hostile project archives (tests/python/project_archives.py)."""
+    return project_archives

@@ -14,55 +14,13 @@ import pytest
 
 from zelpyx.zelpy.zelpy import ProjectFile
 
-CSV_XML = '<project><files><csvfile type="tolvani">prj:/analog.csv</csvfile></files></project>'
-
-
-def central_records(data):
-    """The central directory records of a zip archive's bytes."""
-    records, position = [], data.index(b"PK\x01\x02")
-    while data.startswith(b"PK\x01\x02", position):
-        name_length, extra_length, comment_length = struct.unpack_from("<3H", data, position + 28)
-        end = position + 46 + name_length + extra_length + comment_length
-        records.append(data[position:end])
-        position = end
-    return records
-
-
-def with_central_directory(data, records):
-    """data's members followed by a new central directory of records."""
-    start = data.index(b"PK\x01\x02")
-    directory = b"".join(records)
-    return data[:start] + directory + struct.pack("<4s4H2LH", b"PK\x05\x06", 0, 0, len(records), len(records),
-                                                  len(directory), start, 0)
-
-
-def lying_member(path, name, inflated, declared=1000):
-    """A project whose member name declares `declared` bytes and inflates to `inflated`
-    bytes (a "<project>" start tag, then spaces)."""
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
-        if name != "project.xml":
-            archive.writestr("project.xml", CSV_XML)
-        with archive.open(name, "w", force_zip64=True) as member:
-            member.write(b"<project>")
-            block = b" " * (1 << 20)
-            for _ in range(inflated >> 20):
-                member.write(block)
-        offset = archive.getinfo(name).header_offset
-    data = bytearray(path.read_bytes())
-    data[offset + 22:offset + 26] = struct.pack("<L", declared)
-    records = [record[:24] + struct.pack("<L", declared) + record[28:]
-               if record[46:46 + len(name)] == name.encode() else record
-               for record in central_records(bytes(data))]
-    path.write_bytes(with_central_directory(bytes(data), records))
-    return str(path)
-
 
 @pytest.mark.parametrize("member, read", [
     ("project.xml", lambda path: ProjectFile(path)),
     ("pfs/analog.csv", lambda path: ProjectFile(path).get_analog_data_csv()),
 ])
-def test_member_inflating_beyond_its_declared_size(tmp_path, member, read):
-    path = lying_member(tmp_path / "lying.q3d", member, 64 << 20)
+def test_member_inflating_beyond_its_declared_size(tmp_path, archives, member, read):
+    path = archives.lying_member(tmp_path / "lying.q3d", member, 64 << 20)
     tracemalloc.start()
     try:
         with pytest.raises(ValueError) as raised:
@@ -140,11 +98,6 @@ def test_project_of_100000_images_loads(tmp_path):
 # ---------------------------------------------------------------------------------------
 # Members that share bytes.
 
-def renamed(record, name):
-    """A copy of a central directory record under another name of the same length."""
-    return record[:46] + name + record[46 + len(name):]
-
-
 def archive_bytes(members):
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w") as archive:
@@ -161,30 +114,29 @@ def base_archive():
     return archive_bytes({"project.xml": "<project/>", "data.bin": b"head" + inner_entry + b"tail" * 1000}), inner
 
 
-def same_bytes_many_times(data, inner):
-    xml, member = central_records(data)
-    return with_central_directory(data, [xml, member] + [renamed(member, b"d%03d.bin" % n) for n in range(100)])
+def same_bytes_many_times(archives, data, inner):
+    return archives.repeated_member(data, 100)
 
 
-def entry_inside_another(data, inner):
-    xml, member = central_records(data)
+def entry_inside_another(archives, data, inner):
+    xml, member = archives.central_records(data)
     offset = struct.unpack_from("<L", member, 42)[0] + 30 + len(b"data.bin") + 4
-    nested = central_records(inner)[0]
-    return with_central_directory(data, [xml, member, nested[:42] + struct.pack("<L", offset) + nested[46:]])
+    nested = archives.central_records(inner)[0]
+    return archives.with_central_directory(data, [xml, member, nested[:42] + struct.pack("<L", offset) + nested[46:]])
 
 
-def entry_into_the_directory(data, inner):
-    xml, member = central_records(data)
+def entry_into_the_directory(archives, data, inner):
+    xml, member = archives.central_records(data)
     size = struct.unpack_from("<L", member, 20)[0] + 10
     longer = member[:20] + struct.pack("<2L", size, size) + member[28:]
-    return with_central_directory(data, [xml, longer])
+    return archives.with_central_directory(data, [xml, longer])
 
 
 @pytest.mark.parametrize("layout", [same_bytes_many_times, entry_inside_another, entry_into_the_directory])
 @pytest.mark.parametrize("how", ["loaded", "created"])
-def test_members_sharing_bytes_are_refused_before_anything_is_written(tmp_path, layout, how):
+def test_members_sharing_bytes_are_refused_before_anything_is_written(tmp_path, archives, layout, how):
     path = tmp_path / "shared.q3d"
-    path.write_bytes(layout(*base_archive()))
+    path.write_bytes(layout(archives, *base_archive()))
     before = path.read_bytes()
     if how == "loaded":
         project = ProjectFile(str(path))
