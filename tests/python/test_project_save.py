@@ -160,6 +160,8 @@ WATCHER = textwrap.dedent("""
                 mode = stat.S_IMODE(entry.stat(follow_symlinks=False).st_mode)
             except FileNotFoundError:
                 continue
+            if not seen:
+                open(os.path.join(control, "seen"), "w").close()
             seen += 1
             if mode & 0o077:
                 exposed.append((entry.name, oct(mode)))
@@ -187,8 +189,11 @@ def test_temporary_file_is_never_readable_by_others(tmp_path, make_project, umas
         while not (tmp_path / "control" / "ready").exists():
             assert watcher.poll() is None
             time.sleep(0.01)
-        for _ in range(8):
+        # Saves until the watcher has seen a temporary file, and a few times at least.
+        for count in range(200):
             project.save_project()
+            if count >= 3 and (tmp_path / "control" / "seen").exists():
+                break
     finally:
         (tmp_path / "control" / "stop").touch()
         seen, exposed = json.loads(watcher.communicate(timeout=60)[0])
