@@ -169,14 +169,14 @@ def _central_record(info, offset):
 _PROCESS_STATUS = "/proc/self/status"
 
 
-def _create_exclusive(target, int mode):
-    """A new file beside target under a name no other file has, opened for writing with
-    mode (the umask applies): (descriptor, path)."""
+def _create_temporary(target):
+    """A new file beside target under a name no other file has, readable and writable by
+    its owner only, opened for writing: (descriptor, path)."""
     directory = os.path.dirname(target)
     while True:
         path = os.path.join(directory, f".{os.path.basename(target)}.{os.urandom(6).hex()}.tmp")
         try:
-            return os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, mode), path
+            return os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o600), path
         except FileExistsError:
             continue
 
@@ -191,7 +191,8 @@ def _unlink_quietly(path):
 def _new_file_mode(target):
     """The mode of a file created at target as open() creates it: 0666 without the umask.
     The umask is read, never set: setting it to read it back would change it for every
-    thread meanwhile. Without the process status, an empty file made beside target shows it."""
+    thread meanwhile. Without the process status, an unnamed file made beside target shows
+    it; where the file system makes none, the file stays its owner's alone."""
     try:
         with open(_PROCESS_STATUS, "rb") as status:
             for line in status:
@@ -199,12 +200,14 @@ def _new_file_mode(target):
                     return 0o666 & ~int(line.split()[1], 8)
     except (OSError, ValueError, IndexError):
         pass
-    descriptor, probe = _create_exclusive(target, 0o666)
+    try:
+        descriptor = os.open(os.path.dirname(target), os.O_TMPFILE | os.O_WRONLY | os.O_CLOEXEC, 0o666)
+    except OSError:
+        return 0o600
     try:
         return os.fstat(descriptor).st_mode & 0o777
     finally:
         os.close(descriptor)
-        _unlink_quietly(probe)
 
 
 def _final_mode(target):
@@ -247,7 +250,7 @@ def _write_project_archive(target, bytes document, members_path, bint only_archi
         document_spans = _member_spans(staged, staging)
     with _ExitStack() as stack:
         source = _open_members(stack, members_path, only_archives)
-        descriptor, temporary = _create_exclusive(target, 0o600)
+        descriptor, temporary = _create_temporary(target)
         try:
             with open(descriptor, "wb") as output:
                 writer = _RawZipWriter(output)
@@ -866,6 +869,8 @@ class ProjectFile:
             return None
         member = "pfs" + reference[4:] if reference.startswith("prj:") else reference
         result = {}
+        # The text is read in small chunks, and zipfile yields no more than the size that
+        # _member_info checks, whatever the member inflates to.
         try:
             with PyZipFile(self.project_file, "r") as archive, \
                     archive.open(_member_info(archive, member, _MAX_CSV_BYTES), "r") as stream, \
