@@ -7,18 +7,39 @@ also holds a 64 MB deflated image member and an analog CSV:
   and written again) and against a plain file copy of the archive;
 - 1,000 set_startpoint_guess calls on the loaded project.
 Peak Python memory of the save (tracemalloc) shows that the image is not decompressed.
+
+Then the open of a project of 100,000 images against zipfile.read + lxml parse, and the
+peak resident memory (growth of VmHWM, in a child process) of hostile archives: a
+"project.xml" that declares 1,000 bytes and inflates to 1 GiB, 16 MiB and 64 MiB of empty
+elements, and the save of an archive whose 100 entries share one 10 MB member.
 """
+import importlib.util
 import os
 import shutil
+import subprocess
+import sys
 import tempfile
+import textwrap
 import timeit
 import tracemalloc
 import zipfile
+from pathlib import Path
 
 import lxml.etree as etree
 import numpy as np
 
 from zelpyx.zelpy.zelpy import ProjectFile
+
+
+def load_module(name, path):
+    spec = importlib.util.spec_from_file_location(name, path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+ROOT = Path(__file__).resolve().parents[2]
+archives = load_module("project_archives", ROOT / "tests" / "python" / "project_archives.py")
 
 IMAGES = 10_000
 START_POINTS = 1_000
@@ -95,5 +116,86 @@ def main():
         print(f"{START_POINTS} set_startpoint_guess:    {guesses_ms:8.2f} ms")
 
 
+def write_project_xml(path, text, **options):
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.writestr("project.xml", text, **options)
+
+
+def large_project(path, images=100_000):
+    write_project_xml(path, "<?xml version='1.0' encoding='utf-8'?>\n<!DOCTYPE kdrx>\n<project dir='/d'>\n"
+                      '  <files_3d lri="files">\n    <reference>ref_000000_0.tif</reference>\n'
+                      + "".join(f"    <deformed>def_{n:06d}_0.tif</deformed>\n" for n in range(1, images))
+                      + "".join(f"    <datafile>run-{n:06d}_0.out</datafile>\n" for n in range(images))
+                      + "  </files_3d>\n</project>\n")
+
+
+def shared_member_project(path):
+    """100 entries over the bytes of one stored 10 MB member."""
+    with zipfile.ZipFile(path, "w") as archive:
+        archive.writestr("project.xml", "<project/>")
+        archive.writestr("data.bin", os.urandom(10 << 20))
+    with open(path, "rb") as raw:
+        data = archives.repeated_member(raw.read(), 100)
+    with open(path, "wb") as output:
+        output.write(data)
+
+
+PEAK = textwrap.dedent("""
+    import os, sys
+    from zelpyx.zelpy.zelpy import ProjectFile
+
+    def peak():
+        with open("/proc/self/status") as status:
+            return next(int(line.split()[1]) for line in status if line.startswith("VmHWM:")) << 10
+
+    path, action = sys.argv[1:]
+    before = peak()
+    try:
+        project = ProjectFile(path)
+        if action == "save":
+            project.save_project(path + ".saved.q3d")
+        outcome = "accepted"
+    except Exception as error:
+        cause = error.__context__ or error
+        outcome = f"refused ({type(cause).__name__}: {str(cause)[:60]})"
+    written = os.path.getsize(path + ".saved.q3d") if os.path.exists(path + ".saved.q3d") else 0
+    print(f"{(peak() - before) / 1e6:8.1f} MB, written {written / 1e6:.1f} MB, {outcome}")
+""")
+
+
+def hostile(directory):
+    cases = [("1 GiB in 1,000 declared bytes", lambda path: archives.lying_member(path, "project.xml", 1 << 30),
+              "load"),
+             ("16 MiB of empty elements", lambda path: write_project_xml(path, b"<p>" + b"<a/>" * (4 << 20) + b"</p>"),
+              "load"),
+             ("64 MiB of empty elements", lambda path: write_project_xml(path, b"<p>" + b"<a/>" * (16 << 20) + b"</p>"),
+              "load"),
+             ("100 entries over one 10 MB member", shared_member_project, "save")]
+    print("hostile archives, peak resident growth of a child process:")
+    for name, build, action in cases:
+        path = os.path.join(directory, "hostile.q3d")
+        build(path)
+        result = subprocess.run([sys.executable, "-c", PEAK, path, action], capture_output=True, text=True)
+        print(f"  {name + ' (' + action + ')':42s} archive {os.path.getsize(path) / 1e6:6.2f} MB: "
+              f"{result.stdout.strip() or result.stderr[-300:]}")
+        for leftover in (path, path + ".saved.q3d"):
+            if os.path.exists(leftover):
+                os.unlink(leftover)
+
+
+def large(directory):
+    path = os.path.join(directory, "large.q3d")
+    large_project(path)
+    open_ms = best_ms(lambda: ProjectFile(path))
+    plain_open_ms = best_ms(lambda: etree.fromstring(
+        zipfile.ZipFile(path).read("project.xml"), etree.XMLParser(remove_blank_text=True)))
+    size = zipfile.ZipFile(path).getinfo("project.xml").file_size / 1e6
+    print(f"open, 100,000 images ({size:.1f} MB project.xml): {open_ms:8.2f} ms   "
+          f"zipfile.read + lxml parse {plain_open_ms:8.2f} ms")
+
+
 if __name__ == "__main__":
     main()
+    with tempfile.TemporaryDirectory() as scratch:
+        large(scratch)
+        hostile(scratch)

@@ -1,5 +1,5 @@
 """Fixtures: synthetic data sets built with the example's own encoder, a fake
-real-time server, and the process's peak memory."""
+real-time server, hostile project archives, and the process's peak memory."""
 import importlib.util
 from pathlib import Path
 
@@ -18,6 +18,7 @@ def _load_module(name, path):
 
 synthetic = _load_module("make_synthetic", Path(__file__).resolve().parents[2] / "examples" / "make_synthetic.py")
 rt_server = _load_module("rt_server", Path(__file__).resolve().parent / "rt_server.py")
+project_archives = _load_module("project_archives", Path(__file__).resolve().parent / "project_archives.py")
 
 
 def pixel_area(rows, columns, names=("x", "y"), first=0.0):
@@ -125,3 +126,9 @@ def peak_memory():
 def resident_memory():
     """The process's resident memory in bytes, as a function."""
     return resident_bytes
+
+
+@pytest.fixture
+def archives():
+    """Builders of damaged and hostile project archives (tests/python/project_archives.py)."""
+    return project_archives

@@ -281,13 +281,16 @@ def test_save_through_a_symbolic_link_replaces_the_file_it_points_to(tmp_path, m
 def test_failed_save_leaves_the_original(tmp_path, make_project):
     source = make_project(FILES_XML, FOREIGN)
     project = ProjectFile(source)
-    damaged = Path(source).read_bytes()[:-30]
+    intact = Path(source).read_bytes()
+    damaged = intact[:-30]
     with open(source, "wb") as output:
         output.write(damaged)
     with pytest.raises(zipfile.BadZipFile):
         project.save_project()
     assert Path(source).read_bytes() == damaged
     assert os.listdir(tmp_path) == ["project.q3d"]
+    # The source is read before anything is written: a damaged one would fail first.
+    Path(source).write_bytes(intact)
     with pytest.raises(FileNotFoundError):
         project.save_project(str(tmp_path / "missing" / "x.q3d"))
     assert os.listdir(tmp_path) == ["project.q3d"]

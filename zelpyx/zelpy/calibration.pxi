@@ -478,8 +478,8 @@ cdef class ProjectCalibration:
             raise ValueError("{} is not a valid Zel3D project file.".format(project))
         try:
             with PyZipFile(project, "r") as archive:
-                document = archive.read(_member_info(archive, _PROJECT_XML, _MAX_XML_BYTES))
-            self.read_calibration(_parse_project_document(document))
+                document = _read_project_document(archive)
+            self.read_calibration(document)
         except Exception:
             self.thisptr.reset()
             raise ValueError("Could not process {}".format(project))

@@ -1,14 +1,26 @@
 # Project files: ".q3d" zip archives whose member "project.xml" holds the project
 # document (image lists, start points, AOI polygon masks, the analog-data reference),
 # and the AOI polygons stored in them.
+from contextlib import ExitStack as _ExitStack
 from io import BytesIO as _BytesIO
 import struct as _struct
 from zipfile import BadZipFile as _BadZipFile
 
 _PROJECT_XML = "project.xml"
 # Members larger than these are refused before they are read (a damaged or hostile archive).
-_MAX_XML_BYTES = 256 << 20
+# A project of 100,000 images has a "project.xml" of about 8.5 MB.
+_MAX_XML_BYTES = 64 << 20
 _MAX_CSV_BYTES = 1 << 30
+# The project document is refused before it is parsed when its text holds more tags and
+# attributes (each "<" and "=" counts, so this is an upper bound) than this. Each costs the
+# parsed tree up to about 250 bytes (an element with the text beside it, or an attribute with
+# its value), so a document takes at most about 512 MB plus its text, however well its
+# empty elements compress. A project of 100,000 images counts about 410,000; with a guess
+# of one start point on every image, about 910,000.
+_MAX_XML_MARKUP = 1 << 21
+# Members are read in chunks of this size: zipfile inflates no more than one read asks for,
+# whatever size the archive declares.
+_READ_CHUNK = 1 << 20
 
 # The files elements in reading order; writing uses files_3d, then files, never files_2d.
 _FILES_TAGS = ("files", "files_3d", "files_2d")
@@ -20,10 +32,10 @@ _NOT_EVEN = "The size of the list must be even (x, y pairs)"
 
 
 # ---------------------------------------------------------------------------------------
-# Raw member copy. A save rewrites "project.xml" and carries every other member of the
-# project's archive over unchanged: the local header and the compressed bytes (with the
-# data descriptor, when the member has one) are copied as they are, never decompressed;
-# only the central directory, which holds the members' offsets, is written anew.
+# Raw member copy. A save rewrites "project.xml" and carries the other members of an
+# archive over unchanged: the local header and the compressed bytes (with the data
+# descriptor, when the member has one) are copied as they are, never decompressed; only
+# the central directory, which holds the members' offsets, is written anew.
 
 _LOCAL_HEADER = _struct.Struct("<4s2B4HL2L2H")
 _CENTRAL_HEADER = _struct.Struct("<4s4B4HL2L5H2L")
@@ -36,7 +48,6 @@ _ZIP64_LIMIT = (1 << 31) - 1
 _COUNT_LIMIT = 0xFFFF
 _DATA_DESCRIPTOR_FLAG = 0x08
 _UTF8_NAME_FLAG = 0x800
-_COPY_CHUNK = 1 << 20
 
 
 def _extra_fields(bytes extra):
@@ -57,7 +68,7 @@ def _without_zip64(bytes extra):
 
 def _copy_bytes(source, destination, Py_ssize_t count):
     while count > 0:
-        chunk = source.read(min(count, _COPY_CHUNK))
+        chunk = source.read(min(count, _READ_CHUNK))
         if not chunk:
             raise _BadZipFile("Truncated zip member")
         destination.write(chunk)
@@ -69,6 +80,38 @@ def _dos_date_time(date_time):
     return (hour << 11) | (minute << 5) | (second // 2), ((year - 1980) << 9) | (month << 5) | day
 
 
+def _member_span(raw, info):
+    """The number of bytes of a member from its local header to the end of its data
+    (and data descriptor)."""
+    header = b""
+    if info.header_offset >= 0:
+        raw.seek(info.header_offset)
+        header = raw.read(_LOCAL_HEADER.size)
+    if len(header) != _LOCAL_HEADER.size or header[:4] != b"PK\x03\x04":
+        raise _BadZipFile("Bad local file header of " + info.filename)
+    name_length, extra_length = _LOCAL_HEADER.unpack(header)[10:]
+    length = _LOCAL_HEADER.size + name_length + extra_length + info.compress_size
+    if info.flag_bits & _DATA_DESCRIPTOR_FLAG:
+        extra = raw.read(name_length + extra_length)[name_length:]
+        zip64 = any(field_id == _ZIP64_EXTRA for field_id, _ in _extra_fields(extra))
+        raw.seek(info.header_offset + length)
+        length += 4 * (raw.read(4) == b"PK\x07\x08") + (20 if zip64 else 12)
+    return length
+
+
+def _member_spans(archive, raw):
+    """(info, offset, length) of every member of archive (raw is its file), in directory
+    order. Members that share bytes, or run into the central directory, are refused as
+    `unzip -t` refuses them: a copy would repeat the bytes once per member."""
+    spans = [(info, info.header_offset, _member_span(raw, info)) for info in archive.infolist()]
+    end = archive.start_dir
+    for _, offset, length in sorted(spans, key=lambda span: span[1], reverse=True):
+        if offset + length > end:
+            raise _BadZipFile("Overlapping or misplaced zip members")
+        end = offset
+    return spans
+
+
 class _RawZipWriter:
     """Writes a zip archive out of members copied raw from other archives."""
 
@@ -76,30 +119,13 @@ class _RawZipWriter:
         self.output = output
         self.members = []
 
-    def copy_members(self, archive, raw, skip=None):
-        """Copies every member of archive except those named skip; raw is the archive's file."""
-        for info in archive.infolist():
+    def copy_members(self, raw, spans, skip=None):
+        """Copies the members of spans (from _member_spans of raw) except those named skip."""
+        for info, offset, length in spans:
             if info.filename != skip:
-                self.copy_member(raw, info)
-
-    def copy_member(self, raw, info):
-        raw.seek(info.header_offset)
-        header = raw.read(_LOCAL_HEADER.size)
-        if len(header) != _LOCAL_HEADER.size or header[:4] != b"PK\x03\x04":
-            raise _BadZipFile("Bad local file header of " + info.filename)
-        name_length, extra_length = _LOCAL_HEADER.unpack(header)[10:]
-        names = raw.read(name_length + extra_length)
-        length = info.compress_size
-        if info.flag_bits & _DATA_DESCRIPTOR_FLAG:
-            zip64 = any(field_id == _ZIP64_EXTRA for field_id, _ in _extra_fields(names[name_length:]))
-            raw.seek(info.compress_size, 1)
-            signature = raw.read(4) == b"PK\x07\x08"
-            length += 4 * signature + (20 if zip64 else 12)
-            raw.seek(info.header_offset + len(header) + len(names))
-        self.members.append((info, self.output.tell()))
-        self.output.write(header)
-        self.output.write(names)
-        _copy_bytes(raw, self.output, length)
+                self.members.append((info, self.output.tell()))
+                raw.seek(offset)
+                _copy_bytes(raw, self.output, length)
 
     def finish(self, bytes comment=b""):
         start = self.output.tell()
@@ -136,49 +162,112 @@ def _central_record(info, offset):
     return header + name + extra + info.comment
 
 
+# ---------------------------------------------------------------------------------------
+# Replacing the project file: a temporary file beside the target, readable by its owner
+# only until it has all its bytes and the target's mode, is renamed over the target.
+
+_PROCESS_STATUS = "/proc/self/status"
+
+
 def _create_temporary(target):
-    """A new file beside target, made with the default permissions (the umask applies)."""
-    directory = os.path.dirname(os.path.abspath(target))
+    """A new file beside target under a name no other file has, readable and writable by
+    its owner only, opened for writing: (descriptor, path)."""
+    directory = os.path.dirname(target)
     while True:
         path = os.path.join(directory, f".{os.path.basename(target)}.{os.urandom(6).hex()}.tmp")
         try:
-            return os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666), path
+            return os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o600), path
         except FileExistsError:
             continue
 
 
-def _write_project_archive(target, bytes document, source):
+def _unlink_quietly(path):
+    try:
+        os.unlink(path)
+    except OSError:
+        pass
+
+
+def _new_file_mode(target):
+    """The mode of a file created at target as open() creates it: 0666 without the umask.
+    The umask is read, never set: setting it to read it back would change it for every
+    thread meanwhile. Without the process status, an unnamed file made beside target shows
+    it; where the file system makes none, the file stays its owner's alone."""
+    try:
+        with open(_PROCESS_STATUS, "rb") as status:
+            for line in status:
+                if line.startswith(b"Umask:"):
+                    return 0o666 & ~int(line.split()[1], 8)
+    except (OSError, ValueError, IndexError):
+        pass
+    try:
+        descriptor = os.open(os.path.dirname(target), os.O_TMPFILE | os.O_WRONLY | os.O_CLOEXEC, 0o666)
+    except OSError:
+        return 0o600
+    try:
+        return os.fstat(descriptor).st_mode & 0o777
+    finally:
+        os.close(descriptor)
+
+
+def _final_mode(target):
+    """The mode the new file takes: target's, or a new file's when there is none."""
+    try:
+        return os.stat(target).st_mode & 0o7777
+    except FileNotFoundError:
+        return _new_file_mode(target)
+
+
+def _open_members(stack, path, bint only_archives):
+    """(file, ZipFile, member spans) of the archive at path, closed with stack; None when
+    there is no file there, or, when only_archives is true, when the file there is not a zip
+    archive. A zip archive whose members cannot be read is refused with zipfile's exception."""
+    try:
+        raw = stack.enter_context(open(path, "rb"))
+    except FileNotFoundError:
+        return None
+    try:
+        archive = stack.enter_context(ZipFile(raw))
+    except _BadZipFile:
+        if only_archives:
+            return None
+        raise
+    return raw, archive, _member_spans(archive, raw)
+
+
+def _write_project_archive(target, bytes document, members_path, bint only_archives):
     """Writes target as "project.xml" holding document followed by the other members of
-    the archive source (when it exists), through a temporary file that replaces target
-    in one step; on failure target is untouched and the temporary file removed. A
-    symbolic link stays a link: the file it points to is replaced."""
+    the archive at members_path (see _open_members). Everything is read and checked before
+    a byte is written. The new file replaces target in one step; until then it is readable
+    by its owner only, and it takes target's mode, or a new file's. On failure target is
+    untouched and the temporary file removed. A symbolic link stays a link: the file it
+    points to is replaced."""
     target = os.path.realpath(target)
     staging = _BytesIO()
     with ZipFile(staging, "w") as staged:
         staged.writestr(_PROJECT_XML, document)
-    descriptor, temporary = _create_temporary(target)
-    try:
-        with os.fdopen(descriptor, "wb") as output:
-            writer = _RawZipWriter(output)
-            with ZipFile(staging) as staged:
-                writer.copy_members(staged, staging)
-            comment = b""
-            if source is not None and os.path.exists(source):
-                with open(source, "rb") as raw, ZipFile(raw) as archive:
-                    writer.copy_members(archive, raw, skip=_PROJECT_XML)
-                    comment = archive.comment
-            writer.finish(comment)
-            output.flush()
-            if os.path.exists(target):
-                os.fchmod(output.fileno(), os.stat(target).st_mode & 0o7777)
-            os.fsync(output.fileno())
-        os.replace(temporary, target)
-    except BaseException:
+    with ZipFile(staging) as staged:
+        document_spans = _member_spans(staged, staging)
+    with _ExitStack() as stack:
+        source = _open_members(stack, members_path, only_archives)
+        descriptor, temporary = _create_temporary(target)
         try:
-            os.unlink(temporary)
-        except OSError:
-            pass
-        raise
+            with open(descriptor, "wb") as output:
+                writer = _RawZipWriter(output)
+                writer.copy_members(staging, document_spans)
+                comment = b""
+                if source is not None:
+                    raw, archive, spans = source
+                    writer.copy_members(raw, spans, skip=_PROJECT_XML)
+                    comment = archive.comment
+                writer.finish(comment)
+                output.flush()
+                os.fchmod(output.fileno(), _final_mode(target))
+                os.fsync(output.fileno())
+            os.replace(temporary, target)
+        except BaseException:
+            _unlink_quietly(temporary)
+            raise
 
 
 # ---------------------------------------------------------------------------------------
@@ -192,11 +281,43 @@ def _member_info(archive, str name, Py_ssize_t limit):
     return info
 
 
-def _parse_project_document(bytes data):
-    """The root element of a project document; entities are neither expanded nor accepted."""
+def _markup_count(bytes text):
+    """An upper bound of the tags and attributes in an XML text."""
+    return text.count(b"<") + text.count(b"=")
+
+
+def _check_document_limits(Py_ssize_t size, Py_ssize_t markup):
+    if size > _MAX_XML_BYTES:
+        raise _BadZipFile(f"Member {_PROJECT_XML} is larger than {_MAX_XML_BYTES} bytes")
+    if markup > _MAX_XML_MARKUP:
+        raise ValueError(f"The project document holds more than {_MAX_XML_MARKUP} tags and attributes")
+
+
+def _read_project_document(archive):
+    """The root element of the archive's "project.xml". The member is read in chunks and
+    refused as soon as it passes the size or markup limit, before anything is parsed."""
+    cdef Py_ssize_t size = 0, markup = 0
+    chunks = []
+    with archive.open(_member_info(archive, _PROJECT_XML, _MAX_XML_BYTES)) as stream:
+        while True:
+            chunk = stream.read(_READ_CHUNK)
+            if not chunk:
+                break
+            size += len(chunk)
+            markup += _markup_count(chunk)
+            _check_document_limits(size, markup)
+            chunks.append(chunk)
+    return _parse_project_chunks(chunks)
+
+
+def _parse_project_chunks(chunks):
+    """The root element of the project document made of chunks; entities are neither
+    expanded nor accepted."""
     parser = etree.XMLParser(remove_blank_text=True, resolve_entities=False, no_network=True,
                              load_dtd=False, huge_tree=False)
-    root = etree.fromstring(data, parser)
+    for chunk in chunks:
+        parser.feed(chunk)
+    root = parser.close()
     dtd = root.getroottree().docinfo.internalDTD
     if (dtd is not None and next(dtd.iterentities(), None) is not None) or \
             next(root.iter(etree.Entity), None) is not None:
@@ -405,6 +526,9 @@ class ProjectFile:
     root: etree._Element | None
     project_file: str | None
     startpoint_list: list[str] | None
+    # The absolute path of the archive the document comes from (its last load, or its
+    # last save under project_file), or None: a save carries over that archive's other
+    # members, whatever name it writes to.
 
     def __init__(self, source: str | None = None):
         """Opens the project source when it exists, creates it in memory otherwise.
@@ -415,6 +539,7 @@ class ProjectFile:
         self.root = None
         self.project_file = None
         self.startpoint_list = None
+        self._source = None
         if source is None:
             return
         if not source.endswith(".q3d"):
@@ -431,6 +556,7 @@ class ProjectFile:
         if self.project_file is not None:
             self.project_file = None
         self.startpoint_list = None
+        self._source = None
 
     def is_empty(self) -> bool:
         """Returns True when no project is loaded or created."""
@@ -478,15 +604,20 @@ class ProjectFile:
             raise ValueError(source + " is not a valid Zel3D project file.")
         try:
             with PyZipFile(source, "r") as archive:
-                document = archive.read(_member_info(archive, _PROJECT_XML, _MAX_XML_BYTES))
-            root = _parse_project_document(document)
+                root = _read_project_document(archive)
+            path = os.path.abspath(source)
         except Exception:
             raise ValueError("Could not process " + source)
         self.root = root
         self.project_file = source
+        self._source = path
 
     def save_project(self, file_name: str | None = None) -> None:
-        """Saves the project; the other members of the project's archive are kept.
+        """Saves the project.
+
+        The other members of the archive the project was loaded from are kept, whatever the
+        name written; a new project keeps those of a project file already at that name.
+        A save to the project file makes it the archive the project comes from.
 
         Args:
             file_name: The file to write (.q3d is added when missing); by default the project file.
@@ -498,10 +629,13 @@ class ProjectFile:
         if not name.endswith(".q3d"):
             name = name + ".q3d"
         _checked_file_name(name)
-        _checked_file_name(self.project_file)
         document = etree.tostring(self.root, encoding="utf-8", xml_declaration=True, pretty_print=True,
                                   doctype="<!DOCTYPE kdrx>")
-        _write_project_archive(name, document, self.project_file)
+        # A new project keeps the members of an archive already at the target name.
+        source = getattr(self, "_source", None)
+        _write_project_archive(name, document, name if source is None else source, source is None)
+        if file_name is None:
+            self._source = os.path.abspath(name)
 
     def get_data_files(self) -> list[str]:
         """Returns the list of data files."""
@@ -729,6 +863,8 @@ class ProjectFile:
             return None
         member = "pfs" + reference[4:] if reference.startswith("prj:") else reference
         result = {}
+        # The text is read in small chunks, and zipfile yields no more than the size that
+        # _member_info checks, whatever the member inflates to.
         try:
             with PyZipFile(self.project_file, "r") as archive, \
                     archive.open(_member_info(archive, member, _MAX_CSV_BYTES), "r") as stream, \

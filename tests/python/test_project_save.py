@@ -1,0 +1,260 @@
+"""ProjectFile.save_project: which archive's members a save carries over, and how the new
+file replaces the old one (owner-only temporary file, final mode, nothing left behind)."""
+import json
+import os
+import stat
+import subprocess
+import sys
+import textwrap
+import time
+import zipfile
+from pathlib import Path
+
+import pytest
+
+import zelpyx.zelpy.zelpy as zelpy
+from zelpyx.zelpy.zelpy import ProjectFile
+
+SOURCE_XML = "<project><files><deformed>source.tif</deformed></files></project>"
+SOURCE_MEMBERS = {"pfs/analog.csv": b"time,volts\n0,1.5\n", "images/ref.tif": bytes(range(256)) * 8}
+OTHER_MEMBERS = {"other/notes.txt": b"belongs to the other project"}
+
+
+def members(path):
+    """The members of the archive at path other than "project.xml", which must come first."""
+    with zipfile.ZipFile(path) as archive:
+        assert archive.testzip() is None
+        names = archive.namelist()
+        assert names[0] == "project.xml"
+        return {name: archive.read(name) for name in names[1:]}
+
+
+def deformed(path):
+    return ProjectFile(str(path)).get_deformed_images()
+
+
+@pytest.fixture
+def projects(tmp_path, make_project):
+    """The source project (src.q3d), another project (other.q3d) and a file that is no
+    archive (text.q3d)."""
+    (tmp_path / "text.q3d").write_text("not an archive")
+    return (Path(make_project(SOURCE_XML, SOURCE_MEMBERS, name="src.q3d")),
+            Path(make_project("<project/>", OTHER_MEMBERS, name="other.q3d")), tmp_path / "text.q3d")
+
+
+def save_as_then_move_the_original(src, other, text):
+    project = ProjectFile(str(src))
+    project.set_project_file_name(str(src.with_name("copy.q3d")))
+    project.save_project()
+    src.rename(src.with_name("moved.q3d"))
+    project.set_deformed_images(["second.tif"])
+    project.save_project()
+    return [("copy.q3d", SOURCE_MEMBERS, ["second.tif"])]
+
+
+def save_over_the_source(src, other, text):
+    project = ProjectFile(str(src))
+    project.set_deformed_images(["changed.tif"])
+    project.save_project()
+    return [("src.q3d", SOURCE_MEMBERS, ["changed.tif"])]
+
+
+def explicit_name_then_none(src, other, text):
+    project = ProjectFile(str(src))
+    project.set_project_file_name(str(src.with_name("default.q3d")))
+    project.save_project(str(src.with_name("explicit.q3d")))
+    project.save_project()
+    src.unlink()
+    project.save_project(str(src.with_name("after.q3d")))
+    return [(name, SOURCE_MEMBERS, ["source.tif"]) for name in ("explicit.q3d", "default.q3d", "after.q3d")]
+
+
+def new_project_over_a_file_that_is_no_archive(src, other, text):
+    project = ProjectFile()
+    project.create_project_file(str(text))
+    project.save_project()
+    return [("text.q3d", {}, [])]
+
+
+def new_project_over_another_project(src, other, text):
+    project = ProjectFile()
+    project.create_project_file(str(other))
+    project.set_deformed_images(["new.tif"])
+    project.save_project()
+    return [("other.q3d", OTHER_MEMBERS, ["new.tif"])]
+
+
+def save_onto_another_project(src, other, text):
+    project = ProjectFile(str(src))
+    project.save_project(str(other))
+    project.set_project_file_name(str(text))
+    project.save_project()
+    return [("other.q3d", SOURCE_MEMBERS, ["source.tif"]), ("text.q3d", SOURCE_MEMBERS, ["source.tif"])]
+
+
+def save_after_the_source_was_removed(src, other, text):
+    project = ProjectFile(str(src))
+    src.unlink()
+    project.save_project(str(other))
+    project.save_project()
+    return [("other.q3d", {}, ["source.tif"]), ("src.q3d", {}, ["source.tif"])]
+
+
+def created_after_a_load(src, other, text):
+    project = ProjectFile(str(src))
+    project.create_project_file(str(src.with_name("fresh.q3d")))
+    project.save_project()
+    return [("fresh.q3d", {}, [])]
+
+
+@pytest.mark.parametrize("scenario", [
+    save_as_then_move_the_original, save_over_the_source, explicit_name_then_none,
+    new_project_over_a_file_that_is_no_archive, new_project_over_another_project,
+    save_onto_another_project, save_after_the_source_was_removed, created_after_a_load,
+])
+def test_members_carried_over(tmp_path, projects, scenario):
+    for name, expected, images in scenario(*projects):
+        assert members(tmp_path / name) == expected, name
+        assert deformed(tmp_path / name) == images, name
+    assert not [path.name for path in tmp_path.iterdir() if path.name.endswith(".tmp")]
+
+
+def test_public_state_is_unchanged(projects):
+    src = projects[0]
+    project = ProjectFile(str(src))
+    project.save_project(str(src.with_name("x.q3d")))
+    assert [name for name in vars(project) if not name.startswith("_")] == [
+        "root", "project_file", "startpoint_list"]
+    assert project.project_file == str(src)
+
+
+@pytest.mark.parametrize("damage", [
+    lambda path: path.write_text("no longer an archive"),
+    lambda path: path.write_bytes(path.read_bytes()[:-30]),
+    lambda path: path.write_bytes(path.read_bytes()[:100] + path.read_bytes()[-200:]),
+])
+@pytest.mark.parametrize("target", ["src.q3d", "other.q3d", "new.q3d"])
+def test_unreadable_source_changes_nothing(tmp_path, projects, damage, target):
+    src = projects[0]
+    project = ProjectFile(str(src))
+    damage(src)
+    before = {path.name: path.read_bytes() for path in tmp_path.iterdir()}
+    with pytest.raises(zipfile.BadZipFile):
+        project.save_project(str(tmp_path / target))
+    assert {path.name: path.read_bytes() for path in tmp_path.iterdir()} == before
+
+
+# ---------------------------------------------------------------------------------------
+# The new file and its temporary file.
+
+WATCHER = textwrap.dedent("""
+    import os, stat, sys, json
+    directory, target, control = sys.argv[1:]
+    seen, exposed = 0, []
+    open(os.path.join(control, "ready"), "w").close()
+    while not os.path.exists(os.path.join(control, "stop")):
+        for entry in os.scandir(directory):
+            if entry.name == target:
+                continue
+            try:
+                mode = stat.S_IMODE(entry.stat(follow_symlinks=False).st_mode)
+            except FileNotFoundError:
+                continue
+            if not seen:
+                open(os.path.join(control, "seen"), "w").close()
+            seen += 1
+            if mode & 0o077:
+                exposed.append((entry.name, oct(mode)))
+    print(json.dumps([seen, exposed]))
+""")
+
+
+@pytest.fixture
+def umask():
+    """Sets the process umask for the test and restores it."""
+    saved = os.umask(0o022)
+    yield lambda mask: os.umask(mask)
+    os.umask(saved)
+
+
+def test_temporary_file_is_never_readable_by_others(tmp_path, make_project, umask):
+    (tmp_path / "control").mkdir()
+    (tmp_path / "data").mkdir()
+    target = make_project(SOURCE_XML, {"image.bin": os.urandom(24 << 20)}, name="data/private.q3d", stored=True)
+    os.chmod(target, 0o600)
+    project = ProjectFile(target)
+    watcher = subprocess.Popen([sys.executable, "-c", WATCHER, str(tmp_path / "data"), "private.q3d",
+                                str(tmp_path / "control")], stdout=subprocess.PIPE, text=True)
+    try:
+        while not (tmp_path / "control" / "ready").exists():
+            assert watcher.poll() is None
+            time.sleep(0.01)
+        # Saves until the watcher has seen a temporary file, and a few times at least.
+        for count in range(200):
+            project.save_project()
+            if count >= 3 and (tmp_path / "control" / "seen").exists():
+                break
+    finally:
+        (tmp_path / "control" / "stop").touch()
+        seen, exposed = json.loads(watcher.communicate(timeout=60)[0])
+    assert seen > 0, "the watcher never saw a temporary file"
+    assert exposed == []
+    assert stat.S_IMODE(os.stat(target).st_mode) == 0o600
+    assert os.listdir(tmp_path / "data") == ["private.q3d"]
+
+
+@pytest.mark.parametrize("mask", [0o022, 0o027, 0o077, 0o002, 0o777])
+@pytest.mark.parametrize("status", ["process status", "missing", "without umask"])
+def test_new_file_mode(tmp_path, monkeypatch, umask, mask, status):
+    if status != "process status":
+        fake = tmp_path / "status"
+        if status == "without umask":
+            fake.write_text("Name:\tpython\nUid:\t0\t0\t0\t0\n")
+        monkeypatch.setattr(zelpy, "_PROCESS_STATUS", str(fake))
+    (tmp_path / "out").mkdir()
+    project = ProjectFile(str(tmp_path / "out" / "new.q3d"))
+    umask(mask)
+    project.save_project()
+    assert stat.S_IMODE(os.stat(tmp_path / "out" / "new.q3d").st_mode) == 0o666 & ~mask
+    assert os.listdir(tmp_path / "out") == ["new.q3d"]
+
+
+@pytest.mark.parametrize("mode", [0o600, 0o640, 0o604, 0o444])
+def test_existing_file_keeps_its_mode(make_project, umask, mode):
+    target = make_project(SOURCE_XML, SOURCE_MEMBERS)
+    os.chmod(target, mode)
+    umask(0o077)
+    ProjectFile(target).save_project()
+    assert stat.S_IMODE(os.stat(target).st_mode) == mode
+
+
+FILE_SIZE_LIMIT = textwrap.dedent("""
+    import os, resource, signal, sys
+    from zelpyx.zelpy.zelpy import ProjectFile
+    project = ProjectFile(sys.argv[1])
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, resource.RLIM_INFINITY))
+    try:
+        project.save_project()
+    except OSError as error:
+        print(type(error).__name__, error.errno)
+""")
+
+
+def test_failed_write_removes_the_temporary_file(tmp_path, make_project):
+    target = make_project(SOURCE_XML, {"image.bin": os.urandom(4 << 20)}, stored=True)
+    before = Path(target).read_bytes()
+    result = subprocess.run([sys.executable, "-c", FILE_SIZE_LIMIT, target], capture_output=True, text=True,
+                            timeout=120)
+    assert result.stdout.split() == ["OSError", "27"], result.stderr[-2000:]
+    assert Path(target).read_bytes() == before
+    assert os.listdir(tmp_path) == ["project.q3d"]
+
+
+def test_failed_rename_removes_the_temporary_file(tmp_path, make_project):
+    project = ProjectFile(make_project(SOURCE_XML, SOURCE_MEMBERS))
+    (tmp_path / "dir.q3d").mkdir()
+    with pytest.raises(IsADirectoryError):
+        project.save_project(str(tmp_path / "dir.q3d"))
+    assert sorted(os.listdir(tmp_path)) == ["dir.q3d", "project.q3d"]
+    assert os.listdir(tmp_path / "dir.q3d") == []
