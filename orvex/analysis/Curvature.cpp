@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -154,6 +156,8 @@ enum Moment {
     MomentCount
 };
 
+constexpr int kGridMomentCount = H0; // the moments of the offsets alone
+
 // The monomials φ = (u², v², u, v, u·v, 1) of the fit h = q·φ as exponents (a, b).
 constexpr int kPhi[6][2] = {{2, 0}, {0, 2}, {1, 0}, {0, 1}, {1, 1}, {0, 0}};
 
@@ -171,6 +175,55 @@ int heightMomentOf(int a, int b) {
     return table[a][b];
 }
 
+using Matrix6 = Eigen::Matrix<double, 6, 6>;
+using Vector6 = Eigen::Matrix<double, 6, 1>;
+
+// The fit's matrix Σ w·φ·φᵀ from the moments Σ w·uᵃ·vᵇ, moment m at moments[m·stride].
+Matrix6 fitMatrix(const double* moments, std::size_t stride) {
+    Matrix6 M;
+    for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < 6; ++j)
+            M(i, j) = moments[stride * momentOf(kPhi[i][0] + kPhi[j][0], kPhi[i][1] + kPhi[j][1])];
+    return M;
+}
+
+// 2^−⌊log₂(x)/2⌋ for a positive normal x, so that x times its square lies in [1, 4);
+// 0 for any other x.
+double powerOfTwoScale(double x) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    const int exponent = static_cast<int>(bits >> 52); // biased; the sign bit makes it ≥ 2048
+    if (exponent < 1 || exponent > 2046)
+        return 0.0;
+    const std::uint64_t scaled = static_cast<std::uint64_t>(1023 - ((exponent + 1) / 2 - 512)) << 52;
+    double scale;
+    std::memcpy(&scale, &scaled, sizeof scale);
+    return scale;
+}
+
+// Smallest pivot for a fit to count as determined, its monomials measured against the
+// window's own extent (see fitDetermined). Determined windows give pivots above 1e-3,
+// windows whose points lie on a conic pivots at rounding level (below 1e-15).
+constexpr double kMinScaledPivot = 1e-9;
+
+// Whether the fit whose matrix M = Σ w·φ·φᵀ `ldlt` factorises is determined: whether
+// every pivot exceeds kMinScaledPivot once M is scaled to D·M·D with a diagonal in [1, 4),
+// D holding powers of two. That scaling measures u and v against the window's extent,
+// so the test does not depend on the grid's spacing, and being exact it leaves the
+// factorisation as it is: in the same pivot order D·M·D has the pivots of M times the
+// squares of D's entries taken in that order.
+bool fitDetermined(const Matrix6& M, const Eigen::LDLT<Matrix6>& ldlt) {
+    Vector6 squares;
+    for (int i = 0; i < 6; ++i) {
+        const double scale = powerOfTwoScale(M(i, i));
+        if (scale == 0.0) // a monomial that vanishes on the window, or NaN
+            return false;
+        squares(i) = scale * scale;
+    }
+    const Vector6 pivots = (ldlt.transpositionsP() * squares).cwiseProduct(ldlt.vectorD());
+    return (pivots.array() > kMinScaledPivot).all();
+}
+
 // The window's weights: g(i) of one row or column offset i ∈ [−half, half], and
 // K(i, j) = g(i)·g(j) of the offset (i, j), rounded to float as a stored weight.
 struct WindowWeights {
@@ -180,6 +233,54 @@ struct WindowWeights {
     double g(int i) const { return profile[static_cast<std::size_t>(i + half)]; }
     double kernel(int i, int j) const { return static_cast<float>(g(i) * g(j)); }
 };
+
+// The column sums of the window rows around a row: of take with dy⁰ … dy⁴, then of each
+// normal component with dy⁰, dy¹, each over every padded column.
+enum ColumnSum { T0, N0 = 5, N1, ColumnSumCount = 11 };
+
+// Per lane over the neighbours taking part, with the separable weights w = g(dy)·g(dx):
+// the moments Σ w·dxᵃ·dyᵇ (a + b ≤ 4, in the order of Moment) of the grid offsets, and
+// Σ w·N·(1, dx, dy) of each normal component, from the column sums (ColumnSum) along
+// each lane's window.
+ORVEX_VECTOR_CLONES
+void sumLaneGridWindows(double (&grid)[kGridMomentCount][kLanes], double (&normal)[9][kLanes],
+                        const double* columnSums, const PointFields& fields, const WindowWeights& weights,
+                        int first) {
+    // Local sums, which nothing else can alias, let the lane loops be vectorised.
+    double gridSums[kGridMomentCount][kLanes] = {};
+    double normalSums[9][kLanes] = {};
+    for (int dx = -fields.pad; dx <= fields.pad; ++dx) {
+        double g[5] = {weights.g(dx)}; // g(dx)·dxᵃ
+        for (int a = 1; a < 5; ++a) g[a] = g[a - 1] * dx;
+        const double* c[ColumnSumCount];
+        for (int k = 0; k < ColumnSumCount; ++k) c[k] = columnSums + k * fields.width + fields.index(0, first) + dx;
+        for (int l = 0; l < kLanes; ++l) {
+            const double t0 = c[T0][l], t1 = c[T0 + 1][l], t2 = c[T0 + 2][l], t3 = c[T0 + 3][l], t4 = c[T0 + 4][l];
+            gridSums[W0][l] += g[0] * t0;
+            gridSums[U1][l] += g[1] * t0;
+            gridSums[V1][l] += g[0] * t1;
+            gridSums[UU][l] += g[2] * t0;
+            gridSums[UV][l] += g[1] * t1;
+            gridSums[VV][l] += g[0] * t2;
+            gridSums[UUU][l] += g[3] * t0;
+            gridSums[UUV][l] += g[2] * t1;
+            gridSums[UVV][l] += g[1] * t2;
+            gridSums[VVV][l] += g[0] * t3;
+            gridSums[U4][l] += g[4] * t0;
+            gridSums[U3V][l] += g[3] * t1;
+            gridSums[U2V2][l] += g[2] * t2;
+            gridSums[UV3][l] += g[1] * t3;
+            gridSums[V4][l] += g[0] * t4;
+            for (int s = 0; s < 3; ++s) {
+                normalSums[3 * s][l] += g[0] * c[N0 + 2 * s][l];     // Σ w·N
+                normalSums[3 * s + 1][l] += g[1] * c[N0 + 2 * s][l]; // Σ w·N·dx
+                normalSums[3 * s + 2][l] += g[0] * c[N1 + 2 * s][l]; // Σ w·N·dy
+            }
+        }
+    }
+    std::copy(&gridSums[0][0], &gridSums[0][0] + kGridMomentCount * kLanes, &grid[0][0]);
+    std::copy(&normalSums[0][0], &normalSums[0][0] + 9 * kLanes, &normal[0][0]);
+}
 
 // Centres and frames of the lanes whose quadratic moments are summed.
 struct LaneFrames {
@@ -275,7 +376,7 @@ private:
             return;
         firstDy_ = std::max(-half_, -row);
         lastDy_ = std::min(half_, in_.rows - 1 - row);
-        sumNormals(row, first);
+        sumGridWindows(row, first);
         for (int l = 0; l < lanes; ++l)
             if (live_[l]) smoothedFrame(row, first, l);
         sumMoments(row, first);
@@ -287,49 +388,25 @@ private:
         return static_cast<std::size_t>(row) * in_.columns + column;
     }
 
-    // The column sums of sumColumns: of take with dy⁰, dy¹, dy², then of each normal
-    // component with dy⁰, dy¹.
-    enum ColumnSum { T0, T1, T2, N0, N1, ColumnSumCount = 9 };
-
-    // Σ w·a·aᵀ (a = (1, dx, dy)) and Σ w·N·a per lane over the neighbours taking part,
-    // with the separable weights w = g(dy)·g(dx): sums down the window's columns first
-    // (shared by the whole row), then along each lane's window.
-    void sumNormals(int row, int first) {
+    // Per lane: the grid offsets' moments and the normal sums of its window.
+    void sumGridWindows(int row, int first) {
         if (columnSumsRow_ != row) sumColumns(row);
-        double sums[15][kLanes] = {}; // local, so that the lane loop is vectorised
-        for (int dx = -fields_.pad; dx <= fields_.pad; ++dx) {
-            const double g0 = weights_.g(dx), g1 = g0 * dx, g2 = g1 * dx;
-            const double* c[ColumnSumCount];
-            for (int k = 0; k < ColumnSumCount; ++k)
-                c[k] = &columnSums_[k * fields_.width + fields_.index(0, first) + dx];
-            for (int l = 0; l < kLanes; ++l) {
-                sums[0][l] += g0 * c[T0][l]; // Σ w
-                sums[1][l] += g1 * c[T0][l]; // Σ w·dx
-                sums[2][l] += g0 * c[T1][l]; // Σ w·dy
-                sums[3][l] += g2 * c[T0][l]; // Σ w·dx²
-                sums[4][l] += g1 * c[T1][l]; // Σ w·dx·dy
-                sums[5][l] += g0 * c[T2][l]; // Σ w·dy²
-                for (int s = 0; s < 3; ++s) {
-                    sums[6 + 3 * s][l] += g0 * c[N0 + 2 * s][l]; // Σ w·N
-                    sums[7 + 3 * s][l] += g1 * c[N0 + 2 * s][l]; // Σ w·N·dx
-                    sums[8 + 3 * s][l] += g0 * c[N1 + 2 * s][l]; // Σ w·N·dy
-                }
-            }
-        }
-        std::copy(&sums[0][0], &sums[0][0] + 15 * kLanes, &normalSums_[0][0]);
+        sumLaneGridWindows(gridMoments_, normalSums_, columnSums_.data(), fields_, weights_, first);
     }
 
-    // Column sums of the window rows around `row`: Σ g(dy)·dyᵃ·take (a = 0, 1, 2) and
+    // Column sums of the window rows around `row`: Σ g(dy)·dyᵃ·take (a = 0 … 4) and
     // Σ g(dy)·dyᵃ·N (a = 0, 1) per normal component, for every padded column.
     void sumColumns(int row) {
         std::fill(columnSums_.begin(), columnSums_.end(), 0.0);
         const std::size_t width = fields_.width;
-        const PointFields::Field inputs[ColumnSumCount] = {PointFields::Take, PointFields::Take, PointFields::Take,
-                                                           PointFields::Nx,   PointFields::Nx,   PointFields::Ny,
-                                                           PointFields::Ny,   PointFields::Nz,   PointFields::Nz};
-        const int powers[ColumnSumCount] = {0, 1, 2, 0, 1, 0, 1, 0, 1};
+        const PointFields::Field inputs[ColumnSumCount] = {
+            PointFields::Take, PointFields::Take, PointFields::Take, PointFields::Take,
+            PointFields::Take, PointFields::Nx,   PointFields::Nx,   PointFields::Ny,
+            PointFields::Ny,   PointFields::Nz,   PointFields::Nz};
+        const int powers[ColumnSumCount] = {0, 1, 2, 3, 4, 0, 1, 0, 1, 0, 1};
         for (int dy = firstDy_; dy <= lastDy_; ++dy) {
-            const double g[3] = {weights_.g(dy), weights_.g(dy) * dy, weights_.g(dy) * dy * dy};
+            double g[5] = {weights_.g(dy)};
+            for (int a = 1; a < 5; ++a) g[a] = g[a - 1] * dy;
             const std::size_t rowStart = fields_.index(row + dy, 0) - static_cast<std::size_t>(fields_.pad);
             for (int k = 0; k < ColumnSumCount; ++k) {
                 const double* values = fields_[inputs[k]] + rowStart;
@@ -342,8 +419,8 @@ private:
 
     // The smoothed normal of lane l and its frame; a singular fit gives the point zeros.
     void smoothedFrame(int row, int first, int l) {
-        auto sum = [this, l](int k) { return normalSums_[k][l]; };
-        Matrix3x3 A{sum(0), sum(1), sum(2), sum(1), sum(3), sum(4), sum(2), sum(4), sum(5)};
+        auto grid = [this, l](Moment m) { return gridMoments_[m][l]; };
+        Matrix3x3 A{grid(W0), grid(U1), grid(V1), grid(U1), grid(UU), grid(UV), grid(V1), grid(UV), grid(VV)};
         const std::size_t p = point(row, first + l);
         if (!invertSymmetricMatrix(A)) {
             status_[p] = NormalFitSingular;
@@ -353,7 +430,8 @@ private:
         }
         Vector3 n;
         for (int c = 0; c < 3; ++c)
-            n[c] = A(0, 0) * sum(6 + 3 * c) + A(0, 1) * sum(7 + 3 * c) + A(0, 2) * sum(8 + 3 * c);
+            n[c] = A(0, 0) * normalSums_[3 * c][l] + A(0, 1) * normalSums_[3 * c + 1][l] +
+                   A(0, 2) * normalSums_[3 * c + 2][l];
         n *= 1.0 / norm(n);
         const TangentFrame frame = tangentFrameOfNormal(n, dot(n, n));
         const std::size_t q = fields_.index(row, first + l);
@@ -379,31 +457,42 @@ private:
         sumLaneMoments(moments_, lanes_, fields_, weights_, row, first, firstDy_, lastDy_);
     }
 
-    // Solves M·q = r with M = Σ w·φ·φᵀ and r = Σ w·h·φ; q = 0 when M is singular.
+    // Solves M·q = r with M = Σ w·φ·φᵀ and r = Σ w·h·φ; q = 0 when the fit is not
+    // determined: when the window's points lie on a conic of the grid (two rows or
+    // columns, fewer than six points), whose positions on the surface then fix the
+    // quadratic only through rounding or through the surface's own bending, or when M
+    // itself is numerically rank-deficient.
     void fitQuadratic(std::size_t p, int l) {
-        Eigen::Matrix<double, 6, 6> M;
-        Eigen::Matrix<double, 6, 1> r;
-        for (int i = 0; i < 6; ++i) {
-            for (int j = 0; j < 6; ++j)
-                M(i, j) = moments_[momentOf(kPhi[i][0] + kPhi[j][0], kPhi[i][1] + kPhi[j][1])][l];
-            r(i) = moments_[heightMomentOf(kPhi[i][0], kPhi[i][1])][l];
-        }
-        // M is symmetric positive semi-definite; the pivoted LDLT reveals its rank by the
-        // smallest pivot against the largest one.
-        const Eigen::LDLT<Eigen::Matrix<double, 6, 6>> ldlt(M);
-        const Eigen::Matrix<double, 6, 1> pivots = ldlt.vectorD().cwiseAbs();
-        if (!(pivots.minCoeff() > pivots.maxCoeff() * 6 * Eigen::NumTraits<double>::epsilon())) {
+        const Matrix6 M = fitMatrix(&moments_[0][l], kLanes);
+        const Eigen::LDLT<Matrix6> ldlt(M);
+        if (!gridDetermined(l) || !fitDetermined(M, ldlt)) {
             status_[p] = QuadraticFitSingular;
             writeZeros(p);
             return;
         }
-        const Eigen::Matrix<double, 6, 1> q = ldlt.solve(r);
+        Vector6 r;
+        for (int i = 0; i < 6; ++i) r(i) = moments_[heightMomentOf(kPhi[i][0], kPhi[i][1])][l];
+        const Vector6 q = ldlt.solve(r);
         outputs_[0][p] = static_cast<float>(q(0));
         outputs_[1][p] = static_cast<float>(q(1));
         outputs_[2][p] = static_cast<float>(q(4));
         if (outputCount_ > 3)
             calculatePrincipalCurvatures(outputs_[3][p], outputs_[4][p], outputs_[5][p],
                                          Vector3(q(0), q(1), q(4) / 2.0));
+    }
+
+    // Whether the quadratic fit in the grid offsets of lane l's window is determined.
+    // Windows away from the grid's edges and holes share their moments, so the last
+    // answer is kept for the next window with the same ones.
+    bool gridDetermined(int l) {
+        int m = 0;
+        while (m < kGridMomentCount && gridMoments_[m][l] == checkedMoments_[m]) ++m;
+        if (m < kGridMomentCount) {
+            for (m = 0; m < kGridMomentCount; ++m) checkedMoments_[m] = gridMoments_[m][l];
+            const Matrix6 M = fitMatrix(checkedMoments_, 1);
+            gridDetermined_ = fitDetermined(M, Eigen::LDLT<Matrix6>(M));
+        }
+        return gridDetermined_;
     }
 
     void writeZeros(std::size_t p) const {
@@ -421,7 +510,11 @@ private:
     bool live_[kLanes];
     std::vector<double> columnSums_; // ColumnSum, padded column
     int columnSumsRow_ = -1;
-    double normalSums_[15][kLanes];
+    double gridMoments_[kGridMomentCount][kLanes];
+    double normalSums_[9][kLanes];
+    // The last grid fit checked, its moments (none at first: NaN equals nothing) and its answer.
+    double checkedMoments_[kGridMomentCount] = {std::numeric_limits<double>::quiet_NaN()};
+    bool gridDetermined_ = false;
     LaneFrames lanes_;
     double moments_[MomentCount][kLanes];
 };

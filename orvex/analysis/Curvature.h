@@ -34,10 +34,15 @@ void calculatePrincipalCurvatures(float& k1, float& k2, float& angle, const Vect
 //
 // Points whose normal is missing (no triangle) or shorter than √0.1, or that are
 // blanked, get −1 in the blanking variable and 0 in every written variable; so do the
-// outputs of points whose normal or quadratic fit is singular (logged), without
-// blanking. The area's search trees are dropped afterwards. `progress`, when not null,
-// is incremented by the number of grid points. Both passes run row-parallel on
-// CPUInfo::numCPU() threads with results independent of the thread count.
+// outputs of points whose normal fit is singular or whose quadratic fit is not
+// determined (logged), without blanking. The quadratic is not determined when the
+// window's points lie on a conic of the grid (on two rows or two columns, as at the
+// grid's edges with a window of 3, or fewer than six points), however the surface bends
+// them, or when its matrix is numerically rank-deficient with u and v measured against
+// the window's extent, whatever the grid's spacing. The area's search trees are
+// dropped afterwards. `progress`, when not null, is incremented by the number of grid
+// points. Both passes run row-parallel on CPUInfo::numCPU() threads with results
+// independent of the thread count.
 //
 // False, with nothing changed, for a window below 1, an area that is not gridded or
 // that lacks the blanking variable or any of X, Y, Z (GlobalCoordinate) and U, V, W

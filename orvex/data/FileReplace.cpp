@@ -1,12 +1,15 @@
 #include "orvex/data/FileReplace.h"
 
+#include "orvex/core/TextUtils.h"
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 namespace orvex {
@@ -14,14 +17,6 @@ namespace orvex {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A name beside `target` that no other write uses at the same time.
-fs::path temporaryPathBeside(const fs::path& target) {
-    static std::atomic<unsigned> counter{0};
-    fs::path temporary = target;
-    temporary += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    return temporary;
-}
 
 // The file a write replaces: through symbolic links, the file they point to.
 fs::path resolvedTarget(const std::string& fileName) {
@@ -31,17 +26,34 @@ fs::path resolvedTarget(const std::string& fileName) {
     return error ? path : resolved;
 }
 
-bool writeFile(const fs::path& path, const std::function<bool(std::ostream&)>& write) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file)
-        return false;
-    const bool written = write(file);
-    file.close();
-    return written && !file.fail();
+// The process's file mode creation mask, read from /proc/self/status: setting the mask
+// to learn it would change it for every thread meanwhile. Where it cannot be read, new
+// files are kept to their owner (077).
+mode_t processUmask() {
+    constexpr mode_t fallback = 077;
+    const int descriptor = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return fallback;
+    // The line comes second; one read returns at least the first page of the file.
+    char text[4096];
+    ssize_t count;
+    do
+        count = ::read(descriptor, text, sizeof text - 1);
+    while (count < 0 && errno == EINTR);
+    ::close(descriptor);
+    text[count > 0 ? count : 0] = '\0';
+    static const char key[] = "\nUmask:";
+    const char* value = std::strstr(text, key);
+    if (!value)
+        return fallback;
+    value += sizeof key - 1;
+    char* end = nullptr;
+    const unsigned long mask = std::strtoul(value, &end, 8);
+    return end != value && mask <= 0777 ? static_cast<mode_t>(mask) : fallback;
 }
 
 // An output buffer that appends to an open file descriptor, retrying short and
-// interrupted writes.
+// interrupted writes. Blocks of at least its own size go to the descriptor directly.
 class DescriptorBuffer : public std::streambuf {
 public:
     explicit DescriptorBuffer(int descriptor) : descriptor_(descriptor) { setp(buffer_, buffer_ + sizeof buffer_); }
@@ -58,9 +70,20 @@ private:
     }
     int sync() override { return flush() ? 0 : -1; }
 
+    std::streamsize xsputn(const char* data, std::streamsize count) override {
+        if (count < static_cast<std::streamsize>(sizeof buffer_))
+            return std::streambuf::xsputn(data, count);
+        return flush() && writeAll(data, static_cast<std::size_t>(count)) ? count : 0;
+    }
+
     bool flush() {
-        const char* next = pbase();
-        std::size_t count = static_cast<std::size_t>(pptr() - pbase());
+        if (!writeAll(pbase(), static_cast<std::size_t>(pptr() - pbase())))
+            return false;
+        setp(buffer_, buffer_ + sizeof buffer_);
+        return true;
+    }
+
+    bool writeAll(const char* next, std::size_t count) const {
         while (count > 0) {
             const ssize_t written = ::write(descriptor_, next, count);
             if (written < 0 && errno == EINTR)
@@ -70,13 +93,19 @@ private:
             next += written;
             count -= static_cast<std::size_t>(written);
         }
-        setp(buffer_, buffer_ + sizeof buffer_);
         return true;
     }
 
     int descriptor_;
     char buffer_[64 * 1024];
 };
+
+// Whether `write` fills the open descriptor completely.
+bool writeThrough(int descriptor, const std::function<bool(std::ostream&)>& write) {
+    DescriptorBuffer buffer(descriptor);
+    std::ostream stream(&buffer);
+    return write(stream) && stream.flush().good();
+}
 
 // Writes into an existing FIFO or character device, which a rename would replace
 // by a regular file. A FIFO without a reader is refused rather than waited for.
@@ -87,11 +116,8 @@ bool writeInPlace(const fs::path& path, const std::function<bool(std::ostream&)>
     bool written = false;
     try {
         const int flags = ::fcntl(descriptor, F_GETFL);
-        if (flags >= 0 && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) == 0) {
-            DescriptorBuffer buffer(descriptor);
-            std::ostream stream(&buffer);
-            written = write(stream) && stream.flush().good();
-        }
+        if (flags >= 0 && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) == 0)
+            written = writeThrough(descriptor, write);
     } catch (...) {
         ::close(descriptor);
         throw;
@@ -99,9 +125,50 @@ bool writeInPlace(const fs::path& path, const std::function<bool(std::ostream&)>
     return ::close(descriptor) == 0 && written;
 }
 
+// A new file beside a target under a unique name, created exclusively and readable by
+// its owner only; removed again unless it was renamed over the target.
+class TemporaryFile {
+public:
+    // mkostemp creates the file with O_EXCL and mode 0600.
+    explicit TemporaryFile(const fs::path& target)
+        : path_(target.string() + ".tmp-XXXXXX"), descriptor_(::mkostemp(path_.data(), O_CLOEXEC)),
+          created_(descriptor_ >= 0) {}
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        if (descriptor_ >= 0)
+            ::close(descriptor_);
+        if (created_ && !renamed_)
+            ::unlink(path_.c_str());
+    }
+
+    // The open file; negative when it could not be created.
+    int descriptor() const { return descriptor_; }
+
+    // Closes the file, checking what the close reports.
+    bool close() {
+        const int descriptor = descriptor_;
+        descriptor_ = -1;
+        return ::close(descriptor) == 0;
+    }
+
+    bool renameOver(const fs::path& target) {
+        renamed_ = ::rename(path_.c_str(), target.c_str()) == 0;
+        return renamed_;
+    }
+
+private:
+    std::string path_;
+    int descriptor_;
+    bool created_;
+    bool renamed_ = false;
+};
+
 } // namespace
 
 bool writeFileReplacing(const std::string& fileName, const std::function<bool(std::ostream&)>& write) {
+    if (hasEmbeddedNul(fileName))
+        return false;
     const fs::path target = resolvedTarget(fileName);
     std::error_code error;
     // Only a regular file or a new name is replaced through a temporary file.
@@ -110,22 +177,15 @@ bool writeFileReplacing(const std::string& fileName, const std::function<bool(st
         return writeInPlace(target, write);
     if (fs::exists(targetStatus) && !fs::is_regular_file(targetStatus))
         return false;
-    const fs::path temporary = temporaryPathBeside(target);
-    bool saved = false;
-    try {
-        saved = writeFile(temporary, write);
-    } catch (...) {
-        fs::remove(temporary, error);
-        throw;
-    }
-    if (saved && fs::is_regular_file(target, error))
-        fs::permissions(temporary, fs::status(target, error).permissions(), error);
-    if (saved)
-        fs::rename(temporary, target, error);
-    saved = saved && !error;
-    if (!saved)
-        fs::remove(temporary, error);
-    return saved;
+    // The mode the file ends with: an existing target's, or that of a new file.
+    const mode_t mode = fs::exists(targetStatus) ? static_cast<mode_t>(targetStatus.permissions() & fs::perms::mask)
+                                                 : 0666 & ~processUmask();
+    TemporaryFile temporary(target);
+    if (temporary.descriptor() < 0 || !writeThrough(temporary.descriptor(), write))
+        return false;
+    // A file system without modes keeps the one it gives.
+    (void)::fchmod(temporary.descriptor(), mode);
+    return temporary.close() && temporary.renameOver(target);
 }
 
 } // namespace orvex

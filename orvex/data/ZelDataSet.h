@@ -124,8 +124,9 @@ public:
 
     // Exports; none changes the set. Each writes a temporary file beside `path`
     // and renames it over `path` when complete, so a failed export leaves any
-    // existing file as it was. `addDeformed` appends the deformed positions to
-    // private copies of the areas, `firstOnly` exports area 0 alone.
+    // existing file as it was; a path with an embedded NUL is refused before anything
+    // is opened. `addDeformed` appends the deformed positions to private copies of the
+    // areas, `firstOnly` exports area 0 alone.
 
     // Text tables (PlainText, Tecplot, Csv) or the other formats by `format`.
     // `delimiter` (its first character) replaces the value separator of PlainText

@@ -22,7 +22,6 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -279,8 +278,6 @@ char* ZelDataSet::encode(std::size_t& size, bool alternativeMagic) const {
 }
 
 bool ZelDataSet::save(const std::string& fileName) {
-    if (hasEmbeddedNul(fileName))
-        return false;
     const ImageLayout layout = layoutOf(*d);
     if (!fitsInImage(layout))
         return false;

@@ -564,6 +564,19 @@ def test_names_with_a_nul_character_are_refused(plate, two_areas, tmp_path, suff
     assert sorted(p.name for p in tmp_path.iterdir()) == ["r.h5", "real.out"]
 
 
+@pytest.mark.parametrize("mode", [0o600, 0o640])
+def test_save_keeps_the_mode_of_the_file_it_replaces(plate, tmp_path, mode):
+    path = tmp_path / "kept.out"
+    path.write_bytes(b"previous")
+    path.chmod(mode)
+    plate.save(str(path))
+    assert stat.S_IMODE(os.stat(path).st_mode) == mode
+    loaded = ZelDataSet()
+    loaded.load(str(path))
+    assert loaded.export_raw() == plate.export_raw()
+    assert [p.name for p in tmp_path.iterdir()] == ["kept.out"]
+
+
 def test_save_into_a_fifo_keeps_the_fifo(two_areas, tmp_path):
     fifo = tmp_path / "pipe.out"
     os.mkfifo(fifo)

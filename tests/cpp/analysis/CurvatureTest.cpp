@@ -34,15 +34,16 @@ const char* const kQuadraticSingular = "!!!!!!!!!!!!!!!!!!!!! could not invert s
 
 using Height = std::function<double(double x, double y)>;
 
-// A flat reference grid centred on (0, 0) that the displacement carries onto the surface
-// Z = height(X, Y), shifted in-plane by (0.25, −0.1).
-GridFields surface(int columns, int rows, const Height& height) {
+// A flat reference grid of spacing `step` centred on (0, 0) that the displacement carries
+// onto the surface Z = height(X, Y), shifted in-plane by (0.5, −0.2) steps.
+GridFields surface(int columns, int rows, const Height& height, double step = kStep) {
+    const double dx = step / 2, dy = -step / 5;
     return GridFields(
         columns, rows,
-        [columns, rows](int r, int c) {
-            return Vector3((c - (columns - 1) / 2.0) * kStep, (r - (rows - 1) / 2.0) * kStep, 0.0);
+        [columns, rows, step](int r, int c) {
+            return Vector3((c - (columns - 1) / 2.0) * step, (r - (rows - 1) / 2.0) * step, 0.0);
         },
-        [height](const Vector3& p) { return Vector3(0.25, -0.1, height(p.x + 0.25, p.y - 0.1)); });
+        [height, dx, dy](const Vector3& p) { return Vector3(dx, dy, height(p.x + dx, p.y + dy)); });
 }
 
 // A bowl of radius R touching Z = 0 at (x0, y0) from above.
@@ -226,6 +227,96 @@ TEST(Curvature, SingularFitsGiveZeros) {
         EXPECT_EQ(area.numVariables(), 13u);
         for (int k = Cxx; k <= GammaC; ++k) EXPECT_EQ(values(area, k), std::vector<float>(area.matrixSize(), 0.0f));
         EXPECT_EQ(values(area, 6), std::vector<float>(area.matrixSize(), 0.5f));
+    }
+}
+
+// A window whose points lie on two rows or two columns of the grid cannot determine the
+// quadratic, however the surface bends them apart: a window of 3 at the grid's edges or
+// beside a blanked row, or any window on a strip two points wide. Such points get zeros
+// and the warning, without being blanked; the rest of the paraboloid keeps its curvature.
+TEST(Curvature, WindowsOnTwoGridLinesAreUndetermined) {
+    const Height paraboloid = [](double x, double y) { return 0.01 * (x * x + y * y); };
+    struct Case {
+        const char* name;
+        int columns, rows, window;
+        Height height;
+        double step;
+        int blankedRow;
+    } cases[] = {
+        {"paraboloid, window 3", 9, 13, 3, paraboloid, 1.0, -1},
+        {"paraboloid turned, window 3", 13, 9, 3, paraboloid, 1.0, -1},
+        {"paraboloid with a blanked row, window 3", 9, 13, 3, paraboloid, 1.0, 6},
+        {"two rows of a sphere", 14, 2, 3, sphere(4), kStep, -1},
+        {"two rows of a sphere, window 15", 14, 2, 15, sphere(4), kStep, -1},
+        {"two columns of a sphere", 2, 14, 5, sphere(4), kStep, -1},
+        {"two rows of a saddle", 30, 2, 7, [](double x, double y) { return 0.3 * x * y + 0.1 * x * x; }, kStep,
+         -1},
+    };
+    for (const Case& cs : cases) {
+        SCOPED_TRACE(cs.name);
+        GridFields g = surface(cs.columns, cs.rows, cs.height, cs.step);
+        for (int c = 0; c < cs.columns && cs.blankedRow >= 0; ++c) g.blanking[g.index(cs.blankedRow, c)] = -1.0f;
+        ZelData area = stereoArea(g);
+        auto& log = orvex::testing::LogCapture::emptied();
+        ASSERT_TRUE(computeCurvature(area, cs.window, true, true, true, nullptr));
+        int edgePoints = 0;
+        for (int r = 0; r < cs.rows; ++r)
+            for (int c = 0; c < cs.columns; ++c) {
+                SCOPED_TRACE(::testing::Message() << "row " << r << " column " << c);
+                const int p = r * cs.columns + c;
+                ASSERT_EQ(area.data(6)[p], r == cs.blankedRow ? -1.0f : 0.5f);
+                const bool edge = r != cs.blankedRow && (std::min({r, c, cs.rows - 1 - r, cs.columns - 1 - c}) == 0 ||
+                                                          std::abs(r - cs.blankedRow) == 1);
+                edgePoints += edge;
+                if (edge || r == cs.blankedRow) {
+                    for (int k = Cxx; k <= GammaC; ++k) ASSERT_EQ(area.data(k)[p], 0.0f) << k;
+                    continue;
+                }
+                // The principal curvatures of Z = a·ρ², halved: a/√(1 + 4a²ρ²) along the
+                // circle through the point, a/(1 + 4a²ρ²)^(3/2) across it.
+                const double x = area.data(0)[p] + area.data(3)[p], y = area.data(1)[p] + area.data(4)[p];
+                const double slope2 = 4e-4 * (x * x + y * y);
+                EXPECT_NEAR(area.data(C1)[p], 0.01 / std::sqrt(1 + slope2), 2e-6);
+                EXPECT_NEAR(area.data(C2)[p], 0.01 / std::pow(1 + slope2, 1.5), 2e-6);
+            }
+        const int blanked = cs.blankedRow >= 0 ? cs.columns : 0;
+        EXPECT_EQ(count(log.messages, kQuadraticSingular), edgePoints);
+        EXPECT_EQ(count(log.messages, kNoTriangles), blanked);
+        EXPECT_EQ(log.messages.size(), std::size_t(edgePoints + blanked) + 1); // and the window's record
+    }
+}
+
+// Fits that are determined stay so at any grid spacing: a sphere sampled with spacings
+// from 1e-3 to 1e3 gives the same curvature per spacing, and no point is flagged but
+// the edges of a window of 3. Windows cut by the edges fit the sphere less closely.
+TEST(Curvature, DeterminedWindowsAtAnyScale) {
+    const int columns = 11, rows = 9;
+    for (int window : {3, 5, 15}) {
+        for (bool weighted : {true, false}) {
+            std::vector<float> reference;
+            for (double step : {1.0, 1e-3, 1e3}) {
+                SCOPED_TRACE(::testing::Message() << "window " << window << (weighted ? " weighted" : "")
+                                                  << ", spacing " << step);
+                ZelData area = stereoArea(surface(columns, rows, sphere(100 * step), step));
+                auto& log = orvex::testing::LogCapture::emptied();
+                ASSERT_TRUE(computeCurvature(area, window, true, true, weighted, nullptr));
+                const int margin = window == 3 ? 1 : 0; // a window of 3 reaches two rows at the edge
+                std::vector<float> scaled;
+                for (int r = margin; r < rows - margin; ++r)
+                    for (int c = margin; c < columns - margin; ++c) {
+                        const int p = r * columns + c;
+                        const bool cut = std::min({r, c, rows - 1 - r, columns - 1 - c}) < window / 2;
+                        const double tolerance = cut ? 2e-5 : 1e-5;
+                        ASSERT_NEAR(area.data(C1)[p] * step, 1 / 200.0, tolerance);
+                        ASSERT_NEAR(area.data(C2)[p] * step, 1 / 200.0, tolerance);
+                        for (int k = Cxx; k <= C2; ++k) scaled.push_back(float(area.data(k)[p] * step));
+                    }
+                EXPECT_EQ(count(log.messages, kQuadraticSingular), margin * 2 * (rows + columns - 2));
+                if (reference.empty())
+                    reference = scaled;
+                for (std::size_t i = 0; i < scaled.size(); ++i) ASSERT_NEAR(scaled[i], reference[i], 2e-6) << i;
+            }
+        }
     }
 }
 

@@ -19,6 +19,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -494,6 +495,9 @@ TEST(ZelDataSetFile, SaveRefusesASocket) {
     EXPECT_EQ(std::distance(fs::directory_iterator(directory.path), fs::directory_iterator()), 1);
 }
 
+// Every function that opens a file by name refuses a name with an embedded NUL before
+// anything is opened: the file named by the part before the NUL keeps its content and
+// nothing is created beside it.
 TEST(ZelDataSetFile, NamesWithANulByteAreRefused) {
     TemporaryDirectory directory;
     const fs::path real = directory.path / "real.out";
@@ -501,13 +505,38 @@ TEST(ZelDataSetFile, NamesWithANulByteAreRefused) {
     set.addData(planarArea(2, 2, "", 0));
     ASSERT_TRUE(set.save(real.string()));
     const std::string before = fileContent(real);
+    const std::string name = real.string() + std::string(1, '\0') + "junk";
 
     ZelDataSet other;
     other.addData(planarArea(3, 3, "other", 5));
-    EXPECT_FALSE(other.save(real.string() + std::string(1, '\0') + "junk"));
-    EXPECT_EQ(fileContent(real), before);
+    int progress = -7;
+    auto exportAs = [&](ZelDataSet::Format format) {
+        return [&other, &name, &progress, format] {
+            return other.exportAs(name, format, progress, Type2d, nullptr, false, false, false);
+        };
+    };
     ZelDataSet loaded;
-    EXPECT_FALSE(loaded.load(real.string() + std::string(1, '\0') + "junk"));
+    const struct {
+        const char* function;
+        std::function<bool()> call;
+    } cases[] = {
+        {"save", [&] { return other.save(name); }},
+        {"exportAs, plain text", exportAs(ZelDataSet::PlainText)},
+        {"exportAs, Tecplot", exportAs(ZelDataSet::Tecplot)},
+        {"exportAs, CSV", exportAs(ZelDataSet::Csv)},
+        {"exportAs, STL", exportAs(ZelDataSet::Stl)},
+        {"exportAs, MAT", exportAs(ZelDataSet::MatV4)},
+        {"exportSTL", [&] { return other.exportSTL(name, false, false); }},
+        {"exportMatV4", [&] { return other.exportMatV4(name, true, false, Type2d); }},
+        {"load", [&] { return loaded.load(name); }},
+    };
+    for (const auto& cs : cases) {
+        SCOPED_TRACE(cs.function);
+        EXPECT_FALSE(cs.call());
+        EXPECT_EQ(fileContent(real), before);
+        EXPECT_EQ(std::distance(fs::directory_iterator(directory.path), fs::directory_iterator()), 1);
+    }
+    EXPECT_EQ(progress, -7);
     EXPECT_EQ(loaded.numData(), 0);
 }
 
