@@ -400,11 +400,13 @@ cdef class ZelDataSet:
         Args:
             window_size: The size of the smoothing window, in grid points.
             tensor_type: The strain tensor to compute, a TensorType.
-            compute_principal_strain: Also compute the principal strains e1, e2 and their angle gamma.
+            compute_principal_strain: Also compute the principal strains e1, e2 and the angle gamma of e1
+                (radians).
             reuse_variables: Overwrite strain variables of earlier computations instead of adding new ones.
             compute_tresca: Also compute the Tresca strain.
             compute_von_mises: Also compute the von Mises strain.
-            output_gradient: Also output the deformation gradient fxx, fxy, fyx and fyy.
+            output_gradient: Also output the displacement gradient H = F - I in each triangle's local
+                frame: fxx = du/dx, fxy = du/dy, fyx = dv/dx, fyy = dv/dy.
             add_size_to_decription: Append the window size to the variable descriptions.
             displacement_variables: A vector of two or three that defines the variables that should be used
                 as displacements. The order must be X, Y and Z-axis displacements.
