@@ -83,14 +83,16 @@ void pairMoments(int orders, double* const* out, const double* centre, const dou
 // The first row of M⁻¹ from M's entries m[0…5] = (00, 01, 02, 11, 12, 22) by
 // cofactors (inverse[0…2]); fits (inverse[3]) = 1 where the point is valid and M
 // regular, 0 elsewhere (where the row is 0); doubtful (inverse[4]) = 1 where the point
-// fits but |det| ≤ doubtScale·m00·m11·m22, 0 elsewhere. Every array holds `width`
-// values (a multiple of kTile). The entries and the determinant are finite: they sum
-// finite weights over the grid; the diagonal entries are sums of non-negative terms.
+// fits but |det| ≤ doubtScale·m00·m11·m22, 0 elsewhere; returns whether any point is
+// in doubt. Every array holds `width` values (a multiple of kTile). The entries and the
+// determinant are finite: they sum finite weights over the grid; the diagonal entries
+// are sums of non-negative terms.
 ORVEX_VECTOR_CLONES
-void firstInverseRow(const double* const* m, const double* validity, double* const* inverse, double doubtScale,
+bool firstInverseRow(const double* const* m, const double* validity, double* const* inverse, double doubtScale,
                      std::size_t width) {
     const Tile one = Tile{} + 1.0;
     const unsigned long long singularBits = bitsOf(kSingularDeterminant);
+    TileBits anyDoubtful = {};
     for (std::size_t c = 0; c < width; c += kTile) {
         Tile entries[6], valid;
         loadTiles(entries, m, c);
@@ -110,13 +112,17 @@ void firstInverseRow(const double* const* m, const double* validity, double* con
         const Tile reciprocal = fits / (Tile)(((TileBits)det & ~singular) | ((TileBits)one & singular));
         // |det| ≤ bound (≥ 0) decided on the bits in the same way.
         const TileBits bound = (TileBits)(m00 * m11 * m22 * doubtScale);
-        const TileBits withinBound = -((magnitude - bound - 1) >> 63);
+        const TileBits doubtful = -((magnitude - bound - 1) >> 63) & ~singular;
+        anyDoubtful |= doubtful;
         storeTile(inverse[0] + c, c00 * reciprocal);
         storeTile(inverse[1] + c, c01 * reciprocal);
         storeTile(inverse[2] + c, c02 * reciprocal);
         storeTile(inverse[3] + c, fits);
-        storeTile(inverse[4] + c, (Tile)((TileBits)one & withinBound & ~singular));
+        storeTile(inverse[4] + c, (Tile)((TileBits)one & doubtful));
     }
+    for (std::size_t i = 0; i < kTile; ++i)
+        if (anyDoubtful[i]) return true;
+    return false;
 }
 
 // output[c] = (float)(M⁻¹ row · b) for c < columns where inverse[3][c] is 1 (a fit),
@@ -265,8 +271,8 @@ void SeparableWindowFit::fitRow(int row) {
     double* inverse[5];
     rowPointers(rowSums_, 0, width_, m, 6);
     rowPointers(inverse_, 0, width_, inverse, 5);
-    firstInverseRow(m, ringRow(row, 0), inverse, doubtScale_, width_);
-    dropCollinearFits(row, inverse[3], inverse[4]);
+    if (firstInverseRow(m, ringRow(row, 0), inverse, doubtScale_, width_))
+        dropCollinearFits(row, inverse[3], inverse[4]);
     for (int k = 0; k < fields_; ++k) {
         double* b[3];
         rowPointers(rowSums_, 6 + 3 * static_cast<std::size_t>(k), width_, b, 3);
