@@ -1,5 +1,6 @@
 #include "orvex/analysis/SeparableWindowFit.h"
 
+#include "orvex/analysis/CollinearPoints.h"
 #include "orvex/analysis/VectorClones.h"
 
 #include <algorithm>
@@ -80,13 +81,18 @@ void pairMoments(int orders, double* const* out, const double* centre, const dou
 }
 
 // The first row of M⁻¹ from M's entries m[0…5] = (00, 01, 02, 11, 12, 22) by
-// cofactors, and fits = 1 where the point is valid and M regular, 0 elsewhere (where
-// the row is 0). Every array holds `width` values (a multiple of kTile). The entries
-// and the determinant are finite: they sum finite weights over the grid.
+// cofactors (inverse[0…2]); fits (inverse[3]) = 1 where the point is valid and M
+// regular, 0 elsewhere (where the row is 0); doubtful (inverse[4]) = 1 where the point
+// fits but |det| ≤ doubtScale·m00·m11·m22, 0 elsewhere; returns whether any point is
+// in doubt. Every array holds `width` values (a multiple of kTile). The entries and the
+// determinant are finite: they sum finite weights over the grid; the diagonal entries
+// are sums of non-negative terms.
 ORVEX_VECTOR_CLONES
-void firstInverseRow(const double* const* m, const double* validity, double* const* inverse, std::size_t width) {
+bool firstInverseRow(const double* const* m, const double* validity, double* const* inverse, double doubtScale,
+                     std::size_t width) {
     const Tile one = Tile{} + 1.0;
     const unsigned long long singularBits = bitsOf(kSingularDeterminant);
+    TileBits anyDoubtful = {};
     for (std::size_t c = 0; c < width; c += kTile) {
         Tile entries[6], valid;
         loadTiles(entries, m, c);
@@ -104,11 +110,19 @@ void firstInverseRow(const double* const* m, const double* validity, double* con
         const TileBits singular = -((magnitude - singularBits) >> 63); // all ones where singular
         const Tile fits = (Tile)((TileBits)one & ~singular);
         const Tile reciprocal = fits / (Tile)(((TileBits)det & ~singular) | ((TileBits)one & singular));
+        // |det| ≤ bound (≥ 0) decided on the bits in the same way.
+        const TileBits bound = (TileBits)(m00 * m11 * m22 * doubtScale);
+        const TileBits doubtful = -((magnitude - bound - 1) >> 63) & ~singular;
+        anyDoubtful |= doubtful;
         storeTile(inverse[0] + c, c00 * reciprocal);
         storeTile(inverse[1] + c, c01 * reciprocal);
         storeTile(inverse[2] + c, c02 * reciprocal);
         storeTile(inverse[3] + c, fits);
+        storeTile(inverse[4] + c, (Tile)((TileBits)one & doubtful));
     }
+    for (std::size_t i = 0; i < kTile; ++i)
+        if (anyDoubtful[i]) return true;
+    return false;
 }
 
 // output[c] = (float)(M⁻¹ row · b) for c < columns where inverse[3][c] is 1 (a fit),
@@ -152,12 +166,13 @@ SeparableWindowFit::SeparableWindowFit(const Array1<float*>& outputs, const Arra
       width_(wholeTiles(columns)),
       paddedWidth_(width_ + 2 * static_cast<std::size_t>(hx_)),
       slots_(std::max(1, std::min(2 * hy_ + 1, rows))),
+      doubtScale_(std::ldexp(static_cast<double>(hx_) + hy_ + 10, -48)),
       weights_(3 * static_cast<std::size_t>(std::max(hx_, hy_) + 1)),
       ring_(static_cast<std::size_t>(slots_) * (1 + fields_) * width_, 0.0),
       zeros_(width_, 0.0),
       columnMoments_(static_cast<std::size_t>(3 + 2 * fields_) * paddedWidth_, 0.0),
       rowSums_(static_cast<std::size_t>(6 + 3 * fields_) * width_),
-      inverse_(4 * width_),
+      inverse_(5 * width_),
       minus_(static_cast<std::size_t>(std::max(hx_, hy_))),
       plus_(minus_.size()) {
     for (int d = 0; d <= std::max(hx_, hy_); ++d) {
@@ -253,15 +268,27 @@ void SeparableWindowFit::fitRow(int row) {
         for (int i = 0; i < count; ++i) out[i] = &block[(first + i) * stride];
     };
     double* m[6];
-    double* inverse[4];
+    double* inverse[5];
     rowPointers(rowSums_, 0, width_, m, 6);
-    rowPointers(inverse_, 0, width_, inverse, 4);
-    firstInverseRow(m, ringRow(row, 0), inverse, width_);
+    rowPointers(inverse_, 0, width_, inverse, 5);
+    if (firstInverseRow(m, ringRow(row, 0), inverse, doubtScale_, width_))
+        dropCollinearFits(row, inverse[3], inverse[4]);
     for (int k = 0; k < fields_; ++k) {
         double* b[3];
         rowPointers(rowSums_, 6 + 3 * static_cast<std::size_t>(k), width_, b, 3);
         writeFits(outputs_[k] + static_cast<std::size_t>(row) * columns_, inverse, b, columns_);
     }
+}
+
+// A window left in doubt by its determinant gets no fit when its valid points are
+// collinear; those rows of the ring are the window's rows.
+void SeparableWindowFit::dropCollinearFits(int row, double* fits, const double* doubtful) {
+    for (int c = 0; c < columns_; ++c)
+        if (doubtful[c] != 0.0 &&
+            validPointsCollinear(std::max(0, row - hy_), std::min(rows_, row + hy_ + 1), std::max(0, c - hx_),
+                                 std::min(columns_, c + hx_ + 1),
+                                 [this](int r, int column) { return ringRow(r, 0)[column] != 0.0; }))
+            fits[c] = 0.0;
 }
 
 } // namespace orvex

@@ -19,8 +19,17 @@ namespace orvex {
 // offsets ±d taken in pairs: first down the columns over the 2h + 1 rows around the
 // output row (kept converted to double in a ring of rows), then along that row. That is
 // O(h) work per point instead of O(h²). Products and sums are in double precision; M
-// is inverted in cofactor form and is singular when its determinant's magnitude is
-// below 1e-12.
+// is inverted in cofactor form.
+//
+// A point gets no fit when its window's valid points lie on one line (one or two points
+// included), decided exactly, or when its determinant's magnitude is below 1e-12. The
+// weights being positive, M is exactly singular when the points are collinear, and its
+// computed determinant then stays within 32·(hx + hy + 10)·u·m00·m11·m22 (u = 2⁻⁵³):
+// each entry of M sums terms that carry at most K = hx + hy + 8 roundings, so by
+// Cauchy–Schwarz its error is at most γ_K·√(mᵢᵢ·mⱼⱼ), which moves the determinant of
+// the matrix scaled to a unit diagonal by at most 18·γ_K·(1 + γ_K)²; the cofactor
+// expansion adds at most 6·γ₅·(1 + γ_K)³. Only windows whose determinant is within that
+// bound are tested point by point.
 //
 // fitRows writes outputs[k] (k < outputs.size()) at the valid points of its rows
 // whose M is regular, and nothing anywhere else. Each input row is read once, before
@@ -30,8 +39,8 @@ namespace orvex {
 class SeparableWindowFit {
 public:
     // The lists and weights are used in place and must outlive the object; inputs holds
-    // at least as many fields as outputs, weights 2·halfWindow + 1 symmetric values.
-    // All fields and the mask hold columns × rows values.
+    // at least as many fields as outputs, weights 2·halfWindow + 1 positive symmetric
+    // values. All fields and the mask hold columns × rows values.
     SeparableWindowFit(const Array1<float*>& outputs, const Array1<float const*>& inputs, const float* mask,
                        const std::vector<double>& weights, int columns, int rows, int halfWindow);
 
@@ -46,6 +55,7 @@ private:
     void sumDownColumns(int row);
     void sumAlongRow();
     void fitRow(int row);
+    void dropCollinearFits(int row, double* fits, const double* doubtful);
 
     const Array1<float*>& outputs_;
     const Array1<float const*>& inputs_;
@@ -58,13 +68,14 @@ private:
     const std::size_t width_; // columns rounded up to whole tiles
     const std::size_t paddedWidth_; // hx_ zeros, width_ values, hx_ zeros
     const int slots_;
+    const double doubtScale_; // 32·(hx_ + hy_ + 10)·u
     int nextRow_ = 0; // the ring holds the converted rows before this one
     std::vector<double> weights_; // g(d), g(d)·d, g(d)·d² for d = 0 … max(hx_, hy_)
     std::vector<double> ring_;    // slot, quantity (validity, then each field's masked values), column
     std::vector<double> zeros_;   // a row outside the grid
     std::vector<double> columnMoments_; // of validity in dy⁰, dy¹, dy², then of each field in dy⁰, dy¹; padded
     std::vector<double> rowSums_; // M's six entries, then b per field
-    std::vector<double> inverse_; // M⁻¹'s first row, and whether the point gets a fit
+    std::vector<double> inverse_; // M⁻¹'s first row, whether the point gets a fit, whether it is in doubt
     std::vector<const double*> minus_, plus_; // the rows or columns at −d and +d
 };
 

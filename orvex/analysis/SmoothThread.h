@@ -12,9 +12,10 @@ namespace orvex {
 
 // Smooths inputs[k] into outputs[k] (k < outputs.size()) on the rows of its block
 // (rowBlock(rows, index, count)), on a thread of its own, with the window fits of
-// SeparableWindowFit: points whose mask is negative or NaN, and points whose normal
-// matrix is singular, keep their outputs. A job whose block, weights or field lists do
-// not fit together (see run) writes nothing.
+// SeparableWindowFit: points whose mask is negative or NaN, and points whose window's
+// valid points lie on one line or whose normal matrix is singular, keep their outputs.
+// A job whose block, weights or field lists do not fit together (see run) writes
+// nothing.
 //
 // The record is not copied or moved while its thread runs; the caller keeps the
 // fields alive and unchanged by others, and outputs must not overlap the inputs or mask.

@@ -22,10 +22,11 @@ class ZelDataSet;
 // Smooths the variable whose name or description is `name` in place, on the calling
 // thread, with the weights of k computed in single precision; every fit reads the
 // unsmoothed values.
-// Points that get no fit (invalid, or a singular window) keep their value. When
-// progressCounter is not null it is incremented for every point whose index is not a
-// multiple of 16. False, with nothing changed, for a window below 1, an area that is
-// not gridded, one without blanking variable, or no matching variable.
+// Points that get no fit (invalid, or a window whose valid points lie on one line or
+// whose fit is singular) keep their value. When progressCounter is not null it is
+// incremented for every point whose index is not a multiple of 16. False, with nothing
+// changed, for a window below 1, an area that is not gridded, one without blanking
+// variable, or no matching variable.
 bool smoothVariable(ZelData& area, const std::string& name, int windowSize, bool weighted, int* progressCounter);
 
 // The same for every gridded area of the set in index order (other areas are skipped);
@@ -36,7 +37,8 @@ bool smoothVariable(ZelDataSet& dataSet, const std::string& name, int windowSize
 // Smooths inputs[k] into outputs[k] for every k < outputs.size() on
 // CPUInfo::numCPU() worker threads (at least one), in double precision. All fields and
 // the mask hold columns × rows values; outputs must not overlap inputs or mask. Outputs
-// of invalid points and of points whose window is singular are left unchanged.
+// of invalid points and of points whose window's valid points lie on one line or whose
+// fit is singular are left unchanged.
 // Returns false (logged, nothing written) for a window below 1. A worker's exception,
 // or the failure to start a thread, is rethrown once every started worker has finished.
 bool smooth(const Array1<float*>& outputs, const Array1<float const*>& inputs, const float* mask, int columns,

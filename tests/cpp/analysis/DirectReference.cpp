@@ -63,11 +63,27 @@ void computeStrain(orvex::Array2<float>& strain, orvex::Array2<float>& gradient,
 
 namespace {
 
+// Integer moments n, Σdx, Σdy, Σdx², Σdx·dy, Σdy² of a window's valid offsets; their
+// determinant is zero exactly when the points are collinear (exact for half windows
+// below 4096, where every product stays within 128 bits).
+struct CountMoments {
+    long long m[6] = {0, 0, 0, 0, 0, 0};
+
+    void add(long long dx, long long dy) {
+        m[0] += 1, m[1] += dx, m[2] += dy, m[3] += dx * dx, m[4] += dx * dy, m[5] += dy * dy;
+    }
+    bool collinear() const {
+        const __int128 n = m[0], x = m[1], y = m[2], xx = m[3], xy = m[4], yy = m[5];
+        return n * (xx * yy - xy * xy) - x * (x * yy - xy * y) + y * (x * xy - xx * y) == 0;
+    }
+};
+
 // The direct window fits of both smoothing forms: per valid point, the 3 × 3 normal
 // matrix and 3 × n right-hand side summed over the full clipped window, from a kernel
 // whose entries and products are formed in Real and added to double sums; `invert`
 // turns the normal matrix into its inverse's first row (false when singular). Only
-// points with a fit are written.
+// points whose valid neighbours are not collinear and whose matrix is regular are
+// written.
 template <typename Real, typename Invert>
 void directFits(const orvex::Array1<float*>& outputs, const orvex::Array1<float const*>& inputs, const float* mask,
                 int columns, int rows, int windowSize, bool weighted, float k, Invert invert) {
@@ -83,11 +99,13 @@ void directFits(const orvex::Array1<float*>& outputs, const orvex::Array1<float 
             const int p = r * columns + c;
             if (!(mask[p] >= 0)) continue;
             double m[6] = {0, 0, 0, 0, 0, 0};
+            CountMoments counts;
             std::vector<double> b(3 * std::size_t(n), 0.0);
             for (int dy = -std::min(r, h); dy <= std::min(h, rows - 1 - r); ++dy)
                 for (int dx = -std::min(c, h); dx <= std::min(h, columns - 1 - c); ++dx) {
                     const int q = p + dy * columns + dx;
                     if (!(mask[q] >= 0)) continue;
+                    counts.add(dx, dy);
                     const Real wt = kernel[std::size_t(h + dy) * w + h + dx], fx = Real(dx), fy = Real(dy);
                     m[0] += wt, m[1] += wt * fx, m[2] += wt * fy;
                     m[3] += (fx * fx) * wt, m[4] += (fx * wt) * fy, m[5] += (fy * fy) * wt;
@@ -97,7 +115,7 @@ void directFits(const orvex::Array1<float*>& outputs, const orvex::Array1<float 
                     }
                 }
             double first[3];
-            if (!invert(m, first)) continue;
+            if (counts.collinear() || !invert(m, first)) continue;
             for (int f = 0; f < n; ++f)
                 outputs[f][p] = float(first[0] * b[3 * f] + first[1] * b[3 * f + 1] + first[2] * b[3 * f + 2]);
         }

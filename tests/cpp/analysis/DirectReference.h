@@ -15,13 +15,15 @@ void computeStrain(orvex::Array2<float>& strain, orvex::Array2<float>& gradient,
                    orvex::tensor_func fn, int columns, int rows);
 
 // Per point: the 3 × 3 normal matrix and 3 × n right-hand side summed over the full
-// w × w kernel table, inverted with the general symmetric inversion.
+// w × w kernel table, inverted with the general symmetric inversion; no fit where the
+// valid points are collinear (decided on their integer moments).
 void smooth(const orvex::Array1<float*>& outputs, const orvex::Array1<float const*>& inputs, const float* mask,
             int columns, int rows, int windowSize, bool weighted);
 
 // The single-variable form, in place: the kernel (k included) and every product in
-// single precision, added to double sums, the 3 × 3 cofactor inversion; every fit
-// reads the unsmoothed values, and points without a fit keep theirs.
+// single precision, added to double sums, the 3 × 3 cofactor inversion; no fit where
+// the valid points are collinear; every fit reads the unsmoothed values, and points
+// without a fit keep theirs.
 void smoothVariable(float* values, const float* mask, int columns, int rows, int windowSize, bool weighted);
 
 } // namespace reference

@@ -1,6 +1,7 @@
 #include "orvex/analysis/WindowSmoothing.h"
 #include "orvex/analysis/SmoothThread.h"
 
+#include "AreaBuilder.h"
 #include "DirectReference.h"
 
 #include "orvex/core/CPUInfo.h"
@@ -11,9 +12,11 @@
 
 #include <algorithm>
 #include <climits>
-#include <stdexcept>
 #include <cmath>
+#include <cstring>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace orvex;
@@ -45,8 +48,9 @@ struct Fields {
                 const bool bar = r >= 5 && r < 8 && c > 25;
                 if (blob || bar) mask[r * columns + c] = -1.0f;
             }
-        // Invalid points may hold anything.
-        for (auto& field : inputs) field[20 * columns + 15] = NAN;
+        // Invalid points may hold anything (the blob's centre, when the grid holds it).
+        if (rows > 20 && columns > 15)
+            for (auto& field : inputs) field[20 * columns + 15] = NAN;
     }
     Array1<float*> outputPointers() {
         Array1<float*> list;
@@ -63,7 +67,110 @@ struct Fields {
     }
 };
 
+// A square grid whose valid points lie on one line under a wavy field, or the line and
+// one more valid point beside it (next to the line point nearest the centre) under a
+// plane.
+struct LineGrid {
+    using OnLine = bool (*)(int row, int column, int side);
+    int side;
+    OnLine onLine;
+    int offRow = -1, offColumn = -1;
+    std::vector<float> mask, field;
+    std::vector<std::pair<int, int>> linePoints; // row, column
+
+    LineGrid(int side_, OnLine onLine_, bool withOffPoint) : side(side_), onLine(onLine_) {
+        const int size = side * side;
+        mask.assign(size, -1.0f);
+        field.resize(size);
+        int nearest = INT_MAX;
+        for (int r = 0; r < side; ++r)
+            for (int c = 0; c < side; ++c) {
+                field[r * side + c] = withOffPoint ? plane(r, c) : float(2 + std::sin(0.37 * c) * std::cos(0.23 * r));
+                if (!onLine(r, c, side)) continue;
+                mask[r * side + c] = 0.5f;
+                linePoints.emplace_back(r, c);
+                const int distance = (r - side / 2) * (r - side / 2) + (c - side / 2) * (c - side / 2);
+                if (distance < nearest) nearest = distance, offRow = r, offColumn = c;
+            }
+        if (!withOffPoint) {
+            offRow = offColumn = -1;
+            return;
+        }
+        if (onLine(offRow, offColumn + 1, side)) ++offRow;
+        else ++offColumn;
+        mask[offRow * side + offColumn] = 0.5f;
+    }
+    static float plane(int row, int column) { return 1.0f + 0.25f * column - 0.125f * row; }
+    // Three valid points of the window of (row, column) are not collinear: it holds the
+    // point off the line and two line points.
+    bool determined(int row, int column, int windowSize) const {
+        const int h = windowSize / 2;
+        auto inWindow = [&](int r, int c) { return std::abs(r - row) <= h && std::abs(c - column) <= h; };
+        const auto inside = std::count_if(linePoints.begin(), linePoints.end(),
+                                          [&](const std::pair<int, int>& q) { return inWindow(q.first, q.second); });
+        return offRow >= 0 && inWindow(offRow, offColumn) && inside >= 2;
+    }
+};
+
+bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
 } // namespace
+
+// A window whose valid points lie on one line (one or two points included) gets no fit
+// in either form, whatever the rounding of its sums; one valid point off the line makes
+// the fit of every window holding it and two line points determined again: the plane
+// is reproduced there.
+TEST(WindowSmoothing, WindowOnOneLineHasNoFit) {
+    const struct {
+        const char* name;
+        LineGrid::OnLine onLine;
+    } lines[] = {
+        {"row", [](int r, int, int n) { return r == n / 2; }},
+        {"column", [](int, int c, int n) { return c == n / 3; }},
+        {"x = y", [](int r, int c, int) { return c == r; }},
+        {"x + y = N - 1", [](int r, int c, int n) { return c + r == n - 1; }},
+        {"x = 3y", [](int r, int c, int) { return c == 3 * r; }},
+        {"2x = 3y", [](int r, int c, int) { return 2 * c == 3 * r; }},
+    };
+    struct Run {
+        int windowSize;
+        bool withOffPoint;
+    };
+    std::vector<Run> runs;
+    for (int w = 3; w <= 51; w += 2) runs.push_back({w, false});
+    for (int w = 3; w <= 51; w += 8) runs.push_back({w, true});
+    runs.push_back({153, false});
+    runs.push_back({153, true});
+    CPUInfo::forceThreads(2); // the worker split, without a thread start per core for each case
+    for (const auto& line : lines)
+        for (const auto [windowSize, withOffPoint] : runs)
+            for (bool weighted : {true, false}) {
+                SCOPED_TRACE(::testing::Message() << line.name << ", window " << windowSize
+                                                << (weighted ? ", weighted" : ", uniform")
+                                                << (withOffPoint ? ", a point off the line" : ""));
+                const LineGrid grid(std::max(30, windowSize / 2 + 1), line.onLine, withOffPoint);
+                const int n = grid.side;
+                std::vector<float> fields(n * n, kUntouched);
+                ASSERT_TRUE(smooth(Array1<float*>{fields.data()}, Array1<float const*>{grid.field.data()},
+                                   grid.mask.data(), n, n, windowSize, weighted));
+                ZelData area = makeArea(n, n, {{"f", Unknown, grid.field}, {"sigma", Correlation, grid.mask}});
+                ASSERT_TRUE(smoothVariable(area, "f", windowSize, weighted, nullptr));
+                for (int r = 0; r < n; ++r)
+                    for (int c = 0; c < n; ++c) {
+                        const int p = r * n + c;
+                        if (grid.mask[p] < 0) continue;
+                        const float variable = area.data(0)[p];
+                        if (!grid.determined(r, c, windowSize)) {
+                            ASSERT_EQ(fields[p], kUntouched) << "row " << r << " column " << c;
+                            ASSERT_TRUE(sameBits(variable, grid.field[p])) << "row " << r << " column " << c;
+                            continue;
+                        }
+                        ASSERT_NEAR(fields[p], LineGrid::plane(r, c), 1e-5) << "row " << r << " column " << c;
+                        ASSERT_NEAR(variable, LineGrid::plane(r, c), 1e-5) << "row " << r << " column " << c;
+                    }
+            }
+    CPUInfo::forceThreads(0);
+}
 
 // The separable row-parallel sums give the fits of the full-window loop on a grid with
 // holes, for windows from 1 (no fit anywhere) to larger than the grid, both kernels,
