@@ -456,6 +456,71 @@ def test_set_values_writes_through_the_views_that_data_hands_out(two_areas):
     assert data_set.get_values("y")["y"].tolist() == list(range(1000, 1010))
 
 
+def swap_t_for_n_once(data_set):
+    """A function that, on its first call, deletes "t" and adds "n", which takes t's index."""
+    pending = [data_set]
+
+    def swap():
+        while pending:
+            changed = pending.pop()
+            changed.delete_variable("t")
+            changed.add_variable("n", "n")
+    return swap
+
+
+class SwapOnData(ZelDataSet):
+    swap = staticmethod(lambda: None)
+
+    def data(self, n):
+        self.swap()
+        return super().data(n)
+
+
+class SwapOnSlice:
+    def __init__(self, values, swap):
+        self.values, self.swap = values, swap
+
+    def __getitem__(self, part):
+        self.swap()
+        return self.values[part]
+
+
+class SwapOnFloat:
+    def __init__(self, value, swap):
+        self.value, self.swap = value, swap
+
+    def __float__(self):
+        self.swap()
+        return self.value
+
+
+def swap_in_data(data_set, column):
+    data_set.swap = swap_t_for_n_once(data_set)
+    return column
+
+
+def swap_in_slicing(data_set, column):
+    return SwapOnSlice(column, swap_t_for_n_once(data_set))
+
+
+def swap_in_float(data_set, column):
+    swap = swap_t_for_n_once(data_set)
+    return [SwapOnFloat(value, swap) for value in column]
+
+
+@pytest.mark.parametrize("arrange", [swap_in_data, swap_in_slicing, swap_in_float],
+                         ids=["data", "column slicing", "item __float__"])
+def test_set_values_writes_nothing_when_the_variables_change_during_the_call(plate, arrange):
+    data_set = SwapOnData(plate)
+    data_set.add_variable("t", "t")
+    before = data_set.get_values(plate.variables())
+    column = arrange(data_set, [float(k) for k in range(1, data_set.matrix_size() + 1)])
+    with pytest.raises(RuntimeError, match="^The data set changed during the call.$"):
+        data_set.set_values({"t": column})
+    assert data_set.get_values(["n"])["n"].tolist() == [0] * data_set.matrix_size()
+    assert np.array_equal(data_set.get_values(plate.variables()), before)
+
+
 @pytest.mark.parametrize("variables, error, message", [
     ([1, 2], TypeError, "Expected dict or numpy structured array."),
     (np.zeros(10), TypeError, None),

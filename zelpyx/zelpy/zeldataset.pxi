@@ -267,10 +267,12 @@ cdef class ZelDataSet:
         cdef int count = self.thisptr.numData()
         # Python code runs between the library reads (the name's encoding, a subclass's
         # data, the column's slicing, the view's set_values): they are made only while the
-        # data set holds the areas it held when the call began.
+        # data set holds the areas it held when the call began, and the view writes only
+        # while its area holds the variable list that the index was found in.
         cdef unsigned long generation = self._generation
         cdef orvex.ZelData* area
         cdef Py_ssize_t offset, size
+        cdef uint64_t listed
         cdef int i
         for name in names:
             column = variables[name]
@@ -283,10 +285,11 @@ cdef class ZelDataSet:
                 if index < 0:
                     raise ValueError("Could not find variable " + name)
                 size = area.matrixSize()
+                listed = area.variableListStamp()
                 view = self.data(i)
                 run = column[offset:offset + size]
                 self._check_generation(generation)
-                view.set_values(index, run)
+                _set_listed_values(view, index, run, listed)
                 offset += size
 
     def triangulation(self, int sub_sample=1) -> np.ndarray | None:
@@ -537,6 +540,20 @@ cdef class ZelDataSet:
             if found is not None:
                 return found
         return None
+
+
+cdef _set_listed_values(object view, object index, object run, uint64_t listed):
+    """Calls view.set_values(index, run); a ZelData view writes only while its area
+    holds the variable list stamped listed, the one index was found in."""
+    cdef ZelData pinned = view if isinstance(view, ZelData) else None
+    cdef uint64_t outer = 0
+    if pinned is not None:
+        outer, pinned._expected_list = pinned._expected_list, listed
+    try:
+        view.set_values(index, run)
+    finally:
+        if pinned is not None:
+            pinned._expected_list = outer
 
 
 cdef list _split_hdf5_entry(object name):
