@@ -521,69 +521,91 @@ def test_set_values_writes_through_the_views_that_data_hands_out(two_areas):
     assert data_set.get_values("y")["y"].tolist() == list(range(1000, 1010))
 
 
-def swap_t_for_n_once(data_set):
-    """A function that, on its first call, deletes "t" and adds "n", which takes t's index."""
-    pending = [data_set]
+def once(change):
+    """A function that calls change() on its first call only."""
+    pending = [change]
 
-    def swap():
+    def call():
         while pending:
-            changed = pending.pop()
-            changed.delete_variable("t")
-            changed.add_variable("n", "n")
-    return swap
+            pending.pop()()
+    return call
 
 
-class SwapOnData(ZelDataSet):
-    swap = staticmethod(lambda: None)
+class ChangeOnData(ZelDataSet):
+    change = staticmethod(lambda: None)
 
     def data(self, n):
-        self.swap()
+        self.change()
         return super().data(n)
 
 
-class SwapOnSlice:
-    def __init__(self, values, swap):
-        self.values, self.swap = values, swap
+class ChangeOnSlice:
+    def __init__(self, values, change):
+        self.values, self.change = values, change
 
     def __getitem__(self, part):
-        self.swap()
+        self.change()
         return self.values[part]
 
 
-class SwapOnFloat:
-    def __init__(self, value, swap):
-        self.value, self.swap = value, swap
+class ChangeOnFloat:
+    def __init__(self, value, change):
+        self.value, self.change = value, change
 
     def __float__(self):
-        self.swap()
+        self.change()
         return self.value
 
 
-def swap_in_data(data_set, column):
-    data_set.swap = swap_t_for_n_once(data_set)
+def change_in_data(data_set, column, change):
+    data_set.change = change
     return column
 
 
-def swap_in_slicing(data_set, column):
-    return SwapOnSlice(column, swap_t_for_n_once(data_set))
+def change_in_slicing(data_set, column, change):
+    return ChangeOnSlice(column, change)
 
 
-def swap_in_float(data_set, column):
-    swap = swap_t_for_n_once(data_set)
-    return [SwapOnFloat(value, swap) for value in column]
+def change_in_float(data_set, column, change):
+    return [ChangeOnFloat(value, change) for value in column]
 
 
-@pytest.mark.parametrize("arrange", [swap_in_data, swap_in_slicing, swap_in_float],
+def ramp(data_set):
+    return [float(k) for k in range(1, data_set.matrix_size() + 1)]
+
+
+@pytest.mark.parametrize("arrange", [change_in_data, change_in_slicing, change_in_float],
                          ids=["data", "column slicing", "item __float__"])
-def test_set_values_writes_nothing_when_the_variables_change_during_the_call(plate, arrange):
-    data_set = SwapOnData(plate)
+def test_set_values_never_writes_into_the_variable_that_takes_the_index(plate, arrange):
+    data_set = ChangeOnData(plate)
     data_set.add_variable("t", "t")
     before = data_set.get_values(plate.variables())
-    column = arrange(data_set, [float(k) for k in range(1, data_set.matrix_size() + 1)])
+
+    def swap_t_for_n():
+        data_set.delete_variable("t")
+        data_set.add_variable("n", "n")  # at the index t had
+    column = arrange(data_set, ramp(data_set), once(swap_t_for_n))
     with pytest.raises(RuntimeError, match="^The data set changed during the call.$"):
         data_set.set_values({"t": column})
     assert data_set.get_values(["n"])["n"].tolist() == [0] * data_set.matrix_size()
     assert np.array_equal(data_set.get_values(plate.variables()), before)
+
+
+@pytest.mark.parametrize("change", [
+    lambda data_set: data_set.add_variable("u", "u"),
+    lambda data_set: data_set.delete_variable("s"),
+    lambda data_set: data_set.set_variable_description("s", "relabelled"),
+    lambda data_set: data_set.compute_strain(window_size=5),
+    lambda data_set: data_set.compute_curvature(window_size=5),
+    lambda data_set: data_set.data(0).clear(),
+], ids=["add_variable", "delete_variable", "set_variable_description", "compute_strain",
+        "compute_curvature", "clear"])
+def test_set_values_writes_nothing_after_any_change_of_the_variables(plate, change):
+    plate.add_variables({"s": "s", "t": "t"})
+    column = change_in_float(plate, ramp(plate), once(lambda: change(plate)))
+    with pytest.raises(RuntimeError, match="^The data set changed during the call.$"):
+        plate.set_values({"t": column})
+    assert all(area.variable_index("t") < 0 or not area.get_values(["t"])["t"].any() for area in plate)
 
 
 @pytest.mark.parametrize("variables, error, message", [

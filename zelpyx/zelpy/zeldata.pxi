@@ -341,7 +341,7 @@ cdef class ZelData:
          "    variable_index: The variable to change. Can be the variable name or index.\n"
          "    values: The values to set.")
         cdef vector[float] converted = _as_floats(values)
-        self._area()
+        self._listed_area()
         index = self._selected_index(variable_index)
         _check_size(self.matrix_size(), converted.size())
         _check_variable_range(index, self._listed_area().numVariables())
