@@ -1,6 +1,7 @@
 #include "orvex/data/ZelDataPrivate.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -48,6 +49,11 @@ ZelData::Private::Variable::Variable(const Variable& other)
         values = makeLargeBuffer<float>(static_cast<std::size_t>(count));
         std::memcpy(values.get(), other.values.get(), sizeof(float) * static_cast<std::size_t>(count));
     }
+}
+
+std::uint64_t ZelData::Private::newVariableListStamp() {
+    static std::atomic<std::uint64_t> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 const ZelData::Private::Variable* ZelData::Private::variable(int i) const {
@@ -107,6 +113,7 @@ ZelData& ZelData::operator=(const ZelData& other) {
     d->columns = other.d->columns;
     d->title = other.d->title;
     d->dataType = other.d->dataType;
+    d->variableListStamp = other.d->variableListStamp;
     return *this;
 }
 
@@ -114,6 +121,7 @@ ZelData::~ZelData() = default;
 
 void ZelData::clear() {
     clearSearchTrees();
+    d->variablesChanged();
     d->variables.clear();
     d->rows = 0;
     d->columns = 0;
@@ -148,6 +156,8 @@ int ZelData::varTypeInt(int i) const { return static_cast<int>(varType(i)); }
 float* ZelData::data(std::size_t i) const {
     return i < d->variables.size() ? d->variables[i].values.get() : nullptr;
 }
+
+std::uint64_t ZelData::variableListStamp() const { return d->variableListStamp; }
 
 std::vector<ZelDataVarInfo> ZelData::variables() const {
     std::vector<ZelDataVarInfo> infos;
@@ -199,6 +209,7 @@ std::pair<std::string, std::string> ZelData::findUniqueNameAndDescription(const 
 int ZelData::addVariable(ZelDataVariableType type, const std::string& name, const std::string& description) {
     auto [uniqueName, uniqueDescription] = findUniqueNameAndDescription(name, description);
     clearSearchTrees(); // the variable may complete a coordinate set or become the blanking one
+    d->variablesChanged();
     d->variables.push_back(d->makeVariable(type, uniqueName, uniqueDescription));
     return static_cast<int>(d->variables.size()) - 1;
 }
@@ -220,6 +231,7 @@ bool ZelData::setVarAttributes(int i, const std::string& name, const std::string
     if (!d->variable(i))
         return false;
     clearSearchTrees();
+    d->variablesChanged();
     Private::Variable& variable = d->variables[static_cast<std::size_t>(i)];
     variable.name = name;
     variable.description = description;
@@ -231,6 +243,7 @@ void ZelData::deleteVariable(int i) {
     if (!d->variable(i))
         return;
     clearSearchTrees();
+    d->variablesChanged();
     d->variables.erase(d->variables.begin() + i);
 }
 

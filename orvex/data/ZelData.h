@@ -12,6 +12,7 @@
 #include "orvex/data/ZelDataVarInfo.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,6 +57,11 @@ public:
     // The matrixSize() values of variable i, owned by the area; null out of range.
     float* data(std::size_t i) const;
     std::vector<ZelDataVarInfo> variables() const;
+    // Names the current list of variables: every change of the list (a variable added,
+    // deleted, relabelled or moved, the area cleared or decoded) takes a stamp that no
+    // area had before, and an assignment takes the source's. So while the stamp stays,
+    // every index names the variable it named when the stamp was read.
+    std::uint64_t variableListStamp() const;
 
     // Searches walk the list from index 0 and return the first match or -1.
     int varIndex(const std::string& name) const;

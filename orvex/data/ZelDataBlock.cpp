@@ -279,6 +279,7 @@ void ZelData::shuffle() {
 
 void ZelData::shuffle(const std::vector<std::string>& names, const std::vector<ZelDataVariableType>& types) {
     clearSearchTrees(); // another variable may come first for a name or as the blanking one
+    d->variablesChanged();
     const std::size_t count = d->variables.size();
     std::vector<std::size_t> order;
     std::vector<bool> used(count, false);

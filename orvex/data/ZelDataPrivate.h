@@ -5,6 +5,7 @@
 #include "orvex/data/KDTree.h"
 #include "orvex/data/ZelData.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,7 @@ struct ZelData::Private {
     int columns = 0;
     std::string title;
     int dataType = GriddedDataType;
+    std::uint64_t variableListStamp = newVariableListStamp();
     // Point search caches over reference and deformed world positions, and for each
     // the grid point index of every tree point number.
     std::unique_ptr<KDTree<float>> referenceTree;
@@ -38,6 +40,10 @@ struct ZelData::Private {
     std::vector<int> referenceGridIndex;
     std::vector<int> deformedGridIndex;
 
+    // A stamp no list of variables had before, from one sequence for all areas.
+    static std::uint64_t newVariableListStamp();
+    // To be called by every operation that changes the list of variables.
+    void variablesChanged() { variableListStamp = newVariableListStamp(); }
     // Variable i, or null when i is out of range.
     const Variable* variable(int i) const;
     // Values of variable i, or null when i is out of range.

@@ -63,6 +63,31 @@ CASES = {
                 pass
         worker.join()
     """,
+    "set_values while another thread swaps its variable for another": """
+        sys.setswitchinterval(1e-5)
+        ds.add_variable("t", "t")
+        others = [name for name in ds.variables() if name != "t"]
+        before = ds.get_values(others)
+        column = np.arange(1, ds.matrix_size() + 1, dtype=np.float32)
+        misdirected = []
+        def churn():
+            ds.delete_variable("t")
+            ds.add_variable("n", "n")
+            time.sleep(0)
+            misdirected.append(ds.get_values(["n"])["n"].any())
+            ds.delete_variable("n")
+            ds.add_variable("t", "t")
+            time.sleep(0)
+        stop, worker = hammer(churn)
+        while time.monotonic() < stop:
+            try:
+                ds.set_values({"t": column})
+            except CLEAN:
+                pass
+        worker.join()
+        assert not any(misdirected)
+        assert np.array_equal(ds.get_values(others), before)
+    """,
     "set_values with a column whose indexing reloads": """
         class Column:
             def __getitem__(self, part):

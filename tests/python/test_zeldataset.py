@@ -3,6 +3,7 @@ import os
 import stat
 import subprocess
 import sys
+import zlib
 
 import h5py
 import numpy as np
@@ -208,11 +209,13 @@ def test_hdf5_errors_close_the_file(plate, tmp_path):
 MiB = 1 << 20
 
 
-def store_entry(path, prefix=b"", **dataset):
+def store_entry(path, prefix=b"", items=None, **dataset):
     """Writes the HDF5 file at path with the one entry out/e made by create_dataset(**dataset),
-    then sets its first bytes to prefix."""
+    then sets its items to items and its first bytes to prefix, where given."""
     with h5py.File(path, "w") as h5:
         entry = h5.create_group("out").create_dataset("e", **dataset)
+        if items is not None:
+            entry[()] = items
         if prefix:
             entry[:len(prefix)] = np.frombuffer(prefix, np.uint8)
 
@@ -230,7 +233,13 @@ def padded(image, unit):
     lambda image: {"data": np.frombuffer(padded(image, 2), ">u2")},
     lambda image: {"data": np.frombuffer(image, "S1")},
     lambda image: {"data": np.void(image)},
-], ids=["uint8", "gzip", "int8 column", "3-D", "big-endian uint16", "strings", "opaque scalar"])
+    lambda image: {"shape": (), "dtype": h5py.vlen_dtype(np.uint8), "items": np.frombuffer(image, np.uint8)},
+    lambda image: {"shape": (len(padded(image, 8)) // 8,), "dtype": np.dtype("(8,)u1"),
+                   "items": np.frombuffer(padded(image, 8), np.uint8).reshape(-1, 8)},
+    lambda image: {"shape": (len(padded(image, 12)) // 12, 1), "dtype": np.dtype("(2, 3)>u2"),
+                   "items": np.frombuffer(padded(image, 12), ">u2").reshape(-1, 1, 2, 3)},
+], ids=["uint8", "gzip", "int8 column", "3-D", "big-endian uint16", "strings", "opaque scalar",
+        "variable-length bytes scalar", "array items", "2-D big-endian array items"])
 def test_hdf5_entries_of_any_array_kind_load_from_their_bytes(plate, tmp_path, dataset):
     path = str(tmp_path / "k.h5")
     image = plate.export_raw()
@@ -277,6 +286,62 @@ def test_hdf5_entries_that_are_no_image_fail_before_they_are_read(plate, tmp_pat
             plate.load(path + ":out:e")
     assert peak.rise < 32 * MiB
     assert plate.file_name() == "synthetic.out" and h5_open_count() == 0
+
+
+def store_shared_heap_entry(path, image, count=1 << 15, size=1 << 16):
+    """out/e of count variable-length byte items that all reference one heap object of
+    size bytes (the image's start): the file holds the object once."""
+    with h5py.File(path, "w") as h5:
+        entry = h5.create_group("out").create_dataset(
+            "e", (count,), h5py.vlen_dtype(np.uint8), chunks=(count,), compression="gzip")
+        entry[0] = np.frombuffer(padded(image, size)[:size], np.uint8)
+        mask, chunk = entry.id.read_direct_chunk((0,))
+        references = zlib.decompress(chunk)
+        first = references[:len(references) // count]
+        entry.id.write_direct_chunk((0,), zlib.compress(first * count), mask)
+
+
+def variable_length_items(image, convert, size=1000):
+    """The image in parts of size bytes, each converted, as an array of objects."""
+    items = np.empty(-(-len(image) // size), dtype=object)
+    items[:] = [convert(image[k:k + size]) for k in range(0, len(image), size)]
+    return items
+
+
+# Loads the entry sys.argv[1] under an address-space limit; prints the error and the rise
+# of the peak resident memory.
+_LOAD_UNDER_A_LIMIT = """
+import resource, sys
+from zelpyx.zelpy.zelpy import ZelDataSet
+def status(field):
+    with open("/proc/self/status") as lines:
+        return next(int(line.split()[1]) << 10 for line in lines if line.startswith(field + ":"))
+resource.setrlimit(resource.RLIMIT_AS, (status("VmSize") + (512 << 20), resource.RLIM_INFINITY))
+start = status("VmRSS")
+try:
+    ZelDataSet().load(sys.argv[1])
+except Exception as error:
+    print(type(error).__name__, error)
+print(status("VmHWM") - start)
+"""
+
+
+@pytest.mark.parametrize("store", [
+    store_shared_heap_entry,
+    lambda path, image: store_entry(path, data=variable_length_items(image, lambda part: np.frombuffer(
+        part, np.uint8)), dtype=h5py.vlen_dtype(np.uint8)),
+    lambda path, image: store_entry(path, data=variable_length_items(image, bytes.hex), dtype=h5py.string_dtype()),
+], ids=["items sharing one heap object", "byte items", "string items"])
+def test_hdf5_entries_of_variable_length_items_are_refused_before_they_are_read(plate, tmp_path, store):
+    # Such items read as references to their contents, never as an image.
+    path = str(tmp_path / "items.h5")
+    store(path, plate.export_raw())
+    assert os.path.getsize(path) < MiB
+    child = subprocess.run([sys.executable, "-c", _LOAD_UNDER_A_LIMIT, path + ":out:e"],
+                           capture_output=True, text=True, timeout=60)
+    error, rise = child.stdout.splitlines()
+    assert error == "ValueError Unable to decode memory buffer", child.stderr[-2000:]
+    assert int(rise) < 32 * MiB
 
 
 # ---------------------------------------------------------------- structure and variables
@@ -454,6 +519,93 @@ def test_set_values_writes_through_the_views_that_data_hands_out(two_areas):
     y = two_areas.data(0).variable_index("y")
     assert calls == [(0, int, y, list(range(1000, 1004))), (1, int, y, list(range(1004, 1010)))]
     assert data_set.get_values("y")["y"].tolist() == list(range(1000, 1010))
+
+
+def once(change):
+    """A function that calls change() on its first call only."""
+    pending = [change]
+
+    def call():
+        while pending:
+            pending.pop()()
+    return call
+
+
+class ChangeOnData(ZelDataSet):
+    change = staticmethod(lambda: None)
+
+    def data(self, n):
+        self.change()
+        return super().data(n)
+
+
+class ChangeOnSlice:
+    def __init__(self, values, change):
+        self.values, self.change = values, change
+
+    def __getitem__(self, part):
+        self.change()
+        return self.values[part]
+
+
+class ChangeOnFloat:
+    def __init__(self, value, change):
+        self.value, self.change = value, change
+
+    def __float__(self):
+        self.change()
+        return self.value
+
+
+def change_in_data(data_set, column, change):
+    data_set.change = change
+    return column
+
+
+def change_in_slicing(data_set, column, change):
+    return ChangeOnSlice(column, change)
+
+
+def change_in_float(data_set, column, change):
+    return [ChangeOnFloat(value, change) for value in column]
+
+
+def ramp(data_set):
+    return [float(k) for k in range(1, data_set.matrix_size() + 1)]
+
+
+@pytest.mark.parametrize("arrange", [change_in_data, change_in_slicing, change_in_float],
+                         ids=["data", "column slicing", "item __float__"])
+def test_set_values_never_writes_into_the_variable_that_takes_the_index(plate, arrange):
+    data_set = ChangeOnData(plate)
+    data_set.add_variable("t", "t")
+    before = data_set.get_values(plate.variables())
+
+    def swap_t_for_n():
+        data_set.delete_variable("t")
+        data_set.add_variable("n", "n")  # at the index t had
+    column = arrange(data_set, ramp(data_set), once(swap_t_for_n))
+    with pytest.raises(RuntimeError, match="^The data set changed during the call.$"):
+        data_set.set_values({"t": column})
+    assert data_set.get_values(["n"])["n"].tolist() == [0] * data_set.matrix_size()
+    assert np.array_equal(data_set.get_values(plate.variables()), before)
+
+
+@pytest.mark.parametrize("change", [
+    lambda data_set: data_set.add_variable("u", "u"),
+    lambda data_set: data_set.delete_variable("s"),
+    lambda data_set: data_set.set_variable_description("s", "relabelled"),
+    lambda data_set: data_set.compute_strain(window_size=5),
+    lambda data_set: data_set.compute_curvature(window_size=5),
+    lambda data_set: data_set.data(0).clear(),
+], ids=["add_variable", "delete_variable", "set_variable_description", "compute_strain",
+        "compute_curvature", "clear"])
+def test_set_values_writes_nothing_after_any_change_of_the_variables(plate, change):
+    plate.add_variables({"s": "s", "t": "t"})
+    column = change_in_float(plate, ramp(plate), once(lambda: change(plate)))
+    with pytest.raises(RuntimeError, match="^The data set changed during the call.$"):
+        plate.set_values({"t": column})
+    assert all(area.variable_index("t") < 0 or not area.get_values(["t"])["t"].any() for area in plate)
 
 
 @pytest.mark.parametrize("variables, error, message", [

@@ -2,6 +2,7 @@
 # Python and library values, and the block copies behind the numpy results.
 from cython.operator cimport dereference as deref
 from libc.limits cimport INT_MAX
+from libc.stdint cimport uint64_t
 from libc.string cimport memcpy
 from libcpp.memory cimport unique_ptr
 from libcpp.string cimport string

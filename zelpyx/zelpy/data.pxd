@@ -29,6 +29,7 @@ cdef extern from "orvex/data/ZelData.h" namespace "orvex":
         int varTypeInt(int) except +
         int findVariable(const string&) except +
         float* data(size_t) except +
+        uint64_t variableListStamp() except +
         CsDataSystemType currentDataType() except +
         int addVariable(int, const string&, const string&) except +
         void deleteVariable(int) except +

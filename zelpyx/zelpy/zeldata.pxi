@@ -108,6 +108,9 @@ cdef class ZelData:
     cdef ZelDataSet _owner
     # The owner's content generation when the view was made: a reload makes it stale.
     cdef unsigned long _generation
+    # While ZelDataSet.set_values writes through this view: the stamp of the variable
+    # list its index was found in (0 otherwise). Writes need the area to keep that list.
+    cdef uint64_t _expected_list
 
     def __cinit__(self, other=None, **kwargs):
         if other and type(other) is ZelData:
@@ -128,6 +131,14 @@ cdef class ZelData:
         if not self._has_area():
             raise ValueError(_missing_object_message(self))
         return self.thisptr
+
+    cdef orvex.ZelData* _listed_area(self) except NULL:
+        """The area, after the wrapped-object check, while it holds the variable list
+        that a pending data-set write expects."""
+        cdef orvex.ZelData* area = self._area()
+        if self._expected_list and area.variableListStamp() != self._expected_list:
+            raise RuntimeError(_CHANGED)
+        return area
 
     cdef float* _cell(self, int n, int index) except? NULL:
         """Value n of variable index in the area as it is now, after checks that may
@@ -330,12 +341,12 @@ cdef class ZelData:
          "    variable_index: The variable to change. Can be the variable name or index.\n"
          "    values: The values to set.")
         cdef vector[float] converted = _as_floats(values)
-        self._area()
+        self._listed_area()
         index = self._selected_index(variable_index)
         _check_size(self.matrix_size(), converted.size())
-        _check_variable_range(index, self._area().numVariables())
+        _check_variable_range(index, self._listed_area().numVariables())
         cdef int checked = index
-        _write_values(self._area(), checked, converted)
+        _write_values(self._listed_area(), checked, converted)
 
     def clear_search_trees(self) -> None:
         """Clears the search trees used in at_global_xy. Call this method if you

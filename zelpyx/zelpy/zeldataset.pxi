@@ -267,10 +267,12 @@ cdef class ZelDataSet:
         cdef int count = self.thisptr.numData()
         # Python code runs between the library reads (the name's encoding, a subclass's
         # data, the column's slicing, the view's set_values): they are made only while the
-        # data set holds the areas it held when the call began.
+        # data set holds the areas it held when the call began, and the view writes only
+        # while its area holds the variable list that the index was found in.
         cdef unsigned long generation = self._generation
         cdef orvex.ZelData* area
         cdef Py_ssize_t offset, size
+        cdef uint64_t listed
         cdef int i
         for name in names:
             column = variables[name]
@@ -283,10 +285,11 @@ cdef class ZelDataSet:
                 if index < 0:
                     raise ValueError("Could not find variable " + name)
                 size = area.matrixSize()
+                listed = area.variableListStamp()
                 view = self.data(i)
                 run = column[offset:offset + size]
                 self._check_generation(generation)
-                view.set_values(index, run)
+                _set_listed_values(view, index, run, listed)
                 offset += size
 
     def triangulation(self, int sub_sample=1) -> np.ndarray | None:
@@ -541,6 +544,20 @@ cdef class ZelDataSet:
         return None
 
 
+cdef _set_listed_values(object view, object index, object run, uint64_t listed):
+    """Calls view.set_values(index, run); a ZelData view writes only while its area
+    holds the variable list stamped listed, the one index was found in."""
+    cdef ZelData pinned = view if isinstance(view, ZelData) else None
+    cdef uint64_t outer = 0
+    if pinned is not None:
+        outer, pinned._expected_list = pinned._expected_list, listed
+    try:
+        view.set_values(index, run)
+    finally:
+        if pinned is not None:
+            pinned._expected_list = outer
+
+
 cdef list _split_hdf5_entry(object name):
     """The HDF5 file and the key of an entry name "file.h5:out:key"; None otherwise."""
     parts = name.split(":out:")
@@ -568,8 +585,12 @@ cdef bytes _read_hdf5_entry(str path, str key):
         if key not in list(group.keys()):
             raise ValueError(path + " does not contain 'out:" + key + "' dataset.")
         entry = group.get(key)
+        if isinstance(entry, h5py.Dataset) and entry.dtype.hasobject and entry.shape:
+            # Variable-length items read as references to their contents, whose bytes
+            # never form an image; all of them may reference one large heap object.
+            raise ValueError(_UNDECODABLE)
         if not isinstance(entry, h5py.Dataset) or entry.shape is None or entry.dtype.hasobject:
-            # A group, an empty entry or one of variable-length items: such values are
+            # A group, an empty entry or a single variable-length item: such values are
             # all in the file, so the entry cannot declare more than the file holds.
             return entry[()].tobytes()
         return _read_entry_image(entry)
@@ -600,7 +621,10 @@ cdef bytes _read_entry_image(object entry):
         if not orvex.ZelDataSet.headPlausible(head, len(head), size, False):
             raise ValueError(_UNDECODABLE)
     image = PyBytes_FromStringAndSize(NULL, size)
-    entry.read_direct(_writable_array(image, entry.dtype, entry.shape))
+    # Read as h5py reads a whole entry, in its own type, which an array type's items
+    # need: numpy holds them only as their base type with the item shape appended.
+    entry.id.read(h5py.h5s.ALL, h5py.h5s.ALL, _writable_array(image, entry.dtype, entry.shape),
+                  mtype=h5py.h5t.py_create(entry.dtype))
     return image
 
 
@@ -617,11 +641,12 @@ cdef tuple _leading_selection(tuple shape, Py_ssize_t count):
 
 
 cdef cnp.ndarray _writable_array(bytes image, object dtype, tuple shape):
-    """An array of dtype and shape over the bytes of image, which is new and not yet shared."""
+    """An array of items of dtype in shape over the bytes of image, which is new and not
+    yet shared; items of an array type as their base type, the item shape appended."""
     cdef cnp.npy_intp length = len(image)
     cdef cnp.ndarray flat = cnp.PyArray_SimpleNewFromData(1, &length, cnp.NPY_UINT8, PyBytes_AS_STRING(image))
     cnp.set_array_base(flat, image)
-    return flat.view(dtype).reshape(shape)
+    return flat.view(dtype.base).reshape(shape + dtype.shape)
 
 
 cdef _write_hdf5_entry(str path, str key, bytes image):

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -12,6 +14,7 @@
 #include <vector>
 
 using namespace orvex;
+using orvex::testing::encodedBlock;
 using orvex::testing::makeArea;
 using orvex::testing::namesOf;
 using orvex::testing::valuesOf;
@@ -147,6 +150,52 @@ TEST(ZelData, DeleteVariablesTakesIndexesBeforeTheCallEachOnce) {
     area.deleteVariable(1);
     area.deleteVariable(-1);
     EXPECT_EQ(area.numVariables(), 1u);
+}
+
+TEST(ZelData, EveryChangeOfTheVariableListTakesANewStamp) {
+    const ZelData source = pixelGrid({0, 0, 0, 0});
+    const std::vector<char> block = encodedBlock(source);
+    struct Case {
+        const char* operation;
+        std::function<void(ZelData&)> apply;
+        bool changesTheList;
+    };
+    const Case cases[] = {
+        {"addVariable", [](ZelData& a) { a.addVariable(Strain, "e", "e"); }, true},
+        {"allocateVariable", [](ZelData& a) { a.allocateVariable(Strain, "e", "e"); }, true},
+        {"deleteVariable", [](ZelData& a) { a.deleteVariable(2); }, true},
+        {"deleteVariables", [](ZelData& a) { a.deleteVariables({0, 1}); }, true},
+        {"setVarAttributes", [](ZelData& a) { a.setVarAttributes(1, "x", "moved", PixelCoordinate); }, true},
+        {"shuffle", [](ZelData& a) { a.shuffle({"y"}, {}); }, true},
+        {"clear", [](ZelData& a) { a.clear(); }, true},
+        {"decode", [&](ZelData& a) { a.decode(block.data(), static_cast<int>(block.size())); }, true},
+        {"assignment", [](ZelData& a) { a = ZelData(2, 2, 3, ""); }, true},
+        {"writing values", [](ZelData& a) { a.data(1)[3] = 7; }, false},
+        {"clearSearchTrees", [](ZelData& a) { a.clearSearchTrees(); }, false},
+        {"deleteVariable out of range", [](ZelData& a) { a.deleteVariable(3); }, false},
+        {"setVarAttributes out of range", [](ZelData& a) { a.setVarAttributes(3, "n", "", Strain); }, false},
+        {"encode", [&](ZelData& a) { EXPECT_EQ(encodedBlock(a), block); }, false},
+    };
+    for (const Case& c : cases) {
+        ZelData area(source);
+        const std::uint64_t before = area.variableListStamp();
+        c.apply(area);
+        EXPECT_EQ(area.variableListStamp() != before, c.changesTheList) << c.operation;
+    }
+}
+
+TEST(ZelData, EqualStampsMeanACopyOfTheSameList) {
+    ZelData first = pixelGrid({0, 0, 0, 0});
+    const ZelData twin = pixelGrid({0, 0, 0, 0});
+    EXPECT_NE(first.variableListStamp(), twin.variableListStamp());
+    const ZelData copy(first);
+    EXPECT_EQ(copy.variableListStamp(), first.variableListStamp());
+    first.deleteVariable(0);
+    const std::uint64_t changed = first.variableListStamp();
+    EXPECT_NE(changed, copy.variableListStamp());
+    EXPECT_NE(changed, twin.variableListStamp());
+    first = copy; // the same list as the copy again
+    EXPECT_EQ(first.variableListStamp(), copy.variableListStamp());
 }
 
 TEST(ZelData, ExtremesSkipInvalidPointsAndKeepTheEarliestTie) {
