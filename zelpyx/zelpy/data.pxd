@@ -79,8 +79,8 @@ cdef extern from "orvex/data/ZelDataSet.h" namespace "orvex":
 
 cdef extern from "<ostream>" namespace "std":
     cdef cppclass ostream:
-        ostream& write(const char*, Py_ssize_t)
-        bool fail()
+        ostream& write(const char*, Py_ssize_t) nogil
+        bool fail() nogil
 
 cdef extern from "<system_error>" namespace "std":
     cdef cppclass error_code:

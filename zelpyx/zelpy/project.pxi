@@ -182,9 +182,11 @@ class _OutputFailed(Exception):
 
 cdef class _LibraryOutput:
     """The output stream of a library write while its write function runs: a file object
-    with write() alone. fill(output) writes it; an exception that ends fill, other than a
-    failed write, is kept in error."""
+    with write() alone, which writes without the GIL (a reader of a FIFO may be another
+    thread of this process). fill(output) writes it; an exception that ends fill, other
+    than a failed write, is kept in error."""
     cdef orvex.ostream* stream
+    cdef bint writing
     cdef object fill
     cdef readonly object error
 
@@ -193,13 +195,22 @@ cdef class _LibraryOutput:
 
     def write(self, data):
         cdef const unsigned char[::1] view = data
-        if self.stream == NULL:
-            raise ValueError("write to a closed output")
-        if view.shape[0]:
-            self.stream.write(<const char*>&view[0], view.shape[0])
-        if self.stream.fail():
+        cdef orvex.ostream* stream = self.stream
+        cdef Py_ssize_t size = view.shape[0]
+        cdef bint failed
+        if stream == NULL or self.writing:
+            raise ValueError("write to a closed or busy output")
+        self.writing = True
+        try:
+            with nogil:
+                if size:
+                    stream.write(<const char*>&view[0], size)
+                failed = stream.fail()
+        finally:
+            self.writing = False
+        if failed:
             raise _OutputFailed()
-        return view.shape[0]
+        return size
 
 
 cdef cpp_bool _fill_output(void* context, orvex.ostream& stream) noexcept with gil:
