@@ -160,7 +160,8 @@ std::error_code FileReplacement::write(const WriteFunction& write, WriteDurabili
 // A FIFO or character device, which a rename would replace by a regular file, is written
 // as it is; never opened for reading, and a FIFO without a reader is refused, not waited for.
 std::error_code FileReplacement::writeInPlace(const WriteFunction& write) const {
-    FileDescriptor file(::openat(folder_.get(), name_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+    FileDescriptor file(
+        ::openat(folder_.get(), name_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
     struct stat status {};
     if (!file.valid() || ::fstat(file.get(), &status) != 0)
         return lastError();

@@ -43,12 +43,12 @@ public:
     // created exclusively beside the target and kept readable by its owner only until its
     // data is written; it then takes the permissions of the file it replaces (owner and
     // group where the process may set them, mode, access ACL) or those the folder gives a
-    // new file, and is renamed over the target. A FIFO or character device is written in
-    // place, a FIFO without a reader refused with ENXIO at once. Reports why it failed:
-    // the folder's or the file system's errno, or that of the failed write; EIO when
-    // `write` returns false without a failed write. On failure the temporary file is
-    // removed and the target kept as it was; an exception from `write` propagates after
-    // that. Call once.
+    // new file, is synced when `durability` asks for it, and is renamed over the target. A
+    // FIFO or character device is written in place, a FIFO without a reader refused with
+    // ENXIO at once. Reports why it failed: the folder's or the file system's errno, or
+    // that of the failed write; EIO when `write` returns false without a failed write. On
+    // failure the temporary file is removed and the target kept as it was; an exception
+    // from `write` propagates after that. Call once.
     std::error_code write(const WriteFunction& write, WriteDurability durability = WriteDurability::Cached);
 
 private:

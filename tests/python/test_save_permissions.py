@@ -151,17 +151,6 @@ OWNER, GROUP, SAVER = 4321, 4322, 1234
 needs_root = pytest.mark.skipif(os.geteuid() != 0, reason="needs root")
 
 
-@needs_root
-def test_owner_and_group_are_kept(tmp_path, saver):
-    target = tmp_path / ("file" + saver.suffix)
-    saver.save(target)
-    os.chown(target, OWNER, GROUP)
-    os.chmod(target, 0o4755)
-    saver.save(target)
-    status = os.stat(target)
-    assert (status.st_uid, status.st_gid, stat.S_IMODE(status.st_mode)) == (OWNER, GROUP, 0o4755)
-
-
 @pytest.fixture
 def shared_folder():
     """A folder that every user may reach and write (pytest's own folders are root's alone)."""
@@ -191,12 +180,17 @@ def save_as(user, save, path):
 
 
 @needs_root
-def test_setuid_target_saved_under_another_owner_loses_the_bit(shared_folder, saver):
+@pytest.mark.parametrize("saved_by, kept", [(None, (OWNER, GROUP, 0o4755)), (SAVER, (SAVER, SAVER, 0o755))],
+                         ids=["root keeps owner, group and set-user-ID bit", "another user loses the bit"])
+def test_owner_group_and_set_user_id_bit(shared_folder, saver, saved_by, kept):
     target = shared_folder / ("tool" + saver.suffix)
     saver.save(target)
     os.chown(target, OWNER, GROUP)
     os.chmod(target, 0o4755)
-    assert save_as(SAVER, saver.save, target) == 0
+    if saved_by is None:
+        saver.save(target)
+    else:
+        assert save_as(saved_by, saver.save, target) == 0
     status = os.stat(target)
-    assert (status.st_uid, status.st_gid, stat.S_IMODE(status.st_mode)) == (SAVER, SAVER, 0o755)
+    assert (status.st_uid, status.st_gid, stat.S_IMODE(status.st_mode)) == kept
     saver.check(target)

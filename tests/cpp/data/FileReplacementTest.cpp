@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -258,7 +259,7 @@ TEST(FileReplacement, NewFileGetsThePermissionsOfAPlainCreate) {
         aclBytes({{AclUserObj, 6}, {AclGroupObj, 6}, {AclMask, 4}, {AclOther, 4}}),
         aclBytes({{AclUserObj, 7}, {AclUser, 6, 1}, {AclGroupObj, 4}, {AclMask, 6}, {AclOther, 0}}),
     };
-    const mode_t saved = ::umask(022);
+    const ScopedUmask mask(022);
     for (const std::string& defaultAcl : defaultAcls) {
         SCOPED_TRACE(defaultAcl.size());
         TemporaryDirectory directory;
@@ -269,7 +270,6 @@ TEST(FileReplacement, NewFileGetsThePermissionsOfAPlainCreate) {
         ASSERT_FALSE(replaceWith(directory.path / "new.out", "new"));
         EXPECT_EQ(permissionsOf(directory.path / "new.out"), plainlyCreated(directory.path));
     }
-    ::umask(saved);
 }
 
 // A replaced file keeps its ACL, named entries and mask included; a file without one gains
