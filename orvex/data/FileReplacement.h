@@ -34,6 +34,10 @@ public:
     // Why the name cannot be written; empty when it can.
     std::error_code error() const { return error_; }
 
+    // Whether the write goes into the target as it is (a FIFO or character device) rather
+    // than into a new file renamed over it.
+    bool writesInPlace() const { return kind_ == Kind::InPlace; }
+
     // A new read-only descriptor of the regular file that the write replaces, opened
     // without waiting and checked to be the file looked at; -1 with errno set where it
     // cannot be opened, with ENOENT where no regular file is replaced.

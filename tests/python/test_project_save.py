@@ -290,7 +290,8 @@ def save_to(tmp_path, make_project, source, target):
     if source:
         project = ProjectFile(make_project(SOURCE_XML, {**SOURCE_MEMBERS, "image.bin": os.urandom(1 << 20)},
                                            name="src.q3d"))
-        project.save_project(str(target))
+        project.set_project_file_name(str(target))
+        project.save_project()
     else:
         project = ProjectFile()
         project.create_project_file(str(target))
@@ -347,11 +348,15 @@ def test_fifo_with_a_reader_receives_a_valid_archive(tmp_path, make_project, no_
     thread = threading.Thread(target=read_all)
     thread.start()
     try:
-        save_to(tmp_path, make_project, source, tmp_path / ("link.q3d" if through_link else "pipe.q3d"))
+        project = save_to(tmp_path, make_project, source, tmp_path / ("link.q3d" if through_link else "pipe.q3d"))
     finally:
         saved.set()
         thread.join()
         os.close(reader)
+    # The FIFO holds no archive that the next save would carry over: that save finds no reader.
+    with pytest.raises(OSError) as raised:
+        project.save_project()
+    assert raised.value.errno == errno.ENXIO
     with zipfile.ZipFile(received) as archive:
         assert archive.testzip() is None
         assert archive.namelist()[0] == "project.xml"

@@ -95,6 +95,7 @@ cdef extern from "orvex/data/FileReplacement.h" namespace "orvex":
     cdef cppclass FileReplacement:
         FileReplacement(const string&) except +
         error_code error()
+        bool writesInPlace()
         int openTargetForReading()
         error_code write(const WriteFunction&, WriteDurability) except + nogil
 

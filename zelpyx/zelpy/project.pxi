@@ -295,7 +295,8 @@ def _write_project_archive(str target, bytes document, source_path):
     the archive at source_path, or, where source_path is None, of the zip archive that
     target replaces, if any. Everything is read and checked before a byte is written. On
     failure target is untouched, and the file system's OSError names it. A symbolic link
-    stays a link: the file it points to is replaced."""
+    stays a link: the file it points to is replaced. True when the archive replaced a file
+    (or became a new one), false when it went into a FIFO or device."""
     cdef unique_ptr[orvex.FileReplacement] replacement
     cdef orvex.error_code error
     cdef _LibraryOutput output
@@ -318,6 +319,7 @@ def _write_project_archive(str target, bytes document, source_path):
         if output.error is not None:
             raise output.error
         _raise_write_error(error.value(), target)
+    return not replacement.get().writesInPlace()
 
 
 # ---------------------------------------------------------------------------------------
@@ -682,8 +684,8 @@ class ProjectFile:
         document = etree.tostring(self.root, encoding="utf-8", xml_declaration=True, pretty_print=True,
                                   doctype="<!DOCTYPE kdrx>")
         # A new project keeps the members of an archive already at the target name.
-        _write_project_archive(name, document, getattr(self, "_source", None))
-        if file_name is None:
+        replaced = _write_project_archive(name, document, getattr(self, "_source", None))
+        if file_name is None and replaced:
             self._source = os.path.abspath(name)
 
     def get_data_files(self) -> list[str]:
