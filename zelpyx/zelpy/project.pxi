@@ -579,7 +579,7 @@ class ProjectFile:
     project_file: str | None
     startpoint_list: list[str] | None
     # The absolute path of the archive the document comes from (its last load, or its
-    # last save under project_file), or None: a save carries over that archive's other
+    # last save under project_file into a file), or None: a save carries over that archive's other
     # members, whatever name it writes to.
 
     def __init__(self, source: str | None = None):
@@ -669,7 +669,8 @@ class ProjectFile:
 
         The other members of the archive the project was loaded from are kept, whatever the
         name written; a new project keeps those of a project file already at that name.
-        A save to the project file makes it the archive the project comes from.
+        A save to the project file makes it the archive the project comes from, unless it
+        went into a FIFO or device.
 
         Args:
             file_name: The file to write (.q3d is added when missing); by default the project file.
