@@ -169,6 +169,17 @@ TEST(FileReplacement, NamesThatCannotBeWritten) {
     EXPECT_TRUE(fs::is_empty(directory.path / "folder"));
 }
 
+// Through a link to a name that holds nothing yet, the file is made where the link points.
+TEST(FileReplacement, ALinkToANewNameMakesTheFileItNames) {
+    TemporaryDirectory directory;
+    fs::create_directory(directory.path / "data");
+    fs::create_symlink("data/new.out", directory.path / "link.out");
+    ASSERT_FALSE(replaceWith(directory.path / "link.out", "new"));
+    EXPECT_TRUE(fs::is_symlink(directory.path / "link.out"));
+    EXPECT_EQ(fileContent(directory.path / "data" / "new.out"), "new");
+    EXPECT_EQ(entries(directory.path / "data"), std::set<std::string>{"new.out"});
+}
+
 // Why a write failed: the failed write's errno, or EIO for a write function that gave up.
 TEST(FileReplacement, ReportsWhyTheWriteFailed) {
     TemporaryDirectory directory;
