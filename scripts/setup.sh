@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake ninja-build python3-venv python3-dev libeigen3-dev nlohmann-json3-dev libgtest-dev)
+packages=(g++ cmake ninja-build python3-venv python3-dev libeigen3-dev nlohmann-json3-dev libgtest-dev acl)
 [[ "${ORVEX_FUZZ:-0}" == 1 ]] && packages+=(clang libclang-rt-dev)
 missing=()
 for p in "${packages[@]}"; do

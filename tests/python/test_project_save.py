@@ -1,18 +1,22 @@
 """ProjectFile.save_project: which archive's members a save carries over, and how the new
-file replaces the old one (owner-only temporary file, final mode, nothing left behind)."""
+file replaces the old one (owner-only temporary file, final mode, nothing left behind), or is
+written into a FIFO or device in place."""
+import errno
+import faulthandler
+import io
 import json
 import os
 import stat
 import subprocess
 import sys
 import textwrap
+import threading
 import time
 import zipfile
 from pathlib import Path
 
 import pytest
 
-import zelpyx.zelpy.zelpy as zelpy
 from zelpyx.zelpy.zelpy import ProjectFile
 
 SOURCE_XML = "<project><files><deformed>source.tif</deformed></files></project>"
@@ -116,7 +120,7 @@ def test_members_carried_over(tmp_path, projects, scenario):
     for name, expected, images in scenario(*projects):
         assert members(tmp_path / name) == expected, name
         assert deformed(tmp_path / name) == images, name
-    assert not [path.name for path in tmp_path.iterdir() if path.name.endswith(".tmp")]
+    assert not [path.name for path in tmp_path.iterdir() if ".tmp" in path.name]
 
 
 def test_public_state_is_unchanged(projects):
@@ -204,13 +208,7 @@ def test_temporary_file_is_never_readable_by_others(tmp_path, make_project, umas
 
 
 @pytest.mark.parametrize("mask", [0o022, 0o027, 0o077, 0o002, 0o777])
-@pytest.mark.parametrize("status", ["process status", "missing", "without umask"])
-def test_new_file_mode(tmp_path, monkeypatch, umask, mask, status):
-    if status != "process status":
-        fake = tmp_path / "status"
-        if status == "without umask":
-            fake.write_text("Name:\tpython\nUid:\t0\t0\t0\t0\n")
-        monkeypatch.setattr(zelpy, "_PROCESS_STATUS", str(fake))
+def test_new_file_mode(tmp_path, umask, mask):
     (tmp_path / "out").mkdir()
     project = ProjectFile(str(tmp_path / "out" / "new.q3d"))
     umask(mask)
@@ -258,3 +256,110 @@ def test_failed_rename_removes_the_temporary_file(tmp_path, make_project):
         project.save_project(str(tmp_path / "dir.q3d"))
     assert sorted(os.listdir(tmp_path)) == ["dir.q3d", "project.q3d"]
     assert os.listdir(tmp_path / "dir.q3d") == []
+
+
+# ---------------------------------------------------------------------------------------
+# Targets that are not regular files: a FIFO or character device is written in place and
+# never read; anything else is refused and left as it is. Nothing waits for a FIFO's reader.
+
+@pytest.fixture
+def no_hang():
+    """Ends the test run with a traceback when the test hangs."""
+    faulthandler.dump_traceback_later(30, exit=True)
+    yield
+    faulthandler.cancel_dump_traceback_later()
+
+
+def make_character_device(path):
+    """A twin of /dev/null; skips where devices cannot be made."""
+    try:
+        os.mknod(path, stat.S_IFCHR | 0o666, os.makedev(1, 3))
+    except PermissionError:
+        pytest.skip("devices cannot be made here")
+
+
+NOT_REGULAR = {
+    "FIFO without a reader": (os.mkfifo, errno.ENXIO, stat.S_ISFIFO),
+    "directory": (os.mkdir, errno.EISDIR, stat.S_ISDIR),
+    "character device": (make_character_device, None, stat.S_ISCHR),
+}
+
+
+def save_to(tmp_path, make_project, source, target):
+    """Saves a project (one loaded from an archive with members, or a new one) to target."""
+    if source:
+        project = ProjectFile(make_project(SOURCE_XML, {**SOURCE_MEMBERS, "image.bin": os.urandom(1 << 20)},
+                                           name="src.q3d"))
+        project.set_project_file_name(str(target))
+        project.save_project()
+    else:
+        project = ProjectFile()
+        project.create_project_file(str(target))
+        project.save_project()
+    return project
+
+
+@pytest.mark.parametrize("through_link", [False, True], ids=["target", "link"])
+@pytest.mark.parametrize("source", [True, False], ids=["with a source", "new project"])
+@pytest.mark.parametrize("kind", NOT_REGULAR)
+def test_target_that_is_not_a_regular_file(tmp_path, make_project, no_hang, kind, source, through_link):
+    make, expected, is_kind = NOT_REGULAR[kind]
+    (tmp_path / "out").mkdir()
+    target = tmp_path / "out" / "target.q3d"
+    make(target)
+    (tmp_path / "out" / "link.q3d").symlink_to(target)
+    name = tmp_path / "out" / ("link.q3d" if through_link else "target.q3d")
+    if expected is None:
+        save_to(tmp_path, make_project, source, name)
+    else:
+        with pytest.raises(OSError) as raised:
+            save_to(tmp_path, make_project, source, name)
+        assert raised.value.errno == expected
+        assert raised.value.filename == str(name)
+    assert is_kind(os.lstat(target).st_mode)
+    assert sorted(os.listdir(tmp_path / "out")) == ["link.q3d", "target.q3d"]
+    if stat.S_ISDIR(os.lstat(target).st_mode):
+        assert os.listdir(target) == []
+
+
+@pytest.mark.parametrize("through_link", [False, True], ids=["target", "link"])
+@pytest.mark.parametrize("source", [True, False], ids=["with a source", "new project"])
+def test_fifo_with_a_reader_receives_a_valid_archive(tmp_path, make_project, no_hang, source, through_link):
+    fifo = tmp_path / "pipe.q3d"
+    os.mkfifo(fifo)
+    (tmp_path / "link.q3d").symlink_to(fifo)
+    # The reader is there before the save begins: a save finding none is refused. Until a
+    # writer comes, reading gives nothing; once the data came, nothing means the end.
+    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    received, saved = io.BytesIO(), threading.Event()
+
+    def read_all():
+        while True:
+            try:
+                chunk = os.read(reader, 1 << 16)
+            except BlockingIOError:
+                chunk = None
+            if chunk:
+                received.write(chunk)
+            elif chunk == b"" and (received.tell() or saved.is_set()):
+                break
+            else:
+                time.sleep(0.001)
+    thread = threading.Thread(target=read_all)
+    thread.start()
+    try:
+        project = save_to(tmp_path, make_project, source, tmp_path / ("link.q3d" if through_link else "pipe.q3d"))
+    finally:
+        saved.set()
+        thread.join()
+        os.close(reader)
+    # The FIFO holds no archive that the next save would carry over: that save finds no reader.
+    with pytest.raises(OSError) as raised:
+        project.save_project()
+    assert raised.value.errno == errno.ENXIO
+    with zipfile.ZipFile(received) as archive:
+        assert archive.testzip() is None
+        assert archive.namelist()[0] == "project.xml"
+        assert {name: archive.read(name) for name in archive.namelist()[1:]}.keys() == (
+            {*SOURCE_MEMBERS, "image.bin"} if source else set())
+    assert stat.S_ISFIFO(os.lstat(fifo).st_mode)

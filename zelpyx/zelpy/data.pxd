@@ -1,4 +1,5 @@
-# The result data model of the library: areas of interest and data sets.
+# The result data model of the library: areas of interest and data sets; and its writer
+# that replaces a file whole.
 from libcpp cimport bool
 from libcpp.string cimport string
 from libcpp.optional cimport optional
@@ -76,3 +77,38 @@ cdef extern from "orvex/data/ZelDataSet.h" namespace "orvex":
         optional[pair[double, double]] range(const string&) except +
         optional[pair[double, double]] sum_range(const string&, const string&) except +
         vector[int] triangulation(int) except +
+
+cdef extern from "<ostream>" namespace "std":
+    cdef cppclass ostream:
+        ostream& write(const char*, Py_ssize_t) nogil
+        bool fail() nogil
+
+cdef extern from "<system_error>" namespace "std":
+    cdef cppclass error_code:
+        int value()
+
+cdef extern from "orvex/data/FileReplacement.h" namespace "orvex":
+    enum class WriteDurability:
+        Cached
+        Synced
+    cdef cppclass WriteFunction "orvex::FileReplacement::WriteFunction":
+        pass
+    cdef cppclass FileReplacement:
+        FileReplacement(const string&) except +
+        error_code error()
+        bool writesInPlace()
+        int openTargetForReading()
+        error_code write(const WriteFunction&, WriteDurability) except + nogil
+
+# A write function of the library made of a callback and the context it is called with.
+ctypedef bool (*StreamCallback)(void*, ostream&) noexcept
+cdef extern from *:
+    """
+    #include <functional>
+    #include <ostream>
+    static std::function<bool(std::ostream&)> zelpy_write_function(bool (*write)(void*, std::ostream&),
+                                                                   void* context) {
+        return [write, context](std::ostream& stream) { return write(context, stream); };
+    }
+    """
+    WriteFunction write_function "zelpy_write_function"(StreamCallback, void*) nogil

@@ -3,7 +3,10 @@
 # and the AOI polygons stored in them.
 from contextlib import ExitStack as _ExitStack
 from io import BytesIO as _BytesIO
+import stat as _stat
 import struct as _struct
+from libc.errno cimport errno, ENOENT
+from libcpp cimport bool as cpp_bool
 from zipfile import BadZipFile as _BadZipFile
 
 _PROJECT_XML = "project.xml"
@@ -113,34 +116,39 @@ def _member_spans(archive, raw):
 
 
 class _RawZipWriter:
-    """Writes a zip archive out of members copied raw from other archives."""
+    """Writes a zip archive out of members copied raw from other archives. It counts the
+    bytes it writes: the output need not tell its position (a pipe cannot)."""
 
     def __init__(self, output):
         self.output = output
+        self.position = 0
         self.members = []
+
+    def write(self, data):
+        self.output.write(data)
+        self.position += len(data)
 
     def copy_members(self, raw, spans, skip=None):
         """Copies the members of spans (from _member_spans of raw) except those named skip."""
         for info, offset, length in spans:
             if info.filename != skip:
-                self.members.append((info, self.output.tell()))
+                self.members.append((info, self.position))
                 raw.seek(offset)
-                _copy_bytes(raw, self.output, length)
+                _copy_bytes(raw, self, length)
 
     def finish(self, bytes comment=b""):
-        start = self.output.tell()
+        start = self.position
         for info, offset in self.members:
-            self.output.write(_central_record(info, offset))
-        size = self.output.tell() - start
+            self.write(_central_record(info, offset))
+        size = self.position - start
         count = len(self.members)
         if count >= _COUNT_LIMIT or start > _ZIP64_LIMIT or size > _ZIP64_LIMIT:
-            end64 = self.output.tell()
-            self.output.write(_ZIP64_END_RECORD.pack(b"PK\x06\x06", 44, 45, 45, 0, 0, count, count,
-                                                     size, start))
-            self.output.write(_ZIP64_LOCATOR.pack(b"PK\x06\x07", 0, end64, 1))
+            end64 = self.position
+            self.write(_ZIP64_END_RECORD.pack(b"PK\x06\x06", 44, 45, 45, 0, 0, count, count, size, start))
+            self.write(_ZIP64_LOCATOR.pack(b"PK\x06\x07", 0, end64, 1))
             count, size, start = min(count, _COUNT_LIMIT), min(size, 0xFFFFFFFF), min(start, 0xFFFFFFFF)
-        self.output.write(_END_RECORD.pack(b"PK\x05\x06", 0, 0, count, count, size, start, len(comment)))
-        self.output.write(comment)
+        self.write(_END_RECORD.pack(b"PK\x05\x06", 0, 0, count, count, size, start, len(comment)))
+        self.write(comment)
 
 
 def _central_record(info, offset):
@@ -163,69 +171,103 @@ def _central_record(info, offset):
 
 
 # ---------------------------------------------------------------------------------------
-# Replacing the project file: a temporary file beside the target, readable by its owner
-# only until it has all its bytes and the target's mode, is renamed over the target.
+# Replacing the project file through the library's writer: the archive goes into a
+# temporary file beside the target, readable by its owner only until it has all its bytes;
+# it then takes the permissions of the file it replaces, or those the folder gives a new
+# file, and is renamed over the target. A FIFO or character device is written in place.
 
-_PROCESS_STATUS = "/proc/self/status"
+class _OutputFailed(Exception):
+    """The library's output stream failed; the library reports why."""
 
 
-def _create_temporary(target):
-    """A new file beside target under a name no other file has, readable and writable by
-    its owner only, opened for writing: (descriptor, path)."""
-    directory = os.path.dirname(target)
-    while True:
-        path = os.path.join(directory, f".{os.path.basename(target)}.{os.urandom(6).hex()}.tmp")
+cdef class _LibraryOutput:
+    """The output stream of a library write while its write function runs: a file object
+    with write() alone, which writes without the GIL (a reader of a FIFO may be another
+    thread of this process). fill(output) writes it; an exception that ends fill, other
+    than a failed write, is kept in error."""
+    cdef orvex.ostream* stream
+    cdef bint writing
+    cdef object fill
+    cdef readonly object error
+
+    def __init__(self, fill):
+        self.fill = fill
+
+    def write(self, data):
+        cdef const unsigned char[::1] view = data
+        cdef orvex.ostream* stream = self.stream
+        cdef Py_ssize_t size = view.shape[0]
+        cdef bint failed
+        if stream == NULL or self.writing:
+            raise ValueError("write to a closed or busy output")
+        self.writing = True
         try:
-            return os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o600), path
-        except FileExistsError:
-            continue
+            with nogil:
+                if size:
+                    stream.write(<const char*>&view[0], size)
+                failed = stream.fail()
+        finally:
+            self.writing = False
+        if failed:
+            raise _OutputFailed()
+        return size
 
 
-def _unlink_quietly(path):
+cdef cpp_bool _fill_output(void* context, orvex.ostream& stream) noexcept with gil:
+    output = <_LibraryOutput>context
+    output.stream = &stream
     try:
-        os.unlink(path)
-    except OSError:
-        pass
-
-
-def _new_file_mode(target):
-    """The mode of a file created at target as open() creates it: 0666 without the umask.
-    The umask is read, never set: setting it to read it back would change it for every
-    thread meanwhile. Without the process status, an unnamed file made beside target shows
-    it; where the file system makes none, the file stays its owner's alone."""
-    try:
-        with open(_PROCESS_STATUS, "rb") as status:
-            for line in status:
-                if line.startswith(b"Umask:"):
-                    return 0o666 & ~int(line.split()[1], 8)
-    except (OSError, ValueError, IndexError):
-        pass
-    try:
-        descriptor = os.open(os.path.dirname(target), os.O_TMPFILE | os.O_WRONLY | os.O_CLOEXEC, 0o666)
-    except OSError:
-        return 0o600
-    try:
-        return os.fstat(descriptor).st_mode & 0o777
+        output.fill(output)
+        return True
+    except _OutputFailed:
+        return False
+    except BaseException as error:
+        output.error = error
+        return False
     finally:
-        os.close(descriptor)
+        output.stream = NULL
 
 
-def _final_mode(target):
-    """The mode the new file takes: target's, or a new file's when there is none."""
+cdef _raise_write_error(int number, str name):
+    if number:
+        raise OSError(number, os.strerror(number), name)
+
+
+cdef object _open_replaced_file(orvex.FileReplacement* replacement, str name):
+    """The regular file that replacement replaces, opened for reading; None where it
+    replaces none (a new file, a FIFO or device, which are never read)."""
+    cdef int descriptor = replacement.openTargetForReading()
+    cdef int number = errno
+    if descriptor >= 0:
+        return open(descriptor, "rb")
+    if number == ENOENT:
+        return None
+    raise OSError(number, os.strerror(number), name)
+
+
+def _open_regular_file(str path):
+    """The regular file at path (through links) opened for reading, None where there is
+    no file. Anything else is no zip archive, and is never opened: a FIFO would wait for a
+    writer, a device would act."""
     try:
-        return os.stat(target).st_mode & 0o7777
-    except FileNotFoundError:
-        return _new_file_mode(target)
-
-
-def _open_members(stack, path, bint only_archives):
-    """(file, ZipFile, member spans) of the archive at path, closed with stack; None when
-    there is no file there, or, when only_archives is true, when the file there is not a zip
-    archive. A zip archive whose members cannot be read is refused with zipfile's exception."""
-    try:
-        raw = stack.enter_context(open(path, "rb"))
+        if not _stat.S_ISREG(os.stat(path).st_mode):
+            raise _BadZipFile("File is not a zip file")
+        raw = open(os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC), "rb")
     except FileNotFoundError:
         return None
+    if not _stat.S_ISREG(os.fstat(raw.fileno()).st_mode):
+        raw.close()
+        raise _BadZipFile("File is not a zip file")
+    return raw
+
+
+def _archive_members(stack, raw, bint only_archives):
+    """(raw, ZipFile, member spans) of the archive in the open file raw, closed with stack;
+    None where raw is None, or, when only_archives is true, where raw holds no zip archive.
+    A zip archive whose members cannot be read is refused with zipfile's exception."""
+    if raw is None:
+        return None
+    stack.enter_context(raw)
     try:
         archive = stack.enter_context(ZipFile(raw))
     except _BadZipFile:
@@ -235,39 +277,49 @@ def _open_members(stack, path, bint only_archives):
     return raw, archive, _member_spans(archive, raw)
 
 
-def _write_project_archive(target, bytes document, members_path, bint only_archives):
+def _write_archive(output, staging, document_spans, source):
+    """Writes "project.xml" (the one member of staging) followed by the other members of
+    source (from _archive_members, or None)."""
+    writer = _RawZipWriter(output)
+    writer.copy_members(staging, document_spans)
+    comment = b""
+    if source is not None:
+        raw, archive, spans = source
+        writer.copy_members(raw, spans, skip=_PROJECT_XML)
+        comment = archive.comment
+    writer.finish(comment)
+
+
+def _write_project_archive(str target, bytes document, source_path):
     """Writes target as "project.xml" holding document followed by the other members of
-    the archive at members_path (see _open_members). Everything is read and checked before
-    a byte is written. The new file replaces target in one step; until then it is readable
-    by its owner only, and it takes target's mode, or a new file's. On failure target is
-    untouched and the temporary file removed. A symbolic link stays a link: the file it
-    points to is replaced."""
-    target = os.path.realpath(target)
+    the archive at source_path, or, where source_path is None, of the zip archive that
+    target replaces, if any. Everything is read and checked before a byte is written. On
+    failure target is untouched, and the file system's OSError names it. A symbolic link
+    stays a link: the file it points to is replaced. True when the archive replaced a file
+    (or became a new one), false when it went into a FIFO or device."""
+    cdef unique_ptr[orvex.FileReplacement] replacement
+    cdef orvex.error_code error
+    cdef _LibraryOutput output
     staging = _BytesIO()
     with ZipFile(staging, "w") as staged:
         staged.writestr(_PROJECT_XML, document)
     with ZipFile(staging) as staged:
         document_spans = _member_spans(staged, staging)
+    replacement.reset(new orvex.FileReplacement(os.fsencode(target)))
+    _raise_write_error(replacement.get().error().value(), target)
     with _ExitStack() as stack:
-        source = _open_members(stack, members_path, only_archives)
-        descriptor, temporary = _create_temporary(target)
-        try:
-            with open(descriptor, "wb") as output:
-                writer = _RawZipWriter(output)
-                writer.copy_members(staging, document_spans)
-                comment = b""
-                if source is not None:
-                    raw, archive, spans = source
-                    writer.copy_members(raw, spans, skip=_PROJECT_XML)
-                    comment = archive.comment
-                writer.finish(comment)
-                output.flush()
-                os.fchmod(output.fileno(), _final_mode(target))
-                os.fsync(output.fileno())
-            os.replace(temporary, target)
-        except BaseException:
-            _unlink_quietly(temporary)
-            raise
+        if source_path is None:
+            source = _archive_members(stack, _open_replaced_file(replacement.get(), target), True)
+        else:
+            source = _archive_members(stack, _open_regular_file(source_path), False)
+        output = _LibraryOutput(lambda stream: _write_archive(stream, staging, document_spans, source))
+        with nogil:
+            error = replacement.get().write(orvex.write_function(_fill_output, <void*>output),
+                                            orvex.WriteDurability.Synced)
+        if output.error is not None:
+            raise output.error
+        _raise_write_error(error.value(), target)
+    return not replacement.get().writesInPlace()
 
 
 # ---------------------------------------------------------------------------------------
@@ -527,7 +579,7 @@ class ProjectFile:
     project_file: str | None
     startpoint_list: list[str] | None
     # The absolute path of the archive the document comes from (its last load, or its
-    # last save under project_file), or None: a save carries over that archive's other
+    # last save under project_file into a file), or None: a save carries over that archive's other
     # members, whatever name it writes to.
 
     def __init__(self, source: str | None = None):
@@ -617,7 +669,8 @@ class ProjectFile:
 
         The other members of the archive the project was loaded from are kept, whatever the
         name written; a new project keeps those of a project file already at that name.
-        A save to the project file makes it the archive the project comes from.
+        A save to the project file makes it the archive the project comes from, unless it
+        went into a FIFO or device.
 
         Args:
             file_name: The file to write (.q3d is added when missing); by default the project file.
@@ -632,9 +685,8 @@ class ProjectFile:
         document = etree.tostring(self.root, encoding="utf-8", xml_declaration=True, pretty_print=True,
                                   doctype="<!DOCTYPE kdrx>")
         # A new project keeps the members of an archive already at the target name.
-        source = getattr(self, "_source", None)
-        _write_project_archive(name, document, name if source is None else source, source is None)
-        if file_name is None:
+        replaced = _write_project_archive(name, document, getattr(self, "_source", None))
+        if file_name is None and replaced:
             self._source = os.path.abspath(name)
 
     def get_data_files(self) -> list[str]:

@@ -22,6 +22,7 @@
 using namespace orvex;
 using orvex::testing::fileContent;
 using orvex::testing::ScopedFileSizeLimit;
+using orvex::testing::ScopedUmask;
 using orvex::testing::TemporaryDirectory;
 namespace fs = std::filesystem;
 
@@ -36,16 +37,6 @@ mode_t modeOf(const fs::path& path) {
     EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
     return status.st_mode & 07777;
 }
-
-// Sets the process's umask for a scope.
-class ScopedUmask {
-public:
-    explicit ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
-    ~ScopedUmask() { ::umask(previous_); }
-
-private:
-    mode_t previous_;
-};
 
 bool writeText(std::ostream& file, const std::string& text) { return static_cast<bool>(file << text); }
 

@@ -1,8 +1,9 @@
 #pragma once
 // Files for the tests that write: a temporary directory, a lowered file-size
-// limit that makes writes fail, and the content of a file.
+// limit that makes writes fail, a umask for a scope, and the content of a file.
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -42,6 +43,16 @@ public:
 private:
     rlimit previous_{};
     void (*previousHandler_)(int) = SIG_DFL;
+};
+
+// Sets the process's umask for a scope.
+class ScopedUmask {
+public:
+    explicit ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
+    ~ScopedUmask() { ::umask(previous_); }
+
+private:
+    mode_t previous_;
 };
 
 // The bytes of a file, read whole.

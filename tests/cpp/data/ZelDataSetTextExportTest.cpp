@@ -1,5 +1,6 @@
 #include "orvex/data/ZelDataSet.h"
 
+#include "data/AclFixtures.h"
 #include "data/AreaFixtures.h"
 #include "data/TestFiles.h"
 #include "orvex/core/CPUInfo.h"
@@ -19,6 +20,8 @@
 using namespace orvex;
 using orvex::testing::fileContent;
 using orvex::testing::makeArea;
+using orvex::testing::permissionsOf;
+using orvex::testing::plainlyCreated;
 using orvex::testing::ScopedFileSizeLimit;
 using orvex::testing::TemporaryDirectory;
 using orvex::testing::valuesOf;
@@ -201,4 +204,17 @@ TEST_F(TextExport, FailuresLeaveAnExistingFileAndNoTemporary) {
     const std::string missing = (directory.path / "missing" / "table.txt").string();
     EXPECT_FALSE(set.exportAs(missing, ZelDataSet::PlainText, progress, Type3d, nullptr, false, false, false));
     EXPECT_EQ(progress, -1);
+}
+
+// In a folder with a default ACL, the export gets the mode and ACL that a plain open gives.
+TEST_F(TextExport, NewFileInADefaultAclFolderGetsWhatAPlainOpenGets) {
+    using namespace orvex::testing;
+    const std::string defaultAcl =
+        aclBytes({{AclUserObj, 6}, {AclUser, 6, 1}, {AclGroupObj, 6}, {AclMask, 6}, {AclOther, 0}});
+    if (!setAcl(directory.path, kDefaultAclAttribute, defaultAcl))
+        GTEST_SKIP() << "no POSIX ACLs on this file system";
+    ZelDataSet set;
+    set.addData(blankedArea());
+    exported(set, {ZelDataSet::Csv});
+    EXPECT_EQ(permissionsOf(path()), plainlyCreated(directory.path));
 }

@@ -1,0 +1,144 @@
+#include "orvex/data/FilePermissions.h"
+
+#include "orvex/core/FileDescriptor.h"
+#include "orvex/data/PosixAcl.h"
+
+#include <fcntl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace orvex {
+
+namespace {
+
+constexpr mode_t kCreateMode = 0666;
+
+std::error_code lastError() { return {errno, std::generic_category()}; }
+
+// Whether an extended-attribute call failed only because the file has no such attribute or
+// its file system keeps none.
+bool attributeAbsent(int error) { return error == ENODATA || error == ENOTSUP || error == EOPNOTSUPP; }
+
+// fgetxattr, through /proc for an O_PATH descriptor where the kernel refuses those.
+ssize_t getAttribute(int descriptor, const char* name, void* value, std::size_t size) {
+    const ssize_t length = ::fgetxattr(descriptor, name, value, size);
+    if (length >= 0 || errno != EBADF)
+        return length;
+    const std::string path = "/proc/self/fd/" + std::to_string(descriptor);
+    return ::getxattr(path.c_str(), name, value, size);
+}
+
+// The value of the extended attribute `name` of the file open as `descriptor`; nothing
+// (and no error) where the file has none.
+std::error_code readAttribute(int descriptor, const char* name, std::optional<std::string>& value) {
+    value.reset();
+    for (;;) {
+        const ssize_t size = getAttribute(descriptor, name, nullptr, 0);
+        if (size < 0)
+            return attributeAbsent(errno) ? std::error_code() : lastError();
+        std::string bytes(static_cast<std::size_t>(size), '\0');
+        const ssize_t length = getAttribute(descriptor, name, bytes.data(), bytes.size());
+        if (length >= 0) {
+            bytes.resize(static_cast<std::size_t>(length));
+            value = std::move(bytes);
+            return {};
+        }
+        if (errno != ERANGE) // ERANGE: the value grew meanwhile
+            return attributeAbsent(errno) ? std::error_code() : lastError();
+    }
+}
+
+// The process's file mode creation mask, read from /proc/self/status: setting the mask to
+// learn it would change it for every thread meanwhile. Where it cannot be read, new files
+// are kept to their owner (077).
+mode_t processUmask() {
+    constexpr mode_t fallback = 077;
+    const FileDescriptor status(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    if (!status.valid())
+        return fallback;
+    // The line comes second; one read returns at least the first page of the file.
+    char text[4096];
+    ssize_t count;
+    do
+        count = ::read(status.get(), text, sizeof text - 1);
+    while (count < 0 && errno == EINTR);
+    text[count > 0 ? count : 0] = '\0';
+    static const char key[] = "\nUmask:";
+    const char* value = std::strstr(text, key);
+    if (!value)
+        return fallback;
+    value += sizeof key - 1;
+    char* end = nullptr;
+    const unsigned long mask = std::strtoul(value, &end, 8);
+    return end != value && mask <= 0777 ? static_cast<mode_t>(mask) : fallback;
+}
+
+// Where the file system makes no unnamed files: what the folder's default ACL gives a new
+// file, or 0666 less the umask where it has none.
+std::error_code computeNewFilePermissions(int folder, mode_t& mode, std::optional<std::string>& accessAcl) {
+    std::optional<std::string> defaultAcl;
+    if (const std::error_code error = readAttribute(folder, kDefaultAclAttribute, defaultAcl))
+        return error;
+    const std::optional<InheritedPermissions> inherited =
+        defaultAcl ? inheritDefaultAcl(*defaultAcl, kCreateMode) : std::nullopt;
+    if (!inherited) {
+        mode = kCreateMode & ~processUmask();
+        return {};
+    }
+    mode = inherited->mode;
+    if (!inherited->accessAcl.empty())
+        accessAcl = inherited->accessAcl;
+    return {};
+}
+
+} // namespace
+
+std::error_code FilePermissions::ofFile(int descriptor, const struct stat& status, FilePermissions& permissions) {
+    permissions.owner_.emplace(status.st_uid, status.st_gid);
+    permissions.mode_ = status.st_mode & 07777;
+    return readAttribute(descriptor, kAccessAclAttribute, permissions.accessAcl_);
+}
+
+std::error_code FilePermissions::ofNewFile(int folder, FilePermissions& permissions) {
+    permissions.owner_.reset();
+    permissions.accessAcl_.reset();
+    const FileDescriptor probe(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kCreateMode));
+    if (!probe.valid())
+        return computeNewFilePermissions(folder, permissions.mode_, permissions.accessAcl_);
+    struct stat status {};
+    if (::fstat(probe.get(), &status) != 0)
+        return lastError();
+    permissions.mode_ = status.st_mode & 07777;
+    return readAttribute(probe.get(), kAccessAclAttribute, permissions.accessAcl_);
+}
+
+std::error_code FilePermissions::applyTo(int descriptor) const {
+    mode_t mode = mode_;
+    if (owner_) {
+        const auto [uid, gid] = *owner_;
+        // A refusal is no error: the file then stays the process's, in part or whole.
+        if (::fchown(descriptor, uid, gid) != 0)
+            (void)::fchown(descriptor, static_cast<uid_t>(-1), gid);
+        struct stat status {};
+        if (::fstat(descriptor, &status) != 0)
+            return lastError();
+        if (status.st_uid != uid || status.st_gid != gid)
+            mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
+    }
+    // An ACL goes on after the mode, which would otherwise rewrite its mask; an inherited
+    // one comes off before, so that the mode is set on a file without one.
+    if (!accessAcl_ && ::fremovexattr(descriptor, kAccessAclAttribute) != 0 && !attributeAbsent(errno))
+        return lastError();
+    // A file system without modes keeps the one it gives.
+    (void)::fchmod(descriptor, mode);
+    if (accessAcl_ && ::fsetxattr(descriptor, kAccessAclAttribute, accessAcl_->data(), accessAcl_->size(), 0) != 0 &&
+        errno != ENOTSUP && errno != EOPNOTSUPP)
+        return lastError();
+    return {};
+}
+
+} // namespace orvex

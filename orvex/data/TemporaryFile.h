@@ -1,0 +1,40 @@
+#pragma once
+// A new file beside the file it is to replace, removed again unless it replaces it.
+
+#include <string>
+#include <system_error>
+
+namespace orvex {
+
+class TemporaryFile {
+public:
+    // Creates, in the folder open as `folder`, a file named after `target` followed by
+    // ".tmp-" and six random characters (the part taken from `target` cut, at a UTF-8
+    // character boundary, so that the name fits the folder's name limit), exclusively,
+    // never through a link, readable by its owner only, and opens it for writing.
+    TemporaryFile(int folder, const std::string& target);
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile();
+
+    // Why the file could not be created; empty when it was.
+    std::error_code error() const { return error_; }
+
+    // The open file.
+    int descriptor() const { return descriptor_; }
+
+    // Closes the file, reporting what the close reports.
+    std::error_code close();
+
+    // Renames the closed file over `target` in the same folder.
+    std::error_code renameOver(const std::string& target);
+
+private:
+    int folder_;
+    std::string name_;
+    int descriptor_ = -1;
+    std::error_code error_;
+    bool renamed_ = false;
+};
+
+} // namespace orvex
