@@ -315,7 +315,7 @@ class _MemberReader(_RawIOBase):
 
     def __init__(self, archive, info):
         # zipfile's own refusals: an encrypted member, an unknown method, a bad local header.
-        archive.open(info).close()
+        archive.open(info.filename).close()
         compressed = _copy.copy(info)
         compressed.compress_type = _zipfile.ZIP_STORED
         compressed.file_size = info.compress_size
