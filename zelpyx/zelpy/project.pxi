@@ -13,13 +13,14 @@ _MAX_XML_BYTES = 64 << 20
 _MAX_CSV_BYTES = 1 << 30
 # The budget of a parsed project document, in nodes of its tree, each of which costs it
 # about 128 bytes (measured: an element or a text 128, an attribute with its value 240, or
-# 330 when its name is its own, an entity reference 160). Before the body is parsed, the
-# nodes are counted from the text: each "<" may start an element and the text after it, each
-# "=" an attribute and its value, each "&" an entity reference and the text after it, two
-# nodes each, and each byte of the document type half a node (a content model builds two
-# 64-byte particles out of a name and its separator). The module writes less than one node
-# per 6 bytes (the densest: empty deformed entries, 4 nodes in 26 bytes, and start-point
-# guesses, 10 in 64), so that every document it writes up to the size limit loads. A tree
+# 330 when its name is its own, an entity reference 160). Before the body is parsed, its
+# nodes are counted from the text (_tree_nodes): a start tag makes an element and the text
+# after it, an end tag the text after it, an attribute itself and its value; each byte of
+# the document type counts half a node (a content model builds two 64-byte particles out of
+# a name and its separator). No document makes more than a node per two bytes, so only a
+# document of more than twice the budget in bytes is counted. The module writes less than a
+# node per 7 bytes (the densest: start-point guesses, 9 nodes in 64 bytes, and empty polygon
+# masks, 8 in 60), so that every document it writes up to the size limit loads. A tree
 # within the budget takes at most about 1.4 GB (1.9 GB if every attribute has a name of its
 # own); 64 MiB of start-point guesses take 1.0 GB.
 _MAX_XML_NODES = _MAX_XML_BYTES // 6
@@ -461,8 +462,7 @@ _PARSER_OPTIONS = dict(remove_blank_text=True, resolve_entities=False, no_networ
 # node and the text after it, each entity reference (other than the predefined ones and
 # character references) a node and the text after it. The document type is charged by its
 # bytes (see _MAX_XML_NODES). Texts, attribute values, comments, processing instructions and
-# literals are skipped whatever they hold, so that a text made of "<", "&" or "=" costs
-# nothing.
+# literals are skipped whatever they hold, so that a text of "<", "&" or "=" counts nothing.
 
 cdef inline Py_ssize_t _past(const unsigned char* text, Py_ssize_t size, Py_ssize_t start,
                              const char* word, Py_ssize_t length) noexcept nogil:
@@ -619,8 +619,8 @@ class _DocumentReader:
         self._chunks = None
         cdef const char* text = self._text
         cdef Py_ssize_t size = len(self._text)
-        # No document makes more than a node of two bytes (the densest: an entity reference
-        # and a character of text), so only a larger one is counted.
+        # No document makes more than a node per two bytes (the densest: an entity
+        # reference and a character of text), so only a larger one is counted.
         if size // 2 > _MAX_XML_NODES and \
                 _tree_nodes(<const unsigned char*>text, size) + self._prolog_bytes // 2 > _MAX_XML_NODES:
             raise _too_many_nodes()
