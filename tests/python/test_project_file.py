@@ -366,7 +366,8 @@ def test_declared_entities_are_never_expanded(make_project, tmp_path):
     assert "do not read" not in repr(raised.value.__context__)
 
 
-ENCODED = "<project dir='/d'>\n <files_3d><reference>r\u00e9f.tif</reference><deformed>\u00fc &amp; b</deformed></files_3d></project>"
+ENCODED = ("<project dir='/d'>\n <files_3d><reference>r\u00e9f.tif</reference>"
+           "<deformed>\u00fc &amp; b</deformed></files_3d></project>")
 
 
 def declared(encoding, body=ENCODED):
