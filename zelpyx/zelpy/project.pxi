@@ -21,8 +21,8 @@ _MAX_CSV_BYTES = 1 << 30
 # document of more than twice the budget in bytes is counted. The module writes less than a
 # node per 7 bytes (the densest: start-point guesses, 9 nodes in 64 bytes, and empty polygon
 # masks, 8 in 60), so that every document it writes up to the size limit loads. A tree
-# within the budget takes at most about 1.4 GB (1.9 GB if every attribute has a name of its
-# own); 64 MiB of start-point guesses take 1.0 GB.
+# within the budget takes at most about 1.5 GB (measured: elements each with a text), 2.0 GB
+# if every attribute has a name of its own; 64 MiB of start-point guesses take 1.0 GB.
 _MAX_XML_NODES = _MAX_XML_BYTES // 6
 # Members are read in chunks of this size: no read inflates more, whatever size the archive
 # declares.
