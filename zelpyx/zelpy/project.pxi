@@ -30,7 +30,7 @@ _READ_CHUNK = 1 << 20
 # The analog CSV: a record, the header included, may hold at most this many characters
 # (with the blank lines before it) before the csv reader splits it, and the values kept may
 # take at most this much memory (each value's size and its list slot). Analog data of
-# 100,000 images and 16 channels keep about 115 MiB.
+# 100,000 images and 16 channels keep about 100 MiB.
 _MAX_CSV_RECORD = 1 << 20
 _MAX_CSV_KEPT = 1 << 30
 _LIST_SLOT = sizeof(void*)
@@ -1024,8 +1024,10 @@ class ProjectFile:
 
         The other members of the archive the project was loaded from are kept, whatever the
         name written; a new project keeps those of a project file already at that name.
-        A save to the project file makes it the archive the project comes from. A document
-        too large to load again is refused with a ValueError before anything is written.
+        A save to the project file makes it the archive the project comes from.
+
+        A document too large to load again is refused with a ValueError before anything is
+        written.
 
         Args:
             file_name: The file to write (.q3d is added when missing); by default the project file.
