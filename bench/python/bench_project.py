@@ -9,9 +9,19 @@ also holds a 64 MB deflated image member and an analog CSV:
 Peak Python memory of the save (tracemalloc) shows that the image is not decompressed.
 
 Then the open of a project of 100,000 images against zipfile.read + lxml parse, and the
-peak resident memory (growth of VmHWM, in a child process) of hostile archives: a
-"project.xml" that declares 1,000 bytes and inflates to 1 GiB, 16 MiB and 64 MiB of empty
-elements, and the save of an archive whose 100 entries share one 10 MB member.
+peak resident memory (growth of VmHWM, in a child process) of hostile archives and of the
+largest projects:
+- a "project.xml" (or an analog CSV) that declares 1,000 bytes and inflates to 1 GiB,
+  deflated, bzip2- or LZMA-compressed, read by ProjectFile, ProjectCalibration or
+  get_analog_data_csv;
+- 16 MiB and 64 MiB of empty elements; 63 MiB of empty elements in UTF-7; one entity
+  referenced 8 million times;
+- a deflated analog CSV of 96 MiB of "10,10" rows, of one 96 MiB line of commas after its
+  header, and of a 96 MiB header;
+- the save of an archive whose 100 entries share one 10 MB member, and of a tree of 6
+  million empty elements;
+- the load of a project of 1,100,000 images saved by the module, and of 64 MiB of
+  start-point guesses.
 """
 import importlib.util
 import os
@@ -140,43 +150,88 @@ def shared_member_project(path):
         output.write(data)
 
 
+def module_built_project(path, images):
+    project = ProjectFile(path)
+    project.set_reference_image("ref_0000000_0.tif")
+    project.set_deformed_images([f"def_{n:07d}_0.tif" for n in range(1, images + 1)])
+    project.save_project()
+
+
 PEAK = textwrap.dedent("""
     import os, sys
-    from zelpyx.zelpy.zelpy import ProjectFile
+    import lxml.etree as etree
+    from zelpyx.zelpy.zelpy import ProjectCalibration, ProjectFile
 
     def peak():
         with open("/proc/self/status") as status:
             return next(int(line.split()[1]) for line in status if line.startswith("VmHWM:")) << 10
 
     path, action = sys.argv[1:]
+    saved = path + ".saved.q3d"
     before = peak()
     try:
-        project = ProjectFile(path)
-        if action == "save":
-            project.save_project(path + ".saved.q3d")
+        if action == "calibration":
+            ProjectCalibration(path)
+        elif action == "csv":
+            ProjectFile(path).get_analog_data_csv()
+        elif action == "save tree":
+            project = ProjectFile(path)
+            project.root.extend(etree.Element("a") for _ in range(6_000_000))
+            before = peak()
+            project.save_project(saved)
+        else:
+            project = ProjectFile(path)
+            if action == "save":
+                project.save_project(saved)
         outcome = "accepted"
     except Exception as error:
         cause = error.__context__ or error
         outcome = f"refused ({type(cause).__name__}: {str(cause)[:60]})"
-    written = os.path.getsize(path + ".saved.q3d") if os.path.exists(path + ".saved.q3d") else 0
+    written = os.path.getsize(saved) if os.path.exists(saved) else 0
     print(f"{(peak() - before) / 1e6:8.1f} MB, written {written / 1e6:.1f} MB, {outcome}")
 """)
 
 
+def lying(name, compression):
+    return lambda path: archives.lying_member(path, name, 1 << 30, compression=compression)
+
+
+HOSTILE = [
+    ("1 GiB in 1,000 declared bytes", lying("project.xml", zipfile.ZIP_DEFLATED), "load"),
+    ("1 GiB in 1,000 declared bytes, bzip2", lying("project.xml", zipfile.ZIP_BZIP2), "load"),
+    ("1 GiB in 1,000 declared bytes, bzip2", lying("project.xml", zipfile.ZIP_BZIP2), "calibration"),
+    ("1 GiB in 1,000 declared bytes, LZMA", lying("project.xml", zipfile.ZIP_LZMA), "load"),
+    ("analog CSV, 1 GiB in 1,000 declared bytes, bzip2", lying("pfs/analog.csv", zipfile.ZIP_BZIP2), "csv"),
+    ("16 MiB of empty elements", lambda path: write_project_xml(path, b"<p>" + b"<a/>" * (4 << 20) + b"</p>"),
+     "load"),
+    ("64 MiB of empty elements", lambda path: write_project_xml(path, b"<p>" + b"<a/>" * ((16 << 20) - 2) + b"</p>"),
+     "load"),
+    ("63 MiB of empty elements in UTF-7", lambda path: write_project_xml(path, archives.utf7_elements(63 << 17)),
+     "load"),
+    ("one entity referenced 8 million times",
+     lambda path: write_project_xml(path, archives.entity_references(8_000_000)), "load"),
+    ("analog CSV, 96 MiB of 10,10 rows",
+     lambda path: archives.analog_csv(path, [b"a,b\n", *archives.repeated(b"10,10\n", 96 << 20)]), "csv"),
+    ("analog CSV, a 96 MiB line of commas",
+     lambda path: archives.analog_csv(path, [b"a,b\n", *archives.repeated(b",", 96 << 20), b"\n"]), "csv"),
+    ("analog CSV, a 96 MiB header",
+     lambda path: archives.analog_csv(path, [*archives.repeated(b"a,", 96 << 20), b"\n1,2\n"]), "csv"),
+    ("100 entries over one 10 MB member", shared_member_project, "save"),
+    ("a tree of 6 million empty elements (12 million nodes)", lambda path: None, "save tree"),
+    ("1,100,000 images saved by the module", lambda path: module_built_project(path, 1_100_000), "load"),
+    ("64 MiB of start-point guesses",
+     lambda path: write_project_xml(path, archives.start_point_guesses(64 << 20)), "load"),
+]
+
+
 def hostile(directory):
-    cases = [("1 GiB in 1,000 declared bytes", lambda path: archives.lying_member(path, "project.xml", 1 << 30),
-              "load"),
-             ("16 MiB of empty elements", lambda path: write_project_xml(path, b"<p>" + b"<a/>" * (4 << 20) + b"</p>"),
-              "load"),
-             ("64 MiB of empty elements", lambda path: write_project_xml(path, b"<p>" + b"<a/>" * (16 << 20) + b"</p>"),
-              "load"),
-             ("100 entries over one 10 MB member", shared_member_project, "save")]
-    print("hostile archives, peak resident growth of a child process:")
-    for name, build, action in cases:
+    print("hostile archives and the largest projects, peak resident growth of a child process:")
+    for name, build, action in HOSTILE:
         path = os.path.join(directory, "hostile.q3d")
         build(path)
+        size = f"{os.path.getsize(path) / 1e6:6.2f} MB" if os.path.exists(path) else "     none"
         result = subprocess.run([sys.executable, "-c", PEAK, path, action], capture_output=True, text=True)
-        print(f"  {name + ' (' + action + ')':42s} archive {os.path.getsize(path) / 1e6:6.2f} MB: "
+        print(f"  {name + ' (' + action + ')':62s} archive {size}: "
               f"{result.stdout.strip() or result.stderr[-300:]}")
         for leftover in (path, path + ".saved.q3d"):
             if os.path.exists(leftover):

@@ -1,5 +1,6 @@
-"""Damaged and hostile project archives, built by rewriting what zipfile writes; for the
-project tests and benchmark. Archives here have no comment."""
+"""Damaged and hostile project archives, built by rewriting what zipfile writes, and
+documents and analog CSVs that cost much to read; for the project tests and benchmark.
+Archives here have no comment."""
 import struct
 import zipfile
 
@@ -38,11 +39,11 @@ def repeated_member(data, count):
     return with_central_directory(data, records + [last[:46] + b"d%03d.bin" % n + last[54:] for n in range(count)])
 
 
-def lying_member(path, name, inflated, declared=1000):
+def lying_member(path, name, inflated, declared=1000, compression=zipfile.ZIP_DEFLATED):
     """Writes a project whose member name declares `declared` bytes and inflates to
     `inflated` bytes (a "<project>" start tag, then spaces); other than "project.xml", the
     member is the analog CSV that CSV_XML names. Returns path as text."""
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+    with zipfile.ZipFile(path, "w", compression) as archive:
         if name != "project.xml":
             archive.writestr("project.xml", CSV_XML)
         with archive.open(name, "w", force_zip64=True) as member:
@@ -60,3 +61,58 @@ def lying_member(path, name, inflated, declared=1000):
     with open(path, "wb") as output:
         output.write(with_central_directory(bytes(data), records))
     return str(path)
+
+
+def project_document(path, text, compression=zipfile.ZIP_DEFLATED):
+    """Writes a project whose "project.xml" holds text (bytes). Returns path as text."""
+    with zipfile.ZipFile(path, "w", compression) as archive:
+        archive.writestr("project.xml", text)
+    return str(path)
+
+
+def analog_csv(path, text):
+    """Writes a project whose analog CSV (the member CSV_XML names, deflated) holds text (bytes,
+    or an iterable of bytes pieces). Returns path as text."""
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.writestr("project.xml", CSV_XML)
+        with archive.open("pfs/analog.csv", "w", force_zip64=True) as member:
+            for piece in [text] if isinstance(text, bytes) else text:
+                member.write(piece)
+    return str(path)
+
+
+def repeated(piece, size):
+    """Pieces of 1 MiB or less made of piece repeated, size bytes in all."""
+    block = piece * ((1 << 20) // len(piece))
+    for _ in range(size // len(block)):
+        yield block
+    yield piece * ((size % len(block)) // len(piece))
+
+
+# Documents whose markup does not show in their bytes, or costs more than it shows.
+
+def utf7_elements(count):
+    """count empty elements in UTF-7, each "<" written as "+ADw-"."""
+    return b"<?xml version='1.0' encoding='utf-7'?><p>" + b"+ADw-a/>" * count + b"</p>"
+
+
+def utf16_elements(count):
+    return ("<p>" + "<a/>" * count + "</p>").encode("utf-16")
+
+
+def entity_references(count):
+    """One entity declared, then referenced count times."""
+    return b'<!DOCTYPE p [<!ENTITY a "">]><p>' + b"&a;xxxxx" * count + b"</p>"
+
+
+def start_point_guesses(size):
+    """Among the densest documents the module writes, of size bytes or a little less: guesses
+    of one start point, each for an image of its own, as save_project writes them."""
+    head = ("<?xml version='1.0' encoding='utf-8'?>\n<!DOCTYPE kdrx>\n"
+            '<project structure_version="3" activeWorkspace="main" dir="/d">\n'
+            '  <files_3d lri="files">\n    <reference>r</reference>\n  </files_3d>\n'
+            '  <projectaois lri="projectaois">\n    <startpoint lri="startpoint_3d" ref_img="/d/r">\n').encode()
+    tail = b"    </startpoint>\n  </projectaois>\n</project>\n"
+    line = b'      <guess img="%06x" score="-1" type="user">0 0 0 0 0 0</guess>\n'
+    count = (size - len(head) - len(tail)) // len(line % 0)
+    return head + b"".join(line % n for n in range(count)) + tail

@@ -1,4 +1,8 @@
 """ProjectFile.get_analog_data_csv: the analog-data CSV member of a project."""
+import subprocess
+import sys
+import textwrap
+
 import pytest
 
 from zelpyx.zelpy.zelpy import ProjectFile
@@ -79,3 +83,86 @@ def test_csv_survives_a_save(make_project):
     project.save_project()
     assert ProjectFile(name).get_analog_data_csv() == {"header": ["time", "note"], "time": ["0"],
                                                        "note": ["two\r\nlines"]}
+
+
+# ---------------------------------------------------------------------------------------
+# Bounds: a record of at most 1 MiB of text, and at most 1 GiB of memory for what is kept.
+
+RECORD = 1 << 20
+
+
+def fields(count, value=b"1"):
+    """A record of count fields, of (2 * count) characters with its newline."""
+    return (value + b",") * (count - 1) + value + b"\n"
+
+
+@pytest.mark.parametrize("csv, loads", [
+    (fields(RECORD // 2, b"a") + b"1\n", True),
+    (b"a" + fields(RECORD // 2, b"a") + b"1\n", False),
+    (b"a\n" + fields(RECORD // 2), True),
+    (b"a\n1" + fields(RECORD // 2), False),
+    (b"a\n" + b'"\n",' * (RECORD // 4) + b"1\n", False),
+    (b"a\n" + fields(RECORD // 4) + fields(RECORD // 4) + fields(RECORD // 4), True),
+], ids=["header at the limit", "header over it", "record at the limit", "record over it",
+        "record of many lines over it", "records adding up over it"])
+def test_record_length(make_project, csv, loads):
+    name = make_project(f"<project>{files('files', 'prj:/a.csv')}</project>", {"pfs/a.csv": csv})
+    if loads:
+        assert ProjectFile(name).get_analog_data_csv()["header"][0] == "a"
+        return
+    with pytest.raises(ValueError, match="^Could not process ") as raised:
+        ProjectFile(name).get_analog_data_csv()
+    assert str(raised.value.__context__) == "A record of the analog data holds more than 1048576 characters"
+
+
+# Reads the analog CSV of a project in a child process, with the budget of kept values
+# given in bytes, and prints how much its peak resident memory grew, and the error's cause.
+PEAK_OF_CSV = textwrap.dedent("""
+    import sys
+    import zelpyx.zelpy.zelpy as zelpy
+
+    def peak():
+        with open("/proc/self/status") as status:
+            return next(int(line.split()[1]) for line in status if line.startswith("VmHWM:")) << 10
+
+    zelpy._MAX_CSV_KEPT = int(sys.argv[2])
+    project = zelpy.ProjectFile(sys.argv[1])
+    before = peak()
+    try:
+        project.get_analog_data_csv()
+        error = "none"
+    except ValueError as exception:
+        error = str(exception.__context__)
+    print(peak() - before)
+    print(error)
+""")
+
+
+@pytest.mark.parametrize("pieces, error", [
+    (lambda archives: [b"a,b\n", *archives.repeated(b"10,10\n", 96 << 20)],
+     "The analog data take more than 67108864 bytes of memory"),
+    (lambda archives: [b"a,b\n", *archives.repeated(b",", 96 << 20), b"\n"],
+     "A record of the analog data holds more than 1048576 characters"),
+    (lambda archives: [*archives.repeated(b"a,", 96 << 20), b"\n1,2\n"],
+     "A record of the analog data holds more than 1048576 characters"),
+], ids=["96 MiB of rows", "96 MiB line", "96 MiB header"])
+def test_hostile_csv_is_refused_within_its_budget(tmp_path, archives, pieces, error):
+    """Compressed 96 MiB CSVs, read with a budget of 64 MiB for the kept values (1 GiB in
+    use): each is refused, its memory within the budget (the kept strings take a quarter
+    more than their size, in memory blocks of 16 bytes, and their lists more slots)."""
+    path = archives.analog_csv(tmp_path / "hostile.q3d", pieces(archives))
+    result = subprocess.run([sys.executable, "-c", PEAK_OF_CSV, path, str(64 << 20)], capture_output=True,
+                            text=True, timeout=120)
+    growth, cause = result.stdout.splitlines()
+    assert cause == error, result.stderr[-2000:]
+    assert int(growth) < (64 << 20) * 3 // 2
+
+
+def test_analog_data_of_100000_images_and_16_channels_load(make_project):
+    channels = [f"ch{n}" for n in range(16)]
+    rows = [[f"{image}.{channel:02d}" for channel in range(16)] for image in range(100_000)]
+    csv = ",".join(channels) + "\n" + "".join(",".join(row) + "\n" for row in rows)
+    name = make_project(f"<project>{files('files', 'prj:/a.csv')}</project>", {"pfs/a.csv": csv.encode()})
+    result = ProjectFile(name).get_analog_data_csv()
+    assert list(result) == ["header", *channels]
+    assert result["ch15"] == [row[15] for row in rows] and result["ch0"][-1] == "99999.00"

@@ -339,6 +339,8 @@ BOMB = (b'<?xml version="1.0"?><!DOCTYPE project [<!ENTITY a "aaaaaaaaaa">'
     (lambda tmp, make: make(""), etree.XMLSyntaxError),
     (lambda tmp, make: make(XXE % str(tmp / "secret.txt").encode()), etree.XMLSyntaxError),
     (lambda tmp, make: make(BOMB), etree.XMLSyntaxError),
+    (lambda tmp, make: make('<!DOCTYPE project [<!ENTITY % e "x">]><project/>'), etree.XMLSyntaxError),
+    (lambda tmp, make: make('<!DOCTYPE project SYSTEM "p.dtd"><project>&e;</project>'), etree.XMLSyntaxError),
     (lambda tmp, make: zip_with_declared_size(tmp, 0x7FFFFFFF), zipfile.BadZipFile),
     (lambda tmp, make: (tmp / "dir.q3d").mkdir() or str(tmp / "dir.q3d"), IsADirectoryError),
 ])
@@ -362,6 +364,35 @@ def test_declared_entities_are_never_expanded(make_project, tmp_path):
     with pytest.raises(ValueError) as raised:
         ProjectFile(name)
     assert "do not read" not in repr(raised.value.__context__)
+
+
+ENCODED = ("<project dir='/d'>\n <files_3d><reference>r\u00e9f.tif</reference>"
+           "<deformed>\u00fc &amp; b</deformed></files_3d></project>")
+
+
+def declared(encoding, body=ENCODED):
+    return f"<?xml version='1.0' encoding='{encoding}'?>\n<!DOCTYPE kdrx>\n" + body
+
+
+def utf7_with_encoded_markup():
+    head, body = declared("utf-7").split("?>", 1)
+    return head.encode() + b"?>" + body.encode("utf-7").replace(b"<", b"+ADw-")
+
+
+@pytest.mark.parametrize("data", [
+    declared("utf-8").encode(), b"\xef\xbb\xbf" + declared("UTF-8").encode(), ENCODED.encode(),
+    declared("utf-16").encode("utf-16"), declared("utf-16").encode("utf-16-le"),
+    declared("UTF-16").encode("utf-16-be"), declared("utf-32").encode("utf-32"),
+    declared("utf-32").encode("utf-32-le"), declared("UTF-32").encode("utf-32-be"),
+    ("<!DOCTYPE kdrx>" + ENCODED).encode("utf-32"), declared("ISO-8859-1").encode("latin-1"),
+    declared("gb18030").encode("gb18030"), utf7_with_encoded_markup(),
+], ids=["utf-8", "utf-8 mark", "undeclared", "utf-16", "utf-16-le", "utf-16-be", "utf-32", "utf-32-le",
+        "utf-32-be", "utf-32 mark", "latin-1", "gb18030", "utf-7"])
+def test_documents_in_every_encoding_the_parser_reads_load(make_project, data):
+    expected = etree.fromstring(data, etree.XMLParser(remove_blank_text=True))
+    project = ProjectFile(make_project(data))
+    assert etree.tostring(project.root) == etree.tostring(expected)
+    assert project.get_deformed_images() == ["\u00fc & b"]
 
 
 def test_blank_text_is_not_read_back(tmp_path, make_project):

@@ -14,16 +14,29 @@ _PROJECT_XML = "project.xml"
 # A project of 100,000 images has a "project.xml" of about 8.5 MB.
 _MAX_XML_BYTES = 64 << 20
 _MAX_CSV_BYTES = 1 << 30
-# The project document is refused before it is parsed when its text holds more tags and
-# attributes (each "<" and "=" counts, so this is an upper bound) than this. Each costs the
-# parsed tree up to about 250 bytes (an element with the text beside it, or an attribute with
-# its value), so a document takes at most about 512 MB plus its text, however well its
-# empty elements compress. A project of 100,000 images counts about 410,000; with a guess
-# of one start point on every image, about 910,000.
-_MAX_XML_MARKUP = 1 << 21
-# Members are read in chunks of this size: zipfile inflates no more than one read asks for,
-# whatever size the archive declares.
+# The budget of a parsed project document, in nodes of its tree, each of which costs it
+# about 128 bytes (measured: an element or a text 128, an attribute with its value 240, or
+# 330 when its name is its own, an entity reference 160). Before the body is parsed, its
+# nodes are counted from the text (_tree_nodes): a start tag makes an element and the text
+# after it, an end tag the text after it, an attribute itself and its value; each byte of
+# the document type counts half a node (a content model builds two 64-byte particles out of
+# a name and its separator). No document makes more than a node per two bytes, so only a
+# document of more than twice the budget in bytes is counted. The module writes less than a
+# node per 7 bytes (the densest: start-point guesses, 9 nodes in 64 bytes, and empty polygon
+# masks, 8 in 60), so that every document it writes up to the size limit loads. A tree
+# within the budget takes at most about 1.5 GB (measured: elements each with a text), 2.0 GB
+# if every attribute has a name of its own; 64 MiB of start-point guesses take 1.0 GB.
+_MAX_XML_NODES = _MAX_XML_BYTES // 6
+# Members are read in chunks of this size: no read inflates more, whatever size the archive
+# declares.
 _READ_CHUNK = 1 << 20
+# The analog CSV: a record, the header included, may hold at most this many characters
+# (with the blank lines before it) before the csv reader splits it, and the values kept may
+# take at most this much memory (each value's size and its list slot). Analog data of
+# 100,000 images and 16 channels keep about 100 MiB.
+_MAX_CSV_RECORD = 1 << 20
+_MAX_CSV_KEPT = 1 << 30
+_LIST_SLOT = sizeof(void*)
 
 # The files elements in reading order; writing uses files_3d, then files, never files_2d.
 _FILES_TAGS = ("files", "files_3d", "files_2d")
@@ -325,6 +338,15 @@ def _write_project_archive(str target, bytes document, source_path):
 # ---------------------------------------------------------------------------------------
 # Reading the archive and its document.
 
+from libc.string cimport memchr, memcmp
+
+import codecs as _codecs
+import copy as _copy
+import zlib as _zlib
+from io import BufferedReader as _BufferedReader, RawIOBase as _RawIOBase
+import zipfile as _zipfile
+
+
 def _member_info(archive, str name, Py_ssize_t limit):
     """The member's zip info, once its declared size is known to be within limit."""
     info = archive.getinfo(name)
@@ -333,48 +355,433 @@ def _member_info(archive, str name, Py_ssize_t limit):
     return info
 
 
-def _markup_count(bytes text):
-    """An upper bound of the tags and attributes in an XML text."""
-    return text.count(b"<") + text.count(b"=")
+def _open_member(archive, str name, Py_ssize_t limit):
+    """A reader of the member's bytes, once its declared size is known to be within limit."""
+    return _MemberReader(archive, _member_info(archive, name, limit))
 
 
-def _check_document_limits(Py_ssize_t size, Py_ssize_t markup):
-    if size > _MAX_XML_BYTES:
-        raise _BadZipFile(f"Member {_PROJECT_XML} is larger than {_MAX_XML_BYTES} bytes")
-    if markup > _MAX_XML_MARKUP:
-        raise ValueError(f"The project document holds more than {_MAX_XML_MARKUP} tags and attributes")
+class _MemberReader(_RawIOBase):
+    """The bytes of an archive member, read as zipfile reads them (up to the declared size,
+    then the CRC-32 checked), but no read inflates more than it asks for, whatever the
+    method: the compressed bytes are read in pieces of that size and decompressed with the
+    decompressor's own output bound."""
+
+    def __init__(self, archive, info):
+        # zipfile's own refusals: an encrypted member, an unknown method, a bad local header.
+        archive.open(info.filename).close()
+        compressed = _copy.copy(info)
+        compressed.compress_type = _zipfile.ZIP_STORED
+        compressed.file_size = info.compress_size
+        del compressed.CRC
+        self._decompressor = _DECOMPRESSORS[info.compress_type]()
+        self._compressed = archive.open(compressed)
+        self._info = info
+        self._left = info.file_size
+        self._crc = 0
+
+    def readable(self):
+        return True
+
+    def read(self, Py_ssize_t size=_READ_CHUNK):
+        """At most size bytes (a chunk for a negative size); b"" at the end."""
+        if size < 0:
+            size = _READ_CHUNK
+        while self._left > 0 and not self._decompressor.eof:
+            data = self._compressed.read(size) if self._decompressor.needs_input else b""
+            piece = self._decompressor.decompress(data, min(size, self._left))
+            if piece:
+                piece = piece[:self._left]
+                self._left -= len(piece)
+                self._crc = _zlib.crc32(piece, self._crc)
+                return piece
+            if not data and self._decompressor.needs_input:
+                break
+        if self._crc != self._info.CRC:
+            raise _BadZipFile(f"Bad CRC-32 for file {self._info.filename!r}")
+        return b""
+
+    def readinto(self, buffer):
+        data = self.read(len(buffer))
+        buffer[:len(data)] = data
+        return len(data)
+
+    def close(self):
+        if not self.closed:
+            self._compressed.close()
+        super().close()
+
+
+class _Stored:
+    """The bytes of a stored member, as a decompressor."""
+    eof = False
+    needs_input = True
+
+    def decompress(self, data, max_length):
+        return data
+
+
+class _Inflater:
+    """A raw deflate stream decompressor that keeps the input max_length leaves over, as the
+    bz2 and lzma decompressors do."""
+
+    def __init__(self):
+        self._inflater = _zlib.decompressobj(-15)
+
+    @property
+    def eof(self):
+        return self._inflater.eof
+
+    @property
+    def needs_input(self):
+        return not self._inflater.unconsumed_tail
+
+    def decompress(self, data, max_length):
+        return self._inflater.decompress(self._inflater.unconsumed_tail + data, max_length)
+
+
+class _ZipLZMA:
+    """The LZMA stream of a zip member: two bytes of version and two of the properties' size,
+    the LZMA1 properties (decoded as zipfile decodes them), then the raw stream."""
+
+    def __init__(self):
+        self._header = b""
+        self._decompressor = None
+
+    @property
+    def eof(self):
+        return self._decompressor is not None and self._decompressor.eof
+
+    @property
+    def needs_input(self):
+        return self._decompressor is None or self._decompressor.needs_input
+
+    def decompress(self, data, max_length):
+        if self._decompressor is None:
+            self._header += data
+            if len(self._header) < 4:
+                return b""
+            end = 4 + _struct.unpack_from("<H", self._header, 2)[0]
+            if len(self._header) < end:
+                return b""
+            import lzma
+            self._decompressor = lzma.LZMADecompressor(lzma.FORMAT_RAW, filters=[
+                lzma._decode_filter_properties(lzma.FILTER_LZMA1, self._header[4:end])])
+            data, self._header = self._header[end:], None
+        return self._decompressor.decompress(data, max_length)
+
+
+def _bzip2_decompressor():
+    import bz2
+    return bz2.BZ2Decompressor()
+
+
+def _zstandard_decompressor():
+    from compression import zstd
+    return zstd.ZstdDecompressor()
+
+
+# The decompressors of the methods the interpreter's zipfile reads.
+_DECOMPRESSORS = {_zipfile.ZIP_STORED: _Stored, _zipfile.ZIP_DEFLATED: _Inflater,
+                  _zipfile.ZIP_BZIP2: _bzip2_decompressor, _zipfile.ZIP_LZMA: _ZipLZMA}
+if hasattr(_zipfile, "ZIP_ZSTANDARD"):
+    _DECOMPRESSORS[_zipfile.ZIP_ZSTANDARD] = _zstandard_decompressor
+
+
+# The encodings that a document's first bytes tell: byte order marks, then the layout of
+# "<?" (of "<" in UTF-32). Otherwise the XML declaration names it, or it is UTF-8.
+_ENCODING_MARKS = ((b"\x00\x00\xfe\xff", "utf-32"), (b"\xff\xfe\x00\x00", "utf-32"),
+                   (b"\x00\x00\x00<", "utf-32-be"), (b"<\x00\x00\x00", "utf-32-le"),
+                   (b"\xfe\xff", "utf-16"), (b"\xff\xfe", "utf-16"),
+                   (b"\x00<\x00?", "utf-16-be"), (b"<\x00?\x00", "utf-16-le"),
+                   (b"\xef\xbb\xbf", "utf-8"))
+_DECLARED_ENCODING = re.compile(
+    rb"<\?xml\s+version\s*=\s*(?:'[^']*'|\"[^\"]*\")\s+encoding\s*=\s*(['\"])([A-Za-z][\w.-]*)\1")
+# The encoding is decided on this many first bytes (or on a shorter document).
+_HEAD_BYTES = 1 << 10
+# The document type is parsed in pieces of this size, until the root element starts.
+_PROLOG_PIECE = 1 << 10
+_ENTITIES_REFUSED = "Entities are not accepted in a project document"
+# Every document is parsed in UTF-8; entities are neither expanded nor loaded, nothing is
+# fetched. huge_tree lifts libxml2's bounds on one text or name, which the size limit and
+# the node budget take over.
+_PARSER_OPTIONS = dict(remove_blank_text=True, resolve_entities=False, no_network=True, load_dtd=False,
+                       huge_tree=True, encoding="utf-8")
+
+
+# Counting what the parser builds out of a document's UTF-8 text, without building it: each
+# start tag makes an element and the text after it, each end tag the text after it, each
+# attribute itself and its value, each comment, processing instruction or CDATA section a
+# node and the text after it, each entity reference (other than the predefined ones and
+# character references) a node and the text after it. The document type is charged by its
+# bytes (see _MAX_XML_NODES). Texts, attribute values, comments, processing instructions and
+# literals are skipped whatever they hold, so that a text of "<", "&" or "=" counts nothing.
+
+cdef inline Py_ssize_t _past(const unsigned char* text, Py_ssize_t size, Py_ssize_t start,
+                             const char* word, Py_ssize_t length) noexcept nogil:
+    """The offset just past the first word at or after start, or size."""
+    cdef const unsigned char* found
+    while start < size:
+        found = <const unsigned char*>memchr(text + start, word[0], size - start)
+        if found == NULL:
+            return size
+        start = found - text
+        if start + length <= size and memcmp(found, word, length) == 0:
+            return start + length
+        start += 1
+    return size
+
+
+cdef inline bint _at(const unsigned char* text, Py_ssize_t size, Py_ssize_t start,
+                     const char* word, Py_ssize_t length) noexcept nogil:
+    return start + length <= size and memcmp(text + start, word, length) == 0
+
+
+cdef Py_ssize_t _references(const unsigned char* text, Py_ssize_t start, Py_ssize_t end, bint any) noexcept nogil:
+    """The entity references between start and end that may become nodes (none unless any)."""
+    cdef Py_ssize_t count = 0
+    cdef const unsigned char* found
+    while any and start < end:
+        found = <const unsigned char*>memchr(text + start, b"&", end - start)
+        if found == NULL:
+            break
+        start = found - text + 1
+        if not (_at(text, end, start, "#", 1) or _at(text, end, start, "lt;", 3) or _at(text, end, start, "gt;", 3)
+                or _at(text, end, start, "amp;", 4) or _at(text, end, start, "apos;", 5)
+                or _at(text, end, start, "quot;", 5)):
+            count += 1
+    return count
+
+
+cdef Py_ssize_t _past_literal(const unsigned char* text, Py_ssize_t size, Py_ssize_t start) noexcept nogil:
+    """Past the quoted literal that starts at start."""
+    cdef const unsigned char* found = <const unsigned char*>memchr(text + start + 1, text[start], size - start - 1)
+    return size if found == NULL else found - text + 1
+
+
+cdef Py_ssize_t _past_document_type(const unsigned char* text, Py_ssize_t size, Py_ssize_t start) noexcept nogil:
+    """Past the declaration "<!" that starts at start, with its internal subset."""
+    cdef bint subset = False
+    cdef unsigned char c
+    start += 2
+    while start < size:
+        c = text[start]
+        if c == b'"' or c == b"'":
+            start = _past_literal(text, size, start)
+        elif subset and _at(text, size, start, "<!--", 4):
+            start = _past(text, size, start + 4, "-->", 3)
+        elif subset and _at(text, size, start, "<?", 2):
+            start = _past(text, size, start + 2, "?>", 2)
+        elif c == b"[" or c == b"]":
+            subset = c == b"["
+            start += 1
+        elif c == b">" and not subset:
+            return start + 1
+        else:
+            start += 1
+    return size
+
+
+cdef Py_ssize_t _tree_nodes(const unsigned char* text, Py_ssize_t size) noexcept nogil:
+    """An upper bound of the nodes that parsing the text builds, but for its document type."""
+    cdef Py_ssize_t nodes = 0, start = 0, tag, value
+    cdef const unsigned char* found
+    cdef unsigned char c
+    cdef bint references = memchr(text, b"&", size) != NULL
+    while start < size:
+        found = <const unsigned char*>memchr(text + start, b"<", size - start)
+        tag = size if found == NULL else found - text
+        nodes += 2 * _references(text, start, tag, references)
+        if tag == size:
+            break
+        nodes += 2
+        if _at(text, size, tag, "<!--", 4):
+            start = _past(text, size, tag + 4, "-->", 3)
+        elif _at(text, size, tag, "<![CDATA[", 9):
+            start = _past(text, size, tag + 9, "]]>", 3)
+        elif _at(text, size, tag, "<?", 2):
+            start = _past(text, size, tag + 2, "?>", 2)
+        elif _at(text, size, tag, "<!", 2):
+            start = _past_document_type(text, size, tag)
+        elif _at(text, size, tag, "</", 2):
+            nodes -= 1
+            start = _past(text, size, tag + 2, ">", 1)
+        else:
+            start = tag + 1
+            while start < size and text[start] != b">":
+                c = text[start]
+                if c == b'"' or c == b"'":
+                    value = _past_literal(text, size, start)
+                    nodes += 2 * _references(text, start + 1, value - 1, references)
+                    start = value
+                else:
+                    nodes += 2 * (c == b"=")
+                    start += 1
+            start += 1
+    return nodes
+
+
+def _document_encoding(bytes head):
+    """The codec of a document that starts with head."""
+    for mark, encoding in _ENCODING_MARKS:
+        if head.startswith(mark):
+            return encoding
+    declaration = _DECLARED_ENCODING.match(head)
+    return _codecs.lookup(declaration[2].decode()).name if declaration else "utf-8"
+
+
+def _refuse_declared_entities(element):
+    dtd = element.getroottree().docinfo.internalDTD
+    if dtd is not None and next(dtd.iterentities(), None) is not None:
+        raise etree.XMLSyntaxError(_ENTITIES_REFUSED, None, 0, 0)
+
+
+class _DocumentReader:
+    """Takes the bytes of a project document as they are read and keeps its text in UTF-8,
+    in which its nodes are counted and which is parsed (a document in another encoding is
+    decoded as it comes). The document is refused as soon as it passes the size limit, or
+    its document type declares entities or passes the node budget, and once all of it is
+    read, when it passes the node budget: before its body is parsed."""
+
+    def __init__(self):
+        self._size = 0
+        self._head = b""
+        self._decided = False
+        self._decoder = None
+        self._chunks = []
+        self._text = None
+        self._prolog = etree.XMLPullParser(("start",), **_PARSER_OPTIONS)
+        self._prolog_bytes = 0
+
+    def read(self, bytes data):
+        """Takes data, the bytes that follow those read before."""
+        self._size += len(data)
+        if self._size > _MAX_XML_BYTES:
+            raise ValueError(f"The project document holds more than {_MAX_XML_BYTES} bytes")
+        if not self._decided:
+            self._head += data
+            if len(self._head) < _HEAD_BYTES:
+                return
+            data = self._decide()
+        self._take(self._decoded(data, False))
+
+    def finish(self):
+        """Checks the whole document, once every byte is read."""
+        self._take(self._decoded(b"" if self._decided else self._decide(), True))
+        self._text = b"".join(self._chunks)
+        self._chunks = None
+        cdef const char* text = self._text
+        cdef Py_ssize_t size = len(self._text)
+        # No document makes more than a node per two bytes (the densest: an entity
+        # reference and a character of text), so only a larger one is counted.
+        if size // 2 > _MAX_XML_NODES and \
+                _tree_nodes(<const unsigned char*>text, size) + self._prolog_bytes // 2 > _MAX_XML_NODES:
+            raise _too_many_nodes()
+
+    def parse(self):
+        """The root element of the whole document, once every byte is read."""
+        self.finish()
+        self._prolog = None
+        root = etree.fromstring(self._text, etree.XMLParser(**_PARSER_OPTIONS))
+        # With an external document type, a reference to an entity it would declare is
+        # well-formed: it becomes an entity node.
+        if b"&" in self._text and next(root.iter(etree.Entity), None) is not None:
+            raise etree.XMLSyntaxError(_ENTITIES_REFUSED, None, 0, 0)
+        return root
+
+    def _decide(self):
+        """Decides the encoding on the bytes read so far, and returns them."""
+        encoding = _document_encoding(self._head)
+        if encoding != "utf-8":
+            self._decoder = _codecs.getincrementaldecoder(encoding)()
+        head, self._head, self._decided = self._head, None, True
+        return head
+
+    def _decoded(self, bytes data, bint final):
+        if self._decoder is None:
+            return data
+        return self._decoder.decode(data, final).encode("utf-8")
+
+    def _take(self, bytes text):
+        self._chunks.append(text)
+        if self._prolog is not None:
+            self._parse_prolog(text)
+
+    def _parse_prolog(self, bytes text):
+        """Parses text up to where the root element starts, then checks the document type.
+        The pieces end at fixed offsets of the document, and the bytes up to the end of the
+        piece in which the root starts are charged, so that the charge does not depend on
+        how the document was read."""
+        cdef Py_ssize_t start = 0, end
+        while start < len(text) and self._prolog is not None:
+            end = min(len(text), start + _PROLOG_PIECE - self._prolog_bytes % _PROLOG_PIECE)
+            self._prolog.feed(text[start:end])
+            self._prolog_bytes += end - start
+            start = end
+            for _, element in self._prolog.read_events():
+                _refuse_declared_entities(element)
+                self._prolog = None
+                self._prolog_bytes += -self._prolog_bytes % _PROLOG_PIECE
+                break
+            if self._prolog_bytes // 2 > _MAX_XML_NODES:
+                raise _too_many_nodes()
+
+
+def _too_many_nodes():
+    return ValueError(f"The project document holds more than {_MAX_XML_NODES} nodes")
 
 
 def _read_project_document(archive):
-    """The root element of the archive's "project.xml". The member is read in chunks and
-    refused as soon as it passes the size or markup limit, before anything is parsed."""
-    cdef Py_ssize_t size = 0, markup = 0
-    chunks = []
-    with archive.open(_member_info(archive, _PROJECT_XML, _MAX_XML_BYTES)) as stream:
+    """The root element of the archive's "project.xml", read in chunks and refused as soon
+    as it is found to pass a limit, before its body is parsed."""
+    reader = _DocumentReader()
+    with _open_member(archive, _PROJECT_XML, _MAX_XML_BYTES) as member:
         while True:
-            chunk = stream.read(_READ_CHUNK)
+            chunk = member.read(_READ_CHUNK)
             if not chunk:
                 break
-            size += len(chunk)
-            markup += _markup_count(chunk)
-            _check_document_limits(size, markup)
-            chunks.append(chunk)
-    return _parse_project_chunks(chunks)
+            reader.read(chunk)
+    return reader.parse()
 
 
-def _parse_project_chunks(chunks):
-    """The root element of the project document made of chunks; entities are neither
-    expanded nor accepted."""
-    parser = etree.XMLParser(remove_blank_text=True, resolve_entities=False, no_network=True,
-                             load_dtd=False, huge_tree=False)
-    for chunk in chunks:
-        parser.feed(chunk)
-    root = parser.close()
-    dtd = root.getroottree().docinfo.internalDTD
-    if (dtd is not None and next(dtd.iterentities(), None) is not None) or \
-            next(root.iter(etree.Entity), None) is not None:
-        raise etree.XMLSyntaxError("Entities are not accepted in a project document", None, 0, 0)
-    return root
+def _check_loadable(bytes document):
+    """Refuses a serialised project document that a load would refuse for its size or its
+    node count."""
+    reader = _DocumentReader()
+    reader.read(document)
+    reader.finish()
+
+
+class _RecordLines:
+    """The lines of the analog CSV for the csv reader, refused as soon as the record in
+    progress (its count of characters is reset for each new record) passes _MAX_CSV_RECORD."""
+
+    def __init__(self, text):
+        self._text = text
+        self.record = 0
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        line = self._text.readline(_MAX_CSV_RECORD + 1 - self.record)
+        if not line:
+            raise StopIteration
+        self.record += len(line)
+        if self.record > _MAX_CSV_RECORD:
+            raise ValueError(f"A record of the analog data holds more than {_MAX_CSV_RECORD} characters")
+        return line
+
+
+class _KeptValues:
+    """The memory that the values kept of the analog CSV take, refused beyond _MAX_CSV_KEPT."""
+
+    def __init__(self):
+        self._size = 0
+
+    def add(self, values):
+        self._size += sum(map(sys.getsizeof, values)) + _LIST_SLOT * len(values)
+        if self._size > _MAX_CSV_KEPT:
+            raise ValueError(f"The analog data take more than {_MAX_CSV_KEPT} bytes of memory")
 
 
 # ---------------------------------------------------------------------------------------
@@ -672,6 +1079,9 @@ class ProjectFile:
         A save to the project file makes it the archive the project comes from, unless it
         went into a FIFO or device.
 
+        A document too large to load again is refused with a ValueError before anything is
+        written.
+
         Args:
             file_name: The file to write (.q3d is added when missing); by default the project file.
         """
@@ -684,6 +1094,7 @@ class ProjectFile:
         _checked_file_name(name)
         document = etree.tostring(self.root, encoding="utf-8", xml_declaration=True, pretty_print=True,
                                   doctype="<!DOCTYPE kdrx>")
+        _check_loadable(document)
         # A new project keeps the members of an archive already at the target name.
         replaced = _write_project_archive(name, document, getattr(self, "_source", None))
         if file_name is None and replaced:
@@ -915,22 +1326,28 @@ class ProjectFile:
             return None
         member = "pfs" + reference[4:] if reference.startswith("prj:") else reference
         result = {}
-        # The text is read in small chunks, and zipfile yields no more than the size that
-        # _member_info checks, whatever the member inflates to.
         try:
             with PyZipFile(self.project_file, "r") as archive, \
-                    archive.open(_member_info(archive, member, _MAX_CSV_BYTES), "r") as stream, \
-                    TextIOWrapper(stream, "utf-8", newline="") as text:
-                reader = csv.DictReader(text)
+                    _open_member(archive, member, _MAX_CSV_BYTES) as stream, \
+                    TextIOWrapper(_BufferedReader(stream, _READ_CHUNK), "utf-8", newline="") as text:
+                lines = _RecordLines(text)
+                reader = csv.DictReader(lines)
                 if reader.fieldnames is None:
                     raise AttributeError("Expected the csv to have a header")
-                result["header"] = reader.fieldnames
-                for name in reader.fieldnames:
+                names = reader.fieldnames
+                result["header"] = names
+                for name in names:
                     result[name] = []
-                columns = [(name, result[name]) for name in reader.fieldnames]
+                columns = [result[name] for name in names]
+                kept = _KeptValues()
+                kept.add(names)
+                lines.record = 0
                 for record in reader:
-                    for name, column in columns:
-                        column.append(record[name])
+                    lines.record = 0
+                    values = [record[name] for name in names]
+                    kept.add(values)
+                    for column, value in zip(columns, values):
+                        column.append(value)
         except Exception:
             raise ValueError("Could not process " + str(self.project_file))
         return result
