@@ -1,0 +1,110 @@
+# Replacing the project file through the library's writer: the archive goes into a
+# temporary file beside the target, readable by its owner only until it has all its bytes;
+# it then takes the permissions of the file it replaces, or those the folder gives a new
+# file, and is renamed over the target. A FIFO or character device is written in place.
+from contextlib import ExitStack as _ExitStack
+from io import BytesIO as _BytesIO
+from libc.errno cimport errno, ENOENT
+from libcpp cimport bool as cpp_bool
+
+class _OutputFailed(Exception):
+    """The library's output stream failed; the library reports why."""
+
+
+cdef class _LibraryOutput:
+    """The output stream of a library write while its write function runs: a file object
+    with write() alone, which writes without the GIL (a reader of a FIFO may be another
+    thread of this process). fill(output) writes it; an exception that ends fill, other
+    than a failed write, is kept in error."""
+    cdef orvex.ostream* stream
+    cdef bint writing
+    cdef object fill
+    cdef readonly object error
+
+    def __init__(self, fill):
+        self.fill = fill
+
+    def write(self, data):
+        cdef const unsigned char[::1] view = data
+        cdef orvex.ostream* stream = self.stream
+        cdef Py_ssize_t size = view.shape[0]
+        cdef bint failed
+        if stream == NULL or self.writing:
+            raise ValueError("write to a closed or busy output")
+        self.writing = True
+        try:
+            with nogil:
+                if size:
+                    stream.write(<const char*>&view[0], size)
+                failed = stream.fail()
+        finally:
+            self.writing = False
+        if failed:
+            raise _OutputFailed()
+        return size
+
+
+cdef cpp_bool _fill_output(void* context, orvex.ostream& stream) noexcept with gil:
+    output = <_LibraryOutput>context
+    output.stream = &stream
+    try:
+        output.fill(output)
+        return True
+    except _OutputFailed:
+        return False
+    except BaseException as error:
+        output.error = error
+        return False
+    finally:
+        output.stream = NULL
+
+
+cdef _raise_write_error(int number, str name):
+    if number:
+        raise OSError(number, os.strerror(number), name)
+
+
+cdef object _open_replaced_file(orvex.FileReplacement* replacement, str name):
+    """The regular file that replacement replaces, opened for reading; None where it
+    replaces none (a new file, a FIFO or device, which are never read)."""
+    cdef int descriptor = replacement.openTargetForReading()
+    cdef int number = errno
+    if descriptor >= 0:
+        return open(descriptor, "rb")
+    if number == ENOENT:
+        return None
+    raise OSError(number, os.strerror(number), name)
+
+
+
+
+def _write_project_archive(str target, bytes document, source_path):
+    """Writes target as "project.xml" holding document followed by the other members of
+    the archive at source_path, or, where source_path is None, of the zip archive that
+    target replaces, if any. Everything is read and checked before a byte is written. On
+    failure target is untouched, and the file system's OSError names it. A symbolic link
+    stays a link: the file it points to is replaced. True when the archive replaced a file
+    (or became a new one), false when it went into a FIFO or device."""
+    cdef unique_ptr[orvex.FileReplacement] replacement
+    cdef orvex.error_code error
+    cdef _LibraryOutput output
+    staging = _BytesIO()
+    with ZipFile(staging, "w") as staged:
+        staged.writestr(_PROJECT_XML, document)
+    with ZipFile(staging) as staged:
+        document_spans = _member_spans(staged, staging)
+    replacement.reset(new orvex.FileReplacement(os.fsencode(target)))
+    _raise_write_error(replacement.get().error().value(), target)
+    with _ExitStack() as stack:
+        if source_path is None:
+            source = _archive_members(stack, _open_replaced_file(replacement.get(), target), True)
+        else:
+            source = _archive_members(stack, _open_regular_file(source_path), False)
+        output = _LibraryOutput(lambda stream: _write_archive(stream, staging, document_spans, source))
+        with nogil:
+            error = replacement.get().write(orvex.write_function(_fill_output, <void*>output),
+                                            orvex.WriteDurability.Synced)
+        if output.error is not None:
+            raise output.error
+        _raise_write_error(error.value(), target)
+    return not replacement.get().writesInPlace()
