@@ -3,10 +3,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace orvex {
 
-DescriptorStreamBuffer::DescriptorStreamBuffer(int descriptor) : descriptor_(descriptor) {
+DescriptorStreamBuffer::DescriptorStreamBuffer(int descriptor, InterruptionCheck interrupted)
+    : descriptor_(descriptor), interrupted_(std::move(interrupted)) {
     setp(buffer_, buffer_ + sizeof buffer_);
 }
 
@@ -25,7 +27,7 @@ int DescriptorStreamBuffer::sync() { return flush() ? 0 : -1; }
 std::streamsize DescriptorStreamBuffer::xsputn(const char* data, std::streamsize count) {
     if (count < static_cast<std::streamsize>(sizeof buffer_))
         return std::streambuf::xsputn(data, count);
-    return flush() && writeAll(data, static_cast<std::size_t>(count)) ? count : 0;
+    return writeDirectly(data, static_cast<std::size_t>(count)) ? count : 0;
 }
 
 bool DescriptorStreamBuffer::flush() {
@@ -35,11 +37,15 @@ bool DescriptorStreamBuffer::flush() {
     return true;
 }
 
+// After an interrupted or short write, as a signal leaves them, the check decides.
 bool DescriptorStreamBuffer::writeAll(const char* next, std::size_t count) {
     while (count > 0) {
         const ssize_t written = ::write(descriptor_, next, count);
-        if (written < 0 && errno == EINTR)
+        if (written < 0 && errno == EINTR) {
+            if (!goesOn())
+                return false;
             continue;
+        }
         if (written <= 0) {
             // A write of nothing would repeat forever.
             error_ = written < 0 ? errno : EIO;
@@ -47,6 +53,16 @@ bool DescriptorStreamBuffer::writeAll(const char* next, std::size_t count) {
         }
         next += written;
         count -= static_cast<std::size_t>(written);
+        if (count > 0 && !goesOn())
+            return false;
+    }
+    return true;
+}
+
+bool DescriptorStreamBuffer::goesOn() {
+    if (interrupted_ && interrupted_()) {
+        error_ = EINTR;
+        return false;
     }
     return true;
 }

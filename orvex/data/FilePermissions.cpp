@@ -4,12 +4,16 @@
 #include "orvex/data/PosixAcl.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace orvex {
 
@@ -77,6 +81,29 @@ mode_t processUmask() {
     return end != value && mask <= 0777 ? static_cast<mode_t>(mask) : fallback;
 }
 
+// Whether the process has CAP_FSETID in effect, which keeps set-ID bits through a write.
+bool keepsSetIdBits() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    return ::syscall(SYS_capget, &header, data) == 0 && (data[0].effective & (1u << CAP_FSETID)) != 0;
+}
+
+bool inGroup(gid_t group) {
+    if (::getegid() == group)
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
+    const int listed = ::getgroups(count, groups.data());
+    return std::find(groups.begin(), groups.begin() + (listed > 0 ? listed : 0), group) != groups.end();
+}
+
+// The set-ID bits of `mode`, of a file of group `group`, that a write by this process keeps.
+mode_t setIdBitsKeptByAWrite(mode_t mode, gid_t group) {
+    if (keepsSetIdBits())
+        return mode & (S_ISUID | S_ISGID);
+    return (mode & S_ISGID) && !(mode & S_IXGRP) && inGroup(group) ? S_ISGID : 0;
+}
+
 // Where the file system makes no unnamed files: what the folder's default ACL gives a new
 // file, or 0666 less the umask where it has none.
 std::error_code computeNewFilePermissions(int folder, mode_t& mode, std::optional<std::string>& accessAcl) {
@@ -99,7 +126,7 @@ std::error_code computeNewFilePermissions(int folder, mode_t& mode, std::optiona
 
 std::error_code FilePermissions::ofFile(int descriptor, const struct stat& status, FilePermissions& permissions) {
     permissions.owner_.emplace(status.st_uid, status.st_gid);
-    permissions.mode_ = status.st_mode & 07777;
+    permissions.mode_ = (status.st_mode & (0777 | S_ISVTX)) | setIdBitsKeptByAWrite(status.st_mode, status.st_gid);
     return readAttribute(descriptor, kAccessAclAttribute, permissions.accessAcl_);
 }
 
@@ -117,28 +144,27 @@ std::error_code FilePermissions::ofNewFile(int folder, FilePermissions& permissi
 }
 
 std::error_code FilePermissions::applyTo(int descriptor) const {
-    mode_t mode = mode_;
-    if (owner_) {
-        const auto [uid, gid] = *owner_;
-        // A refusal is no error: the file then stays the process's, in part or whole.
-        if (::fchown(descriptor, uid, gid) != 0)
-            (void)::fchown(descriptor, static_cast<uid_t>(-1), gid);
-        struct stat status {};
-        if (::fstat(descriptor, &status) != 0)
-            return lastError();
-        if (status.st_uid != uid || status.st_gid != gid)
-            mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
-    }
+    if (owner_ && ::fchown(descriptor, owner_->first, owner_->second) != 0)
+        return lastError();
     // An ACL goes on after the mode, which would otherwise rewrite its mask; an inherited
     // one comes off before, so that the mode is set on a file without one.
     if (!accessAcl_ && ::fremovexattr(descriptor, kAccessAclAttribute) != 0 && !attributeAbsent(errno))
         return lastError();
     // A file system without modes keeps the one it gives.
-    (void)::fchmod(descriptor, mode);
+    (void)::fchmod(descriptor, mode_);
     if (accessAcl_ && ::fsetxattr(descriptor, kAccessAclAttribute, accessAcl_->data(), accessAcl_->size(), 0) != 0 &&
         errno != ENOTSUP && errno != EOPNOTSUPP)
         return lastError();
-    return {};
+    return owner_ ? confirmOn(descriptor) : std::error_code();
+}
+
+std::error_code FilePermissions::confirmOn(int descriptor) const {
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0)
+        return lastError();
+    const bool given =
+        status.st_uid == owner_->first && status.st_gid == owner_->second && (status.st_mode & 07777) == mode_;
+    return given ? std::error_code() : std::error_code(EPERM, std::generic_category());
 }
 
 } // namespace orvex

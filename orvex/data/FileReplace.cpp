@@ -4,8 +4,9 @@
 
 namespace orvex {
 
-bool writeFileReplacing(const std::string& fileName, const std::function<bool(std::ostream&)>& write) {
-    return !FileReplacement(fileName).write(write);
+bool writeFileReplacing(const std::string& fileName, const std::function<bool(std::ostream&)>& write,
+                        const InterruptionCheck& interrupted) {
+    return !FileReplacement(fileName).write(write, WriteDurability::Cached, interrupted);
 }
 
 } // namespace orvex

@@ -2,13 +2,18 @@
 
 #include "orvex/core/TextUtils.h"
 #include "orvex/data/DescriptorStreamBuffer.h"
+#include "orvex/data/RenameSafety.h"
 #include "orvex/data/TemporaryFile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <optional>
 #include <utility>
+#include <vector>
 
 namespace orvex {
 
@@ -16,9 +21,15 @@ namespace {
 
 // The links followed in a row before a name is refused, as the kernel counts them.
 constexpr int kMaxLinks = 40;
+// How often a write looks again at a name that another file took between two looks.
+constexpr int kAttempts = 10;
+constexpr mode_t kCreateMode = 0666;
+constexpr std::size_t kCopyChunk = 1 << 20;
 
 std::error_code errorOf(int number) { return {number, std::generic_category()}; }
 std::error_code lastError() { return errorOf(errno); }
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 // (folder, name) of a path: split at its last "/", the folder "." for a bare name.
 std::pair<std::string, std::string> splitPath(const std::string& path) {
@@ -47,33 +58,107 @@ std::error_code readLink(int link, std::string& text) {
     }
 }
 
+bool outOfSpace(std::error_code error) { return error == errorOf(ENOSPC) || error == errorOf(EDQUOT); }
+
+// Where a rename over a file is refused although a write into it is not: the file is a
+// mount point, the folder append-only, or another file system holds the name.
+bool renameRefused(std::error_code error) {
+    return error == errorOf(EBUSY) || error == errorOf(EPERM) || error == errorOf(EXDEV);
+}
+
 // Fills the open descriptor with `write`.
-std::error_code writeThrough(int descriptor, const FileReplacement::WriteFunction& write) {
-    DescriptorStreamBuffer buffer(descriptor);
+std::error_code writeThrough(int descriptor, const FileReplacement::WriteFunction& write,
+                             const InterruptionCheck& interrupted) {
+    DescriptorStreamBuffer buffer(descriptor, interrupted);
     std::ostream stream(&buffer);
     if (write(stream) && stream.flush().good())
         return {};
     return errorOf(buffer.error() ? buffer.error() : EIO);
 }
 
-} // namespace
-
-FileReplacement::FileReplacement(const std::string& fileName) {
-    if (hasEmbeddedNul(fileName)) {
-        error_ = errorOf(EINVAL);
-        return;
-    }
-    error_ = lookUp(fileName);
-    if (!error_ && kind_ == Kind::NewFile)
-        error_ = FilePermissions::ofNewFile(folder_.get(), permissions_);
+// A file without a name for content that has none beside its target: in the temporary
+// folder, or in memory.
+FileDescriptor openUnnamedFile() {
+    const char* folder = std::getenv("TMPDIR");
+    FileDescriptor file(::open(folder && *folder ? folder : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (!file.valid())
+        file.reset(::memfd_create("orvex-content", MFD_CLOEXEC));
+    return file;
 }
 
-// Follows symbolic links from folder to folder, each opened relative to the one before,
-// until the name holds no link.
-std::error_code FileReplacement::lookUp(const std::string& fileName) {
-    if (fileName.empty())
-        return errorOf(ENOENT);
-    std::string path = fileName;
+// Cuts `target` to nothing and copies all of `content` into it, as a plain write fills it.
+std::error_code copyInPlace(int content, int target, const InterruptionCheck& interrupted) {
+    if (::ftruncate(target, 0) != 0)
+        return lastError();
+    DescriptorStreamBuffer output(target, interrupted);
+    std::vector<char> chunk(kCopyChunk);
+    for (off_t offset = 0;;) {
+        const ssize_t count = ::pread(content, chunk.data(), chunk.size(), offset);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return lastError();
+        if (count == 0)
+            return {};
+        if (!output.writeDirectly(chunk.data(), static_cast<std::size_t>(count)))
+            return errorOf(output.error());
+        offset += count;
+    }
+}
+
+std::error_code finish(FileDescriptor& file, WriteDurability durability) {
+    if (durability == WriteDurability::Synced && ::fsync(file.get()) != 0)
+        return lastError();
+    return ::close(file.release()) == 0 ? std::error_code() : lastError();
+}
+
+} // namespace
+
+FileReplacement::FileReplacement(const std::string& fileName) : path_(fileName) {
+    if (hasEmbeddedNul(fileName))
+        error_ = errorOf(EINVAL);
+    else if (fileName.empty())
+        error_ = errorOf(ENOENT);
+    else if (namesAFolder(splitPath(fileName).second))
+        error_ = errorOf(EISDIR);
+    else
+        error_ = classifyTarget();
+}
+
+// What the kernel finds at the name, following its links under its own rules.
+std::error_code FileReplacement::classifyTarget() {
+    kind_ = Kind::NewFile;
+    const FileDescriptor target(::open(path_.c_str(), O_PATH | O_CLOEXEC));
+    if (!target.valid()) {
+        if (errno != ENOENT)
+            return lastError();
+        if (const std::error_code error = locate())
+            return error;
+        return FilePermissions::ofNewFile(folder_.get(), newFilePermissions_);
+    }
+    if (::fstat(target.get(), &targetStatus_) != 0)
+        return lastError();
+    switch (targetStatus_.st_mode & S_IFMT) {
+    case S_IFREG:
+        kind_ = Kind::RegularFile;
+        return {};
+    case S_IFIFO:
+    case S_IFCHR:
+        kind_ = Kind::Stream;
+        return {};
+    case S_IFDIR:
+        return errorOf(EISDIR);
+    case S_IFSOCK:
+        return errorOf(ENXIO); // what opening it gives
+    default:
+        return errorOf(EOPNOTSUPP); // a block device: never written
+    }
+}
+
+// Finds the folder where the links of the name end, following them from folder to folder,
+// each opened relative to the one before, and the name there.
+std::error_code FileReplacement::locate() {
+    std::string path = path_;
     for (int links = 0; links <= kMaxLinks; ++links) {
         auto [folder, name] = splitPath(path);
         if (namesAFolder(name))
@@ -81,14 +166,15 @@ std::error_code FileReplacement::lookUp(const std::string& fileName) {
         if (const std::error_code error = openFolder(folder_.valid() ? folder_.get() : AT_FDCWD, folder))
             return error;
         name_ = std::move(name);
-        target_.reset(::openat(folder_.get(), name_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-        if (!target_.valid())
+        const FileDescriptor entry(::openat(folder_.get(), name_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat status {};
+        if (!entry.valid())
             return errno == ENOENT ? std::error_code() : lastError();
-        if (::fstat(target_.get(), &targetStatus_) != 0)
+        if (::fstat(entry.get(), &status) != 0)
             return lastError();
-        if (!S_ISLNK(targetStatus_.st_mode))
-            return classifyTarget();
-        if (const std::error_code error = readLink(target_.get(), path))
+        if (!S_ISLNK(status.st_mode))
+            return {};
+        if (const std::error_code error = readLink(entry.get(), path))
             return error;
     }
     return errorOf(ELOOP);
@@ -103,22 +189,9 @@ std::error_code FileReplacement::openFolder(int base, const std::string& path) {
     return {};
 }
 
-std::error_code FileReplacement::classifyTarget() {
-    switch (targetStatus_.st_mode & S_IFMT) {
-    case S_IFREG:
-        kind_ = Kind::RegularFile;
-        return FilePermissions::ofFile(target_.get(), targetStatus_, permissions_);
-    case S_IFIFO:
-    case S_IFCHR:
-        kind_ = Kind::InPlace;
-        return {};
-    case S_IFDIR:
-        return errorOf(EISDIR);
-    case S_IFSOCK:
-        return errorOf(ENXIO); // what opening it gives
-    default:
-        return errorOf(EOPNOTSUPP); // a block device: never written
-    }
+bool FileReplacement::nameHolds(const struct stat& status) const {
+    struct stat held {};
+    return ::fstatat(folder_.get(), name_.c_str(), &held, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(held, status);
 }
 
 int FileReplacement::openTargetForReading() const {
@@ -126,53 +199,143 @@ int FileReplacement::openTargetForReading() const {
         errno = ENOENT;
         return -1;
     }
-    FileDescriptor file(
-        ::openat(folder_.get(), name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    FileDescriptor file(::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat status {};
     if (!file.valid() || ::fstat(file.get(), &status) != 0)
         return -1;
-    if (status.st_dev != targetStatus_.st_dev || status.st_ino != targetStatus_.st_ino) {
+    if (!sameFile(status, targetStatus_)) {
         errno = EAGAIN; // another file took the name meanwhile
         return -1;
     }
     return file.release();
 }
 
-std::error_code FileReplacement::write(const WriteFunction& write, WriteDurability durability) {
-    if (error_)
-        return error_;
-    if (kind_ == Kind::InPlace)
-        return writeInPlace(write);
+std::error_code FileReplacement::write(const WriteFunction& write, WriteDurability durability,
+                                       const InterruptionCheck& interrupted) {
+    for (int attempt = 0; !error_; ++attempt) {
+        if (kind_ == Kind::NewFile)
+            return writeNewFile(write, durability, interrupted);
+        FileDescriptor target;
+        if (const std::error_code error = openForWriting(target, interrupted))
+            return error;
+        struct stat status {};
+        if (::fstat(target.get(), &status) != 0)
+            return lastError();
+        if (sameFile(status, targetStatus_)) {
+            if (kind_ == Kind::RegularFile)
+                return writeRegularFile(std::move(target), status, write, durability, interrupted);
+            if (const std::error_code error = writeThrough(target.get(), write, interrupted))
+                return error;
+            return ::close(target.release()) == 0 ? std::error_code() : lastError();
+        }
+        if (attempt == kAttempts)
+            return errorOf(EAGAIN);
+        error_ = classifyTarget(); // another file took the name meanwhile
+    }
+    return error_;
+}
+
+// Opens the target for writing as a plain open does, but without truncating it and without
+// waiting for a FIFO's reader. O_CREAT lets the kernel's rules on files in sticky folders
+// apply. A lease holder is told to let go and waited for, as a plain open waits.
+std::error_code FileReplacement::openForWriting(FileDescriptor& target, const InterruptionCheck& interrupted) const {
+    constexpr int flags = O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC;
+    int descriptor = ::open(path_.c_str(), flags | O_NONBLOCK, kCreateMode);
+    if (descriptor < 0 && errno == EWOULDBLOCK) {
+        while ((descriptor = ::open(path_.c_str(), flags, kCreateMode)) < 0 && errno == EINTR)
+            if (interrupted && interrupted())
+                return errorOf(EINTR);
+    }
+    if (descriptor < 0)
+        return lastError();
+    target.reset(descriptor);
+    const int status = ::fcntl(descriptor, F_GETFL);
+    if (status < 0 || ::fcntl(descriptor, F_SETFL, status & ~O_NONBLOCK) != 0)
+        return lastError();
+    return {};
+}
+
+// A new name: the file is made beside the place the kernel would create it, and takes the
+// name once complete, never replacing what another process put there meanwhile.
+std::error_code FileReplacement::writeNewFile(const WriteFunction& write, WriteDurability durability,
+                                              const InterruptionCheck& interrupted) const {
     TemporaryFile temporary(folder_.get(), name_);
     if (temporary.error())
         return temporary.error();
-    if (const std::error_code error = writeThrough(temporary.descriptor(), write))
+    if (const std::error_code error = writeThrough(temporary.descriptor(), write, interrupted))
         return error;
-    if (const std::error_code error = permissions_.applyTo(temporary.descriptor()))
+    if (const std::error_code error = newFilePermissions_.applyTo(temporary.descriptor()))
         return error;
     if (durability == WriteDurability::Synced && ::fsync(temporary.descriptor()) != 0)
         return lastError();
     if (const std::error_code error = temporary.close())
         return error;
-    return temporary.renameOver(name_);
+    return temporary.renameAsNew(name_);
 }
 
-// A FIFO or character device, which a rename would replace by a regular file, is written
-// as it is; never opened for reading, and a FIFO without a reader is refused, not waited for.
-std::error_code FileReplacement::writeInPlace(const WriteFunction& write) const {
-    FileDescriptor file(
-        ::openat(folder_.get(), name_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat status {};
-    if (!file.valid() || ::fstat(file.get(), &status) != 0)
+// A regular file, open for writing as `target`: the content goes beside it where a rename
+// may replace it, into an unnamed file otherwise; then it replaces it or is copied into it.
+std::error_code FileReplacement::writeRegularFile(FileDescriptor target, const struct stat& status,
+                                                  const WriteFunction& write, WriteDurability durability,
+                                                  const InterruptionCheck& interrupted) {
+    std::optional<TemporaryFile> temporary;
+    if (mayRenameOver(target.get(), status)) {
+        temporary.emplace(folder_.get(), name_);
+        if (outOfSpace(temporary->error()))
+            return temporary->error();
+        if (temporary->error())
+            temporary.reset();
+    }
+    FileDescriptor content;
+    if (!temporary && !(content = openUnnamedFile()).valid())
         return lastError();
-    if ((status.st_mode & S_IFMT) != (targetStatus_.st_mode & S_IFMT))
-        return errorOf(EAGAIN); // another kind of file took the name meanwhile
-    const int flags = ::fcntl(file.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
-        return lastError();
-    if (const std::error_code error = writeThrough(file.get(), write))
+    if (const std::error_code error =
+            writeThrough(temporary ? temporary->descriptor() : content.get(), write, interrupted))
         return error;
-    return ::close(file.release()) == 0 ? std::error_code() : lastError();
+    if (temporary) {
+        if (!nameHolds(status))
+            return errorOf(EAGAIN); // another file took the name meanwhile
+        bool renamed = false;
+        if (const std::error_code error = renameOver(*temporary, target.get(), durability, renamed))
+            return error;
+        if (renamed)
+            return ::close(target.release()) == 0 ? std::error_code() : lastError();
+        // Closed for a rename that was refused: opened again to be copied.
+        if (temporary->descriptor() < 0 && !(content = FileDescriptor(temporary->openForReading())).valid())
+            return lastError();
+    }
+    const int source = content.valid() ? content.get() : temporary->descriptor();
+    if (const std::error_code error = copyInPlace(source, target.get(), interrupted))
+        return error;
+    return finish(target, durability);
+}
+
+// Whether a file renamed over the target, open as `target`, could keep all that a write into
+// it keeps, as far as the name and its folder tell.
+bool FileReplacement::mayRenameOver(int target, const struct stat& status) {
+    return status.st_nlink == 1 && resolvesWithoutMagicLinks(path_, status) && !locate() && nameHolds(status) &&
+           !isMountRoot(target) && allowsRenames(folder_.get());
+}
+
+// Renames the complete temporary file over the target where the rename keeps all that a
+// write into the target keeps: `renamed` tells whether it did.
+std::error_code FileReplacement::renameOver(TemporaryFile& temporary, int target, WriteDurability durability,
+                                            bool& renamed) const {
+    renamed = false;
+    struct stat status {};
+    if (::fstat(target, &status) != 0)
+        return lastError();
+    FilePermissions permissions;
+    if (status.st_nlink != 1 || isLocked(target) || hasOtherAttributes(target) ||
+        FilePermissions::ofFile(target, status, permissions) || permissions.applyTo(temporary.descriptor()))
+        return {};
+    if (durability == WriteDurability::Synced && ::fsync(temporary.descriptor()) != 0)
+        return lastError();
+    if (const std::error_code error = temporary.close())
+        return error;
+    const std::error_code error = temporary.renameOver(name_);
+    renamed = !error;
+    return renameRefused(error) ? std::error_code() : error;
 }
 
 } // namespace orvex

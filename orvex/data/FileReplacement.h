@@ -1,11 +1,13 @@
 #pragma once
-// Writing a file whole or not at all: the content goes into a temporary file beside the
-// target, which takes the target's permissions and is renamed over it once complete. The
-// target's folder is opened once and every later step works relative to it, so that the
-// permissions come from the file actually replaced, in the folder actually written.
+// Writing a file as a plain write does, but whole or not at all. The kernel decides, as for
+// a plain open, whether the name may be written and where its links lead. The content is
+// complete, in a file of its own, before the target is touched; it then replaces the target
+// by a rename where that keeps all that a write into the file keeps, and is copied into
+// the target otherwise.
 
 #include "orvex/core/FileDescriptor.h"
 #include "orvex/data/FilePermissions.h"
+#include "orvex/data/InterruptionCheck.h"
 
 #include <sys/stat.h>
 
@@ -16,59 +18,79 @@
 
 namespace orvex {
 
-// Whether a replacement waits for its data to reach the disk before the rename.
+class TemporaryFile;
+
+// Whether a replacement waits for its data to reach the disk before it takes effect.
 enum class WriteDurability { Cached, Synced };
 
 class FileReplacement {
 public:
     using WriteFunction = std::function<bool(std::ostream&)>;
 
-    // Looks at what `fileName` names, through symbolic links (saving through a link
-    // replaces the file it points to): a new name or a regular file is replaced; a FIFO or
-    // character device is written in place; anything else is refused: a directory with
-    // EISDIR, a socket with ENXIO, a block device with EOPNOTSUPP, more than 40 links in a
-    // row with ELOOP, a name with an embedded NUL with EINVAL. Nothing is opened but the
-    // folder and, without reading it, the target.
+    // Looks at what the kernel finds at `fileName`, through symbolic links: nothing (a new
+    // name) or a regular file is written whole; a FIFO or character device is written as a
+    // stream; anything else is refused without being opened: a directory with EISDIR, a
+    // socket with ENXIO, a block device with EOPNOTSUPP; a name with an embedded NUL with
+    // EINVAL; whatever the kernel refuses with its errno (ELOOP, EACCES, ...).
     explicit FileReplacement(const std::string& fileName);
 
     // Why the name cannot be written; empty when it can.
     std::error_code error() const { return error_; }
 
-    // Whether the write goes into the target as it is (a FIFO or character device) rather
-    // than into a new file renamed over it.
-    bool writesInPlace() const { return kind_ == Kind::InPlace; }
+    // Whether the target is a FIFO or character device, written as a stream, never replaced.
+    bool writesToStream() const { return kind_ == Kind::Stream; }
 
     // A new read-only descriptor of the regular file that the write replaces, opened
     // without waiting and checked to be the file looked at; -1 with errno set where it
     // cannot be opened, with ENOENT where no regular file is replaced.
     int openTargetForReading() const;
 
-    // Fills a new file with `write` and puts it in place of the target. The new file is
-    // created exclusively beside the target and kept readable by its owner only until its
-    // data is written; it then takes the permissions of the file it replaces (owner and
-    // group where the process may set them, mode, access ACL) or those the folder gives a
-    // new file, is synced when `durability` asks for it, and is renamed over the target. A
-    // FIFO or character device is written in place, a FIFO without a reader refused with
-    // ENXIO at once. Reports why it failed: the folder's or the file system's errno, or
-    // that of the failed write; EIO when `write` returns false without a failed write. On
-    // failure the temporary file is removed and the target kept as it was; an exception
-    // from `write` propagates after that. Call once.
-    std::error_code write(const WriteFunction& write, WriteDurability durability = WriteDurability::Cached);
+    // Writes the target with `write`, which runs once; `interrupted` is asked after every
+    // interrupted or short write. An existing target is first opened for writing, without
+    // truncating it: what the kernel refuses (EACCES, ETXTBSY, ...) is the write's error,
+    // and `write` does not run. A FIFO or character device is written through that
+    // descriptor (a FIFO without a reader refused with ENXIO at once). Otherwise the content
+    // goes into a new file, beside the target where one can be made there (readable by its
+    // owner only), elsewhere unnamed; once complete it becomes the target:
+    // - a new name: the file takes the permissions the folder gives a new file and is
+    //   renamed to it, never over anything (EEXIST where something took the name);
+    // - a regular file: renamed over it where the name resolves without magic links to a
+    //   file of one link, not a mount point, not locked, without extended attributes but its
+    //   access ACL, in a folder that allows renames, and the new file can take its owner,
+    //   group, mode (set-ID bits as a write keeps them) and access ACL as they stand then;
+    //   otherwise, and where the rename is refused (EBUSY, EPERM, EXDEV), the target is
+    //   truncated and the content copied into it. EAGAIN where another file took the name
+    //   while the content was written.
+    // The new file is synced before it takes effect when `durability` asks for it. Reports
+    // why it failed: the file system's errno, that of the failed write, EINTR where
+    // `interrupted` ended it, EIO when `write` returns false without a failed write. Until
+    // the target is truncated, a failure leaves it as it was; the new file is removed. An
+    // exception from `write` propagates after that. Call once.
+    std::error_code write(const WriteFunction& write, WriteDurability durability = WriteDurability::Cached,
+                          const InterruptionCheck& interrupted = {});
 
 private:
-    enum class Kind { NewFile, RegularFile, InPlace };
+    enum class Kind { NewFile, RegularFile, Stream };
 
-    std::error_code lookUp(const std::string& fileName);
-    std::error_code openFolder(int base, const std::string& path);
     std::error_code classifyTarget();
-    std::error_code writeInPlace(const WriteFunction& write) const;
+    std::error_code locate();
+    std::error_code openFolder(int base, const std::string& path);
+    bool nameHolds(const struct stat& status) const;
+    bool mayRenameOver(int target, const struct stat& status);
+    std::error_code openForWriting(FileDescriptor& target, const InterruptionCheck& interrupted) const;
+    std::error_code writeNewFile(const WriteFunction& write, WriteDurability durability,
+                                 const InterruptionCheck& interrupted) const;
+    std::error_code writeRegularFile(FileDescriptor target, const struct stat& status, const WriteFunction& write,
+                                     WriteDurability durability, const InterruptionCheck& interrupted);
+    std::error_code renameOver(TemporaryFile& temporary, int target, WriteDurability durability,
+                               bool& renamed) const;
 
-    FileDescriptor folder_;
-    std::string name_;
-    FileDescriptor target_; // O_PATH, of the file found at the name; none for a new file
+    std::string path_;
+    FileDescriptor folder_; // where the links of the name end; open only where needed
+    std::string name_;      // the name in folder_
     struct stat targetStatus_ {};
     Kind kind_ = Kind::NewFile;
-    FilePermissions permissions_;
+    FilePermissions newFilePermissions_;
     std::error_code error_;
 };
 

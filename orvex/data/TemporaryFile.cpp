@@ -1,6 +1,7 @@
 #include "orvex/data/TemporaryFile.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,7 +50,7 @@ TemporaryFile::TemporaryFile(int folder, const std::string& target) : folder_(fo
     const std::string stem = nameStem(folder, target);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         name_ = stem + randomCharacters();
-        descriptor_ = ::openat(folder, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        descriptor_ = ::openat(folder, name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (descriptor_ >= 0 || errno != EEXIST)
             break;
     }
@@ -70,11 +71,27 @@ std::error_code TemporaryFile::close() {
     return ::close(descriptor) == 0 ? std::error_code() : lastError();
 }
 
+int TemporaryFile::openForReading() const {
+    return ::openat(folder_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+}
+
 std::error_code TemporaryFile::renameOver(const std::string& target) {
     if (::renameat(folder_, name_.c_str(), folder_, target.c_str()) != 0)
         return lastError();
     renamed_ = true;
     return {};
+}
+
+// A file system that renames only over what is there (NFS) takes a link instead, which
+// never replaces; the destructor removes the temporary name.
+std::error_code TemporaryFile::renameAsNew(const std::string& target) {
+    if (::renameat2(folder_, name_.c_str(), folder_, target.c_str(), RENAME_NOREPLACE) == 0) {
+        renamed_ = true;
+        return {};
+    }
+    if (errno != EINVAL)
+        return lastError();
+    return ::linkat(folder_, name_.c_str(), folder_, target.c_str(), 0) == 0 ? std::error_code() : lastError();
 }
 
 } // namespace orvex

@@ -1,5 +1,5 @@
 #pragma once
-// A new file beside the file it is to replace, removed again unless it replaces it.
+// A new file beside the file it is to replace, removed again unless it takes its name.
 
 #include <string>
 #include <system_error>
@@ -11,7 +11,7 @@ public:
     // Creates, in the folder open as `folder`, a file named after `target` followed by
     // ".tmp-" and six random characters (the part taken from `target` cut, at a UTF-8
     // character boundary, so that the name fits the folder's name limit), exclusively,
-    // never through a link, readable by its owner only, and opens it for writing.
+    // never through a link, readable by its owner only, and opens it for reading and writing.
     TemporaryFile(int folder, const std::string& target);
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -26,8 +26,15 @@ public:
     // Closes the file, reporting what the close reports.
     std::error_code close();
 
+    // Opens the closed file again, for reading.
+    int openForReading() const;
+
     // Renames the closed file over `target` in the same folder.
     std::error_code renameOver(const std::string& target);
+
+    // Gives the closed file the name `target` in the same folder, where nothing holds it:
+    // EEXIST where something does.
+    std::error_code renameAsNew(const std::string& target);
 
 private:
     int folder_;

@@ -7,6 +7,7 @@
 // a lookup answers from the first area that holds the point.
 
 #include "orvex/data/AdditionalVarInfo.h"
+#include "orvex/data/InterruptionCheck.h"
 #include "orvex/data/StrainSettings.h"
 #include "orvex/data/ZelDataTypes.h"
 #include "orvex/data/ZelDataVarInfo.h"
@@ -105,10 +106,10 @@ public:
     // A new array (delete[]) and its length, or null when an area cannot be written
     // or the image would reach 2 GiB. `alternativeMagic` selects the magic written.
     char* encode(std::size_t& size, bool alternativeMagic) const;
-    // Writes the image to a temporary file beside `fileName` (beside the file it
-    // points to, for a symbolic link), then renames it over that file; false when
-    // anything fails (an existing file is then kept).
-    bool save(const std::string& fileName);
+    // Writes the image to `fileName` whole or not at all (FileReplacement), asking
+    // `interrupted` after every interrupted or short write; false when anything fails (an
+    // existing file is then kept).
+    bool save(const std::string& fileName, const InterruptionCheck& interrupted = {});
     // Replaces the content by the image in the buffer. The alternative magic is
     // always accepted, the standard one only when `alternativeMagic` is false.
     bool decode(const char* buffer, int length, bool alternativeMagic);

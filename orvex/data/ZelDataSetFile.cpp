@@ -277,14 +277,17 @@ char* ZelDataSet::encode(std::size_t& size, bool alternativeMagic) const {
     return writeImage(*d, layout, alternativeMagic, sink) ? image.release() : nullptr;
 }
 
-bool ZelDataSet::save(const std::string& fileName) {
+bool ZelDataSet::save(const std::string& fileName, const InterruptionCheck& interrupted) {
     const ImageLayout layout = layoutOf(*d);
     if (!fitsInImage(layout))
         return false;
-    return writeFileReplacing(fileName, [&](std::ostream& file) {
-        StreamSink sink(file);
-        return writeImage(*d, layout, false, sink);
-    });
+    return writeFileReplacing(
+        fileName,
+        [&](std::ostream& file) {
+            StreamSink sink(file);
+            return writeImage(*d, layout, false, sink);
+        },
+        interrupted);
 }
 
 bool ZelDataSet::decode(const char* buffer, int length, bool alternativeMagic) {

@@ -217,13 +217,42 @@ def test_new_file_mode(tmp_path, umask, mask):
     assert os.listdir(tmp_path / "out") == ["new.q3d"]
 
 
-@pytest.mark.parametrize("mode", [0o600, 0o640, 0o604, 0o444])
+@pytest.mark.parametrize("mode", [0o600, 0o640, 0o604])
 def test_existing_file_keeps_its_mode(make_project, umask, mode):
     target = make_project(SOURCE_XML, SOURCE_MEMBERS)
     os.chmod(target, mode)
     umask(0o077)
     ProjectFile(target).save_project()
     assert stat.S_IMODE(os.stat(target).st_mode) == mode
+
+
+READ_ONLY_SAVE = textwrap.dedent("""
+    import encodings.cp437, os, sys  # the interpreter's own files may be root's alone
+    from zelpyx.zelpy.zelpy import ProjectFile
+    if os.geteuid() == 0:
+        os.setgroups([])
+        os.setgid(1234)
+        os.setuid(1234)
+    try:
+        ProjectFile(sys.argv[1]).save_project()
+    except PermissionError as error:
+        print(error.errno, error.filename)
+""")
+
+
+def test_own_read_only_file_is_refused(tmp_path, make_project):
+    """Without privilege, as a plain open is refused."""
+    os.chmod(tmp_path, 0o777)
+    target = make_project(SOURCE_XML, SOURCE_MEMBERS)
+    if os.geteuid() == 0:
+        os.chown(target, 1234, 1234)
+    os.chmod(target, 0o444)
+    before = Path(target).read_bytes()
+    result = subprocess.run([sys.executable, "-c", READ_ONLY_SAVE, target], capture_output=True, text=True,
+                            timeout=60)
+    assert result.stdout.split() == [str(errno.EACCES), target], result.stderr
+    assert Path(target).read_bytes() == before
+    assert os.listdir(tmp_path) == ["project.q3d"]
 
 
 FILE_SIZE_LIMIT = textwrap.dedent("""
@@ -335,13 +364,15 @@ def test_fifo_with_a_reader_receives_a_valid_archive(tmp_path, make_project, no_
 
     def read_all():
         while True:
+            # Nothing read after the save ended is the end; before, it may come before the writer.
+            ended = saved.is_set()
             try:
                 chunk = os.read(reader, 1 << 16)
             except BlockingIOError:
                 chunk = None
             if chunk:
                 received.write(chunk)
-            elif chunk == b"" and (received.tell() or saved.is_set()):
+            elif chunk == b"" and ended:
                 break
             else:
                 time.sleep(0.001)

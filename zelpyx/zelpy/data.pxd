@@ -57,6 +57,10 @@ cdef extern from "orvex/data/StrainSettings.h" namespace "orvex":
     cdef cppclass StrainVariableIds:
         int exx, exy, eyy, fxx, fxy, fyx, fyy, e1, e2, gamma, tresca, vonmises
 
+cdef extern from "orvex/data/InterruptionCheck.h" namespace "orvex":
+    cdef cppclass InterruptionCheck:
+        pass
+
 cdef extern from "orvex/data/ZelDataSet.h" namespace "orvex":
     cdef cppclass ZelDataSet:
         ZelDataSet() except +
@@ -73,7 +77,7 @@ cdef extern from "orvex/data/ZelDataSet.h" namespace "orvex":
         @staticmethod
         bool headPlausible(const char*, int, uint64_t, bool) except +
         bool load(const string&) except +
-        bool save(const string&) except +
+        bool save(const string&, const InterruptionCheck&) except +
         optional[pair[double, double]] range(const string&) except +
         optional[pair[double, double]] sum_range(const string&, const string&) except +
         vector[int] triangulation(int) except +
@@ -96,12 +100,14 @@ cdef extern from "orvex/data/FileReplacement.h" namespace "orvex":
     cdef cppclass FileReplacement:
         FileReplacement(const string&) except +
         error_code error()
-        bool writesInPlace()
+        bool writesToStream()
         int openTargetForReading()
-        error_code write(const WriteFunction&, WriteDurability) except + nogil
+        error_code write(const WriteFunction&, WriteDurability, const InterruptionCheck&) except + nogil
 
-# A write function of the library made of a callback and the context it is called with.
+# A write function and an interruption check of the library, each made of a callback and
+# the context it is called with.
 ctypedef bool (*StreamCallback)(void*, ostream&) noexcept
+ctypedef bool (*CheckCallback)(void*) noexcept
 cdef extern from *:
     """
     #include <functional>
@@ -110,5 +116,9 @@ cdef extern from *:
                                                                    void* context) {
         return [write, context](std::ostream& stream) { return write(context, stream); };
     }
+    static std::function<bool()> zelpy_interruption_check(bool (*check)(void*), void* context) {
+        return [check, context] { return check(context); };
+    }
     """
     WriteFunction write_function "zelpy_write_function"(StreamCallback, void*) nogil
+    InterruptionCheck interruption_check "zelpy_interruption_check"(CheckCallback, void*) nogil

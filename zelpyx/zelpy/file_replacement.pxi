@@ -1,11 +1,37 @@
-# Replacing the project file through the library's writer: the archive goes into a
-# temporary file beside the target, readable by its owner only until it has all its bytes;
-# it then takes the permissions of the file it replaces, or those the folder gives a new
-# file, and is renamed over the target. A FIFO or character device is written in place.
+# Writing files through the library's writer (orvex::FileReplacement): a file is written as
+# a plain write would write it, but whole or not at all, and a long write can be
+# interrupted by a signal (Ctrl-C) as a plain write can.
 from contextlib import ExitStack as _ExitStack
 from io import BytesIO as _BytesIO
+from cpython.exc cimport PyErr_CheckSignals
 from libc.errno cimport errno, ENOENT
 from libcpp cimport bool as cpp_bool
+
+
+cdef class _Interruption:
+    """The interruption check of a library write, asked after every interrupted or short
+    write: it runs the signal handlers that are due, and the exception one raises
+    (KeyboardInterrupt for Ctrl-C) ends the write and is kept in error."""
+    cdef readonly object error
+
+    cdef orvex.InterruptionCheck check(self):
+        return orvex.interruption_check(_interrupted, <void*>self)
+
+    def raise_error(self):
+        """Raises the exception that ended the write, if any."""
+        if self.error is not None:
+            raise self.error
+
+
+cdef cpp_bool _interrupted(void* context) noexcept with gil:
+    interruption = <_Interruption>context
+    try:
+        PyErr_CheckSignals()
+        return False
+    except BaseException as error:
+        interruption.error = error
+        return True
+
 
 class _OutputFailed(Exception):
     """The library's output stream failed; the library reports why."""
@@ -76,18 +102,19 @@ cdef object _open_replaced_file(orvex.FileReplacement* replacement, str name):
     raise OSError(number, os.strerror(number), name)
 
 
-
-
 def _write_project_archive(str target, bytes document, source_path):
     """Writes target as "project.xml" holding document followed by the other members of
     the archive at source_path, or, where source_path is None, of the zip archive that
-    target replaces, if any. Everything is read and checked before a byte is written. On
+    target replaces, if any. The name is checked and the source opened before the target
+    is touched, and the archive is complete before the target is truncated or replaced. On
     failure target is untouched, and the file system's OSError names it. A symbolic link
-    stays a link: the file it points to is replaced. True when the archive replaced a file
-    (or became a new one), false when it went into a FIFO or device."""
+    stays a link: the file it points to is written. True when the archive became a regular
+    file, false when it went into a FIFO or device."""
     cdef unique_ptr[orvex.FileReplacement] replacement
     cdef orvex.error_code error
     cdef _LibraryOutput output
+    cdef _Interruption interruption = _Interruption()
+    cdef orvex.InterruptionCheck interrupted = interruption.check()
     staging = _BytesIO()
     with ZipFile(staging, "w") as staged:
         staged.writestr(_PROJECT_XML, document)
@@ -103,8 +130,9 @@ def _write_project_archive(str target, bytes document, source_path):
         output = _LibraryOutput(lambda stream: _write_archive(stream, staging, document_spans, source))
         with nogil:
             error = replacement.get().write(orvex.write_function(_fill_output, <void*>output),
-                                            orvex.WriteDurability.Synced)
+                                            orvex.WriteDurability.Synced, interrupted)
+        interruption.raise_error()
         if output.error is not None:
             raise output.error
         _raise_write_error(error.value(), target)
-    return not replacement.get().writesInPlace()
+    return not replacement.get().writesToStream()

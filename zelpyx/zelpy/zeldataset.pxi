@@ -123,10 +123,12 @@ cdef class ZelDataSet:
             file_name = self._file_name
             if file_name is None:
                 raise NameError("A file name is required")
+        cdef _Interruption interruption = _Interruption()
         entry = self.__is_hdf5(_checked_file_name(file_name))
         if entry is not None:
             _write_hdf5_entry(entry[0], entry[1], self.export_raw())
-        elif not self.thisptr.save(file_name.encode("utf-8")):
+        elif not self.thisptr.save(file_name.encode("utf-8"), interruption.check()):
+            interruption.raise_error()
             raise OSError("Unable to save file: " + file_name)
 
     def variables(self) -> list[str]:

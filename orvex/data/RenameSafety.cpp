@@ -1,0 +1,77 @@
+#include "orvex/data/RenameSafety.h"
+
+#include "orvex/core/FileDescriptor.h"
+#include "orvex/data/PosixAcl.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/file.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace orvex {
+
+namespace {
+
+// The attributes statx reports of the open file or folder, those it cannot tell left out.
+std::uint64_t statxAttributes(int descriptor) {
+    struct statx status {};
+    if (::statx(descriptor, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, 0, &status) != 0)
+        return 0;
+    return status.stx_attributes & status.stx_attributes_mask;
+}
+
+} // namespace
+
+bool resolvesWithoutMagicLinks(const std::string& path, const struct stat& status) {
+    open_how how{};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_MAGICLINKS;
+    const FileDescriptor file(static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how)));
+    struct stat resolved {};
+    return file.valid() && ::fstat(file.get(), &resolved) == 0 && resolved.st_dev == status.st_dev &&
+           resolved.st_ino == status.st_ino;
+}
+
+bool isMountRoot(int descriptor) { return (statxAttributes(descriptor) & STATX_ATTR_MOUNT_ROOT) != 0; }
+
+bool isLocked(int descriptor) {
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    if (::fcntl(descriptor, F_OFD_GETLK, &range) != 0 || range.l_type != F_UNLCK)
+        return true;
+    if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0)
+        return true;
+    ::flock(descriptor, LOCK_UN);
+    return false;
+}
+
+bool hasOtherAttributes(int descriptor) {
+    for (;;) {
+        const ssize_t size = ::flistxattr(descriptor, nullptr, 0);
+        if (size <= 0)
+            return size < 0 && errno != ENOTSUP && errno != EOPNOTSUPP;
+        std::vector<char> names(static_cast<std::size_t>(size));
+        const ssize_t length = ::flistxattr(descriptor, names.data(), names.size());
+        if (length < 0 && errno == ERANGE) // the list grew meanwhile
+            continue;
+        if (length < 0)
+            return true;
+        for (const char* name = names.data(); name < names.data() + length; name += std::strlen(name) + 1)
+            if (std::strcmp(name, kAccessAclAttribute) != 0)
+                return true;
+        return false;
+    }
+}
+
+bool allowsRenames(int folder) {
+    return (statxAttributes(folder) & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) == 0;
+}
+
+} // namespace orvex

@@ -1,0 +1,29 @@
+#pragma once
+// What renaming a new file over an existing one would lose that a write into the file
+// keeps: the questions asked of the target and its folder before a replacement by rename.
+
+#include <sys/stat.h>
+
+#include <string>
+
+namespace orvex {
+
+// Whether the kernel resolves `path` without a magic link of /proc (such as
+// /proc/self/fd/N, whose text may name the file it leads to) to the file of `status`.
+// False where the kernel cannot resolve that way.
+bool resolvesWithoutMagicLinks(const std::string& path, const struct stat& status);
+
+// Whether the open file is the root of a mount: a file bind-mounted onto its name.
+bool isMountRoot(int descriptor);
+
+// Whether another open file description holds a lock on the open file, by flock or fcntl.
+bool isLocked(int descriptor);
+
+// Whether the open file carries extended attributes besides its access ACL.
+bool hasOtherAttributes(int descriptor);
+
+// Whether the folder open as `folder` lets its names be replaced and removed: neither
+// append-only nor immutable.
+bool allowsRenames(int folder);
+
+} // namespace orvex
