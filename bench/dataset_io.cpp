@@ -1,7 +1,9 @@
 // Load and save time of a data set of about 160 MB (4 areas of 1000 x 1000
-// points, 10 variables), each as a ratio to writing the same bytes into a new
-// file or reading them into new memory with plain write(2) and read(2), and the
-// in-memory encode and decode times. The best of several runs is reported.
+// points, 10 variables), each as a ratio to writing the same bytes with plain
+// write(2) (into a new file, or truncating an existing one) or reading them into
+// new memory with read(2), and the in-memory encode and decode times. A save over
+// an existing file replaces it by rename, or, for a file with a second name, copies
+// the complete content into it. The best of several runs is reported.
 
 #include "BestOf.h"
 #include "PlainFileIO.h"
@@ -65,6 +67,16 @@ int main() {
         bestMilliseconds(kRuns, [&] { ok = set.save(setPath.string()) && ok; }, [&] { fs::remove(setPath); });
     const double write = bestMilliseconds(
         kRuns, [&] { ok = plainWrite(rawPath, image.get(), size) && ok; }, [&] { fs::remove(rawPath); });
+    // Over an existing file: the old blocks are released by the rename or the truncation.
+    const double replace = bestMilliseconds(kRuns, [&] { ok = set.save(setPath.string()) && ok; });
+    const double overwrite = bestMilliseconds(kRuns, [&] { ok = plainWrite(rawPath, image.get(), size) && ok; });
+    const fs::path secondName = directory / "second-name.out";
+    const double inPlace = bestMilliseconds(
+        kRuns, [&] { ok = set.save(setPath.string()) && ok; },
+        [&] {
+            fs::remove(secondName);
+            fs::create_hard_link(setPath, secondName);
+        });
     ZelDataSet loaded;
     const double load = bestMilliseconds(kRuns, [&] { ok = loaded.load(setPath.string()) && ok; });
     const double read = bestMilliseconds(kRuns, [&] { ok = plainRead(rawPath, size, newBytes) && ok; });
@@ -81,6 +93,10 @@ int main() {
     std::printf("data set: %d areas of %d x %d points, %d variables, %.1f MB\n", kAreas, kSide, kSide, kVariables,
                 static_cast<double>(size) / 1e6);
     std::printf("save %.1f ms, raw write %.1f ms: %.2fx (target 1.5x)\n", save, write, save / write);
+    std::printf("save over a file %.1f ms, raw write over a file %.1f ms: %.2fx (target 1.1x)\n", replace, overwrite,
+                replace / overwrite);
+    std::printf("save into a file of two names %.1f ms (copied in place): %.2fx the raw write over a file\n",
+                inPlace, inPlace / overwrite);
     std::printf("load %.1f ms, raw read  %.1f ms: %.2fx (target 1.5x)\n", load, read, load / read);
     std::printf("in memory: encode %.1f ms, decode %.1f ms\n", encode, decode);
     return 0;

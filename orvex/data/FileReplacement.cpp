@@ -7,13 +7,13 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
 #include <utility>
-#include <vector>
 
 namespace orvex {
 
@@ -24,7 +24,7 @@ constexpr int kMaxLinks = 40;
 // How often a write looks again at a name that another file took between two looks.
 constexpr int kAttempts = 10;
 constexpr mode_t kCreateMode = 0666;
-constexpr std::size_t kCopyChunk = 1 << 20;
+constexpr std::size_t kCopyChunk = 64 << 20;
 
 std::error_code errorOf(int number) { return {number, std::generic_category()}; }
 std::error_code lastError() { return errorOf(errno); }
@@ -86,23 +86,19 @@ FileDescriptor openUnnamedFile() {
     return file;
 }
 
-// Cuts `target` to nothing and copies all of `content` into it, as a plain write fills it.
+// Cuts `target` to nothing and copies all of `content` into it, as a plain write fills it;
+// the kernel copies the bytes.
 std::error_code copyInPlace(int content, int target, const InterruptionCheck& interrupted) {
     if (::ftruncate(target, 0) != 0)
         return lastError();
-    DescriptorStreamBuffer output(target, interrupted);
-    std::vector<char> chunk(kCopyChunk);
     for (off_t offset = 0;;) {
-        const ssize_t count = ::pread(content, chunk.data(), chunk.size(), offset);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return lastError();
+        const ssize_t count = ::sendfile(target, content, &offset, kCopyChunk);
         if (count == 0)
             return {};
-        if (!output.writeDirectly(chunk.data(), static_cast<std::size_t>(count)))
-            return errorOf(output.error());
-        offset += count;
+        if (count < 0 && errno != EINTR)
+            return lastError();
+        if (count < 0 && interrupted && interrupted())
+            return errorOf(EINTR);
     }
 }
 

@@ -7,19 +7,23 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -339,4 +343,191 @@ TEST(FileReplacement, OwnerGroupAndSetUserIdBit) {
     EXPECT_EQ(status.st_uid, owner);
     EXPECT_EQ(status.st_gid, owner + 1);
     EXPECT_EQ(status.st_mode & 07777, 04755u);
+}
+
+namespace {
+
+ino_t inodeOf(const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_ino;
+}
+
+} // namespace
+
+// Where a rename would lose what a write into the file keeps, the complete content is
+// copied into the file: the same inode holds the new contents, with what it carried.
+TEST(FileReplacement, WritesInPlaceWhereARenameWouldLoseSomething) {
+    struct Prepared {
+        fs::path name;               // what the write is given; empty: the case cannot be made here
+        std::function<void()> holds; // checks what must still hold afterwards
+    };
+    struct Case {
+        const char* name;
+        std::function<Prepared(const fs::path& target)> prepare;
+    } cases[] = {
+        {"a second name",
+         [](const fs::path& target) {
+             const fs::path other = target.parent_path() / "other-name";
+             fs::create_hard_link(target, other);
+             return Prepared{target, [other] { EXPECT_EQ(fileContent(other), "new"); }};
+         }},
+        {"an extended attribute of the user",
+         [](const fs::path& target) {
+             if (::setxattr(target.c_str(), "user.origin", "camera", 6, 0) != 0)
+                 return Prepared{};
+             return Prepared{target, [target] {
+                                 char value[16] = {};
+                                 EXPECT_EQ(::getxattr(target.c_str(), "user.origin", value, sizeof value), 6);
+                                 EXPECT_STREQ(value, "camera");
+                             }};
+         }},
+        {"a lock held through another descriptor",
+         [](const fs::path& target) {
+             auto holder = std::make_shared<FileDescriptor>(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
+             EXPECT_EQ(::flock(holder->get(), LOCK_SH), 0);
+             return Prepared{target, [holder, target] {
+                                 const FileDescriptor other(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
+                                 EXPECT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), -1);
+                                 EXPECT_EQ(errno, EWOULDBLOCK);
+                             }};
+         }},
+        {"a name reached through a magic link",
+         [](const fs::path& target) {
+             auto open = std::make_shared<FileDescriptor>(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
+             return Prepared{"/proc/self/fd/" + std::to_string(open->get()), [open] {
+                                 char text[16] = {};
+                                 EXPECT_EQ(::pread(open->get(), text, sizeof text, 0), 3);
+                             }};
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TemporaryDirectory directory;
+        const fs::path target = directory.path / "file.out";
+        std::ofstream(target) << "previous contents";
+        const ino_t inode = inodeOf(target);
+        const Prepared prepared = c.prepare(target);
+        if (prepared.name.empty()) {
+            std::printf("skipped: %s cannot be made here\n", c.name);
+            continue;
+        }
+        const std::set<std::string> before = entries(directory.path);
+        EXPECT_FALSE(replaceWith(prepared.name, "new"));
+        EXPECT_EQ(fileContent(target), "new");
+        EXPECT_EQ(inodeOf(target), inode);
+        EXPECT_EQ(entries(directory.path), before);
+        prepared.holds();
+    }
+}
+
+// The magic link of /proc leads where its text may not: to a file without a name.
+TEST(FileReplacement, MagicLinkToAFileWithoutAName) {
+    TemporaryDirectory directory;
+    const fs::path target = directory.path / "file.out";
+    std::ofstream(target) << "previous contents";
+    const FileDescriptor open(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
+    fs::remove(target);
+    ASSERT_FALSE(replaceWith("/proc/self/fd/" + std::to_string(open.get()), "new"));
+    char text[16] = {};
+    EXPECT_EQ(::pread(open.get(), text, sizeof text, 0), 3);
+    EXPECT_STREQ(text, "new");
+    EXPECT_TRUE(fs::is_empty(directory.path));
+}
+
+// A file replaced by rename takes the mode and ACL that its target has when the content is
+// complete, not those it had when the write began.
+TEST(FileReplacement, PermissionsChangedDuringTheWriteAreKept) {
+    const std::string namedEntry =
+        aclBytes({{AclUserObj, 6}, {AclUser, 6, 1}, {AclGroupObj, 4}, {AclMask, 6}, {AclOther, 0}});
+    TemporaryDirectory directory;
+    const fs::path target = directory.path / "file.out";
+    std::ofstream(target) << "previous";
+    fs::permissions(target, static_cast<fs::perms>(0644));
+    const ino_t inode = inodeOf(target);
+    bool acls = true;
+    ASSERT_FALSE(FileReplacement(target.string()).write([&](std::ostream& file) {
+        fs::permissions(target, static_cast<fs::perms>(0600));
+        acls = setAcl(target, kAccessAclAttribute, namedEntry);
+        return writeText(file, "new");
+    }));
+    EXPECT_EQ(fileContent(target), "new");
+    EXPECT_NE(inodeOf(target), inode);
+    if (acls)
+        EXPECT_EQ(permissionsOf(target), (Permissions{0660, namedEntry}));
+    else
+        EXPECT_EQ(permissionsOf(target).mode, 0600u);
+}
+
+// A write function that fails leaves a file written in place as it was: nothing is
+// truncated before the content is complete.
+TEST(FileReplacement, AFailedWriteLeavesAFileWrittenInPlaceAsItWas) {
+    TemporaryDirectory directory;
+    const fs::path target = directory.path / "file.out";
+    std::ofstream(target) << "previous contents";
+    fs::create_hard_link(target, directory.path / "other-name");
+    EXPECT_EQ(FileReplacement(target.string()).write([](std::ostream& file) {
+        file << std::string(1 << 20, 'x');
+        return false;
+    }),
+              errorOf(EIO));
+    EXPECT_EQ(fileContent(target), "previous contents");
+    EXPECT_EQ(entries(directory.path), (std::set<std::string>{"file.out", "other-name"}));
+}
+
+namespace {
+
+volatile std::sig_atomic_t alarms = 0;
+extern "C" void countAlarm(int) { alarms = alarms + 1; }
+
+// Delivers SIGALRM every 20 ms for a scope, with a handler that interrupts system calls.
+class RepeatedAlarm {
+public:
+    RepeatedAlarm() {
+        struct sigaction action {};
+        action.sa_handler = countAlarm;
+        ::sigaction(SIGALRM, &action, &previous_);
+        const itimerval every{{0, 20000}, {0, 20000}};
+        ::setitimer(ITIMER_REAL, &every, nullptr);
+    }
+    ~RepeatedAlarm() {
+        const itimerval off{};
+        ::setitimer(ITIMER_REAL, &off, nullptr);
+        ::sigaction(SIGALRM, &previous_, nullptr);
+    }
+
+private:
+    struct sigaction previous_ {};
+};
+
+} // namespace
+
+// A write into a FIFO that nobody reads blocks until a signal interrupts it; the check then
+// decides: here it lets the first interruption go on and ends the write at the second.
+TEST(FileReplacement, AnInterruptedWriteAsksWhetherToGoOn) {
+    TemporaryDirectory directory;
+    const fs::path fifo = directory.path / "pipe.out";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const FileDescriptor reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(reader.valid());
+    int asked = 0;
+    const RepeatedAlarm alarm;
+    const std::error_code error = FileReplacement(fifo.string()).write(
+        [](std::ostream& file) { return writeText(file, std::string(4 << 20, 'p')); }, WriteDurability::Cached,
+        [&asked] { return ++asked == 2; });
+    EXPECT_EQ(error, errorOf(EINTR));
+    EXPECT_EQ(asked, 2);
+}
+
+// A new file never replaces what took its name while it was written.
+TEST(FileReplacement, ANewFileNeverReplacesWhatTookItsName) {
+    TemporaryDirectory directory;
+    const fs::path target = directory.path / "new.out";
+    EXPECT_EQ(FileReplacement(target.string()).write([&](std::ostream& file) {
+        std::ofstream(target) << "another's";
+        return writeText(file, "mine");
+    }),
+              errorOf(EEXIST));
+    EXPECT_EQ(fileContent(target), "another's");
+    EXPECT_EQ(entries(directory.path), std::set<std::string>{"new.out"});
 }
