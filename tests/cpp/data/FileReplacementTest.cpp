@@ -531,3 +531,56 @@ TEST(FileReplacement, ANewFileNeverReplacesWhatTookItsName) {
     EXPECT_EQ(fileContent(target), "another's");
     EXPECT_EQ(entries(directory.path), std::set<std::string>{"new.out"});
 }
+
+namespace {
+
+int leased = -1;    // the lease holder's descriptor of the file
+int leaseNotes = -1; // where the holder reports what the file held when the lease broke
+
+extern "C" void releaseLease(int) {
+    char text[16] = {};
+    const ssize_t length = ::pread(leased, text, sizeof text, 0);
+    (void)::write(leaseNotes, text, length > 0 ? static_cast<std::size_t>(length) : 0);
+    ::fcntl(leased, F_SETLEASE, F_UNLCK);
+}
+
+} // namespace
+
+// A process holding a lease on the file is told before it is written, and the write waits
+// until it lets go, as a plain open waits.
+TEST(FileReplacement, ALeaseHolderLetsGoBeforeTheWrite) {
+    TemporaryDirectory directory;
+    const fs::path target = directory.path / "file.out";
+    std::ofstream(target) << "previous";
+    int notes[2], ready[2];
+    ASSERT_EQ(::pipe(notes), 0);
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        leased = ::open(target.c_str(), O_RDONLY);
+        leaseNotes = notes[1];
+        std::signal(SIGIO, releaseLease);
+        const char state = ::fcntl(leased, F_SETLEASE, F_RDLCK) == 0 ? 'y' : 'n';
+        (void)::write(ready[1], &state, 1);
+        ::sleep(10); // the lease break's signal ends the sleep
+        ::_exit(0);
+    }
+    ::close(notes[1]);
+    ::close(ready[1]);
+    char state = 'n';
+    ASSERT_EQ(::read(ready[0], &state, 1), 1);
+    if (state == 'y') {
+        EXPECT_FALSE(replaceWith(target, "new"));
+        char seen[16] = {};
+        EXPECT_GT(::read(notes[0], seen, sizeof seen), 0);
+        EXPECT_STREQ(seen, "previous");
+        EXPECT_EQ(fileContent(target), "new");
+    }
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(notes[0]);
+    ::close(ready[0]);
+    if (state != 'y')
+        GTEST_SKIP() << "no leases here";
+}
