@@ -236,6 +236,24 @@ void writeDerived(const std::vector<DerivedOutput>& outputs, const Array1<float*
     });
 }
 
+// ---- Smoothing -------------------------------------------------------------------------
+
+// Smooths the raw rows into the outputs with the weighted kernel. Every valid point
+// first takes its raw value, which the smoothing then replaces wherever the point's
+// window gives a fit; invalid points keep their outputs.
+void smoothRaw(const Array1<float*>& outputs, const Array2<float>& raw, const float* blanking, int columns,
+               int rows, int window) {
+    const int fields = raw.rows();
+    Array1<float const*> inputs;
+    for (int k = 0; k < fields; ++k) inputs.push_back(raw[k]);
+    parallelForRows(rows, [&](int begin, int end) {
+        for (int p = begin * columns; p < end * columns; ++p)
+            if (blanking[p] >= 0.0f)
+                for (int k = 0; k < fields; ++k) outputs[k][p] = inputs[k][p];
+    });
+    smooth(outputs, inputs, blanking, columns, rows, window, true);
+}
+
 // ---- One area ------------------------------------------------------------------------
 
 bool computeAreaStrain(ZelData& area, const StrainComputationSettings& settings, StrainVariableIds& ids) {
@@ -269,15 +287,10 @@ bool computeAreaStrain(ZelData& area, const StrainComputationSettings& settings,
     compute_strain(rawStrain, rawGradient, X, Y, Z, U, V, W, blanking, tensor.fn, columns, rows);
     area.clearSearchTrees(); // blanking values changed
 
-    auto rowList = [](Array2<float>& raw) {
-        Array1<float const*> list;
-        for (int k = 0; k < raw.rows(); ++k) list.push_back(raw[k]);
-        return list;
-    };
     const Array1<float*> strain = variables.create(kStrainVariables);
     if (settings.outputGradient)
-        smooth(variables.create(kGradientVariables), rowList(rawGradient), blanking, columns, rows, window, true);
-    smooth(strain, rowList(rawStrain), blanking, columns, rows, window, true);
+        smoothRaw(variables.create(kGradientVariables), rawGradient, blanking, columns, rows, window);
+    smoothRaw(strain, rawStrain, blanking, columns, rows, window);
 
     std::vector<DerivedOutput> derived;
     if (settings.computePrincipalStrain) {

@@ -13,6 +13,8 @@ class ZelDataSet;
 // Strain: exx, eyy, exy (smoothed with the settings' window, the next odd size for an
 // even one), then as the settings ask the displacement gradient fxx, fxy, fyx, fyy, the
 // principal strains e1, e2 and angle gamma, and the Tresca and von Mises equivalents.
+// A valid point whose window gives no fit (its valid points lie on one line, or the fit
+// is singular) holds its unsmoothed strain and gradient, from which the rest follows.
 // The strain is computed from the unsmoothed coordinates and displacements (stereo
 // X, Y, Z / U, V, W, or a planar set with zero Z and W); points that form no triangle
 // are blanked (−1) in the area's blanking variable. `ids` (may be null) receives one

@@ -1,6 +1,6 @@
 """What the numbers mean: strain bias from displacement noise, curvature coefficients,
-the displacement gradient, principal and equivalent strains, values at invalid points,
-and the errors of HDF5 entries that are no data set."""
+the displacement gradient, principal and equivalent strains, values at invalid points
+and at points without a fit, and the errors of HDF5 entries that are no data set."""
 import h5py
 import numpy as np
 import pytest
@@ -208,6 +208,26 @@ def test_values_at_invalid_points(grid_set):
     third = data_set.get_values(list(fresh.values()))
     for name in fresh.values():
         np.testing.assert_array_equal(third[name][invalid], 0.0, err_msg=name)
+
+
+def test_valid_point_without_a_fit_holds_its_own_strain(grid_set):
+    # Of the valid points (1, 0), (1, 1) and (2, 0) (row, column) only (1, 0) keeps a
+    # triangle, and its window holds no other valid point: its strain is its own,
+    # unsmoothed, in new variables and in variables reused after a run at u = 0.03 x.
+    column = np.mgrid[0:5, 0:5][1].astype(np.float64)
+    sigma = np.full((5, 5), -1.0)
+    sigma[[1, 1, 2], [0, 1, 0]] = 0
+    new = planar(grid_set, 0.01 * column, 0 * column, sigma)
+    reused = planar(grid_set, 0.03 * column, 0 * column)
+    reused.compute_strain(window_size=15)
+    reused.set_values({"u": (0.01 * column).ravel().astype(np.float32),
+                       "sigma": sigma.ravel().astype(np.float32)})
+    for data_set in (new, reused):
+        names = data_set.compute_strain(window_size=15)
+        values = data_set.get_values([names["exx"], names["e1"], "sigma"])
+        assert np.flatnonzero(values["sigma"] >= 0).tolist() == [5]
+        assert values[names["exx"]][5] == pytest.approx(0.01005, abs=1e-7)
+        assert values[names["e1"]][5] == pytest.approx(0.01005, abs=1e-7)
 
 
 # ---------------------------------------------------------------- HDF5 entries that are no data set

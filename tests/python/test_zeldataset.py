@@ -598,8 +598,9 @@ def test_set_values_never_writes_into_the_variable_that_takes_the_index(plate, a
     lambda data_set: data_set.compute_strain(window_size=5),
     lambda data_set: data_set.compute_curvature(window_size=5),
     lambda data_set: data_set.data(0).clear(),
+    lambda data_set: data_set.load_from_data(data_set.export_raw(), "reloaded.out"),
 ], ids=["add_variable", "delete_variable", "set_variable_description", "compute_strain",
-        "compute_curvature", "clear"])
+        "compute_curvature", "clear", "load_from_data"])
 def test_set_values_writes_nothing_after_any_change_of_the_variables(plate, change):
     plate.add_variables({"s": "s", "t": "t"})
     column = change_in_float(plate, ramp(plate), once(lambda: change(plate)))

@@ -134,7 +134,10 @@ cdef class ZelData:
 
     cdef orvex.ZelData* _listed_area(self) except NULL:
         """The area, after the wrapped-object check, while it holds the variable list
-        that a pending data-set write expects."""
+        that a pending data-set write expects. The write pins only views that held their
+        area, so a stale view then means the owner was reloaded during the write."""
+        if self._expected_list and not self._has_area():
+            raise RuntimeError(_CHANGED)
         cdef orvex.ZelData* area = self._area()
         if self._expected_list and area.variableListStamp() != self._expected_list:
             raise RuntimeError(_CHANGED)

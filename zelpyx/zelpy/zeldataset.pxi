@@ -547,9 +547,10 @@ cdef class ZelDataSet:
 
 
 cdef _set_listed_values(object view, object index, object run, uint64_t listed):
-    """Calls view.set_values(index, run); a ZelData view writes only while its area
-    holds the variable list stamped listed, the one index was found in."""
-    cdef ZelData pinned = view if isinstance(view, ZelData) else None
+    """Calls view.set_values(index, run); a ZelData view that holds its area writes only
+    while it still does and the area holds the variable list stamped listed, the one
+    index was found in."""
+    cdef ZelData pinned = view if isinstance(view, ZelData) and (<ZelData>view)._has_area() else None
     cdef uint64_t outer = 0
     if pinned is not None:
         outer, pinned._expected_list = pinned._expected_list, listed

@@ -1,7 +1,9 @@
 #include "orvex/analysis/Strain.h"
 
 #include "AreaBuilder.h"
+#include "DirectReference.h"
 
+#include "orvex/analysis/StrainTensors.h"
 #include "orvex/core/CPUInfo.h"
 #include "orvex/data/ZelData.h"
 #include "orvex/data/ZelDataSet.h"
@@ -12,6 +14,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -21,10 +24,38 @@ namespace {
 
 const double lambda = 1.1;
 
-GridFields stretchedGrid(int columns = 12, int rows = 10) {
+GridFields stretchedGrid(int columns = 12, int rows = 10, double stretch = lambda) {
     return GridFields(columns, rows, planarGrid(),
-                      [](const Vector3& p) { return Vector3((lambda - 1) * p.x, 0, 0); });
+                      [stretch](const Vector3& p) { return Vector3((stretch - 1) * p.x, 0, 0); });
 }
+
+// A gently curved surface under a displacement with curvature of its own.
+GridFields curvedGrid(int columns, int rows) {
+    return GridFields(
+        columns, rows, [](int r, int c) { return Vector3(c * 0.5, r * 0.5, 0.1 * std::sin(0.2 * c + 0.1 * r)); },
+        [](const Vector3& p) {
+            return Vector3(0.01 * p.x + 0.002 * p.y * p.y, 0.03 * std::sin(p.x), 0.004 * p.x * p.y);
+        });
+}
+
+// Each tensor type: its label, its function and the exx of a uniform stretch by λ.
+struct Tensor {
+    int type;
+    const char* label;
+    tensor_func fn;
+    double (*stretch)(double lambda);
+};
+const Tensor kTensors[] = {
+    {0, "Lagrange", tensor_lagrange, [](double l) { return 0.5 * (l * l - 1); }},
+    {1, "Hencky", tensor_hencky, [](double l) { return std::log(l); }},
+    {2, "Euler", tensor_euler, [](double l) { return 0.5 * (1 - 1 / (l * l)); }},
+    {3, "Log. Euler", tensor_log_euler, [](double l) { return std::log(l); }},
+    {4, "engr.", tensor_engineering, [](double l) { return l - 1; }},
+    {5, "Biot", tensor_biot, [](double l) { return l - 1; }},
+};
+
+// The values of a variable found by name.
+float* values(ZelData& area, const char* name) { return area.data(area.findVariable(name)); }
 
 // A set holding copies of the given areas, in order.
 ZelDataSet dataSetOf(const std::vector<ZelData>& areas) {
@@ -89,17 +120,10 @@ TEST(Strain, UniformStretchCreatesEveryRequestedVariable) {
 // Each tensor type: its label, the smoothed strain of a stretch, and the principal
 // values of a simple shear (for the engineering tensor exy is the shear angle).
 TEST(Strain, TensorTypesSelectFunctionAndLabel) {
-    struct Case {
-        int type;
-        const char* label;
-        double stretch;
-    } cases[] = {
-        {0, "Lagrange", 0.5 * (lambda * lambda - 1)}, {1, "Hencky", std::log(lambda)},
-        {2, "Euler", 0.5 * (1 - 1 / (lambda * lambda))}, {3, "Log. Euler", std::log(lambda)},
-        {4, "engr.", lambda - 1}, {5, "Biot", lambda - 1}, {7, "Lagrange", 0.5 * (lambda * lambda - 1)},
-    };
+    std::vector<Tensor> cases(std::begin(kTensors), std::end(kTensors));
+    cases.push_back({7, "Lagrange", tensor_lagrange, kTensors[0].stretch});
     const double gamma = 0.05;
-    for (const Case& cs : cases) {
+    for (const Tensor& cs : cases) {
         SCOPED_TRACE(cs.label);
         StrainComputationSettings settings = settingsWithWindow(3);
         settings.tensorType = TensorType(cs.type);
@@ -108,7 +132,7 @@ TEST(Strain, TensorTypesSelectFunctionAndLabel) {
         ASSERT_TRUE(computeStrain(&stretched, settings, nullptr));
         const ZelData& a = *stretched.data(0);
         EXPECT_EQ(a.varDescription(7), std::string("exx [1] - ") + cs.label);
-        EXPECT_NEAR(a.data(7)[14], cs.stretch, 2e-6);
+        EXPECT_NEAR(a.data(7)[14], cs.stretch(lambda), 2e-6);
         EXPECT_NEAR(a.data(8)[14], 0.0, 2e-6);
 
         ZelDataSet sheared = dataSetOf({stereoArea(GridFields(
@@ -364,6 +388,123 @@ TEST(Strain, BlankedPoints) {
     EXPECT_GT(a.data(ids[0].e1)[g.index(3, 3)], 0.0f);
 }
 
+// Of the valid points (1, 0), (1, 1) and (2, 0) of a stretch by 1.01 only (1, 0) keeps
+// a triangle, and its window holds no other valid point: it holds its own unsmoothed
+// strain and gradient, in new variables and in variables reused after a run over the
+// whole grid stretched by 1.03, and the derived values follow from them.
+TEST(Strain, PointWithoutFitHoldsItsOwnValue) {
+    const GridFields g = stretchedGrid(5, 5, 1.01);
+    std::vector<float> mask(g.size(), -1.0f);
+    for (int p : {g.index(1, 0), g.index(1, 1), g.index(2, 0)}) mask[p] = 0.5f;
+    const int point = g.index(1, 0);
+    for (const Tensor& tensor : kTensors)
+        for (bool reuse : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << tensor.label << (reuse ? ", reused" : ", new"));
+            StrainComputationSettings settings = settingsWithWindow(15);
+            settings.tensorType = TensorType(tensor.type);
+            settings.computePrincipalStrain = settings.computeVonMises = settings.outputGradient = true;
+            settings.reuseVariables = reuse;
+            ZelDataSet set = dataSetOf({stereoArea(reuse ? stretchedGrid(5, 5, 1.03) : g)});
+            ZelData& area = *set.data(0);
+            if (reuse) {
+                ASSERT_TRUE(computeStrain(&set, settings, nullptr));
+                std::copy(g.U.begin(), g.U.end(), values(area, "U"));
+            }
+            std::copy(mask.begin(), mask.end(), values(area, "sigma"));
+            std::vector<StrainVariableIds> ids;
+            ASSERT_TRUE(computeStrain(&set, settings, &ids));
+            const float* sigma = values(area, "sigma");
+            ASSERT_EQ(std::count_if(sigma, sigma + g.size(), [](float b) { return b >= 0.0f; }), 1);
+            ASSERT_EQ(sigma[point], 0.5f);
+            EXPECT_EQ(area.numVariables(), 18u);
+            const double exx = tensor.stretch(1.01);
+            EXPECT_NEAR(area.data(ids[0].exx)[point], exx, 1e-7);
+            EXPECT_NEAR(area.data(ids[0].e1)[point], exx, 1e-7);
+            EXPECT_NEAR(area.data(ids[0].vonmises)[point], exx * 2 / 3, 1e-7);
+            EXPECT_NEAR(area.data(ids[0].fxx)[point], 0.01, 1e-7);
+        }
+}
+
+// With random masks, at every valid point the strain and gradient are the fit of the
+// point's window where it has one (the direct reference) and the point's own
+// unsmoothed value where it has none; invalid points keep a reused variable's old
+// values, or a new one's 0; the principal strains follow from what each point holds.
+TEST(Strain, ValidPointsHoldTheirFitOrTheirOwnValue) {
+    const struct {
+        unsigned seed;
+        int invalidPercent;
+        int window;
+    } cases[] = {{1, 30, 3}, {2, 45, 5}, {3, 55, 9}};
+    const int columns = 31, rows = 23, size = columns * rows;
+    // In the order of the reference's rows: gradient, then strain.
+    const char* const names[7] = {"fxx", "fxy", "fyx", "fyy", "exx", "eyy", "exy"};
+    for (const auto& cs : cases) {
+        GridFields g = curvedGrid(columns, rows);
+        std::mt19937 random(cs.seed);
+        for (float& b : g.blanking)
+            if (int(random() % 100) < cs.invalidPercent) b = -1.0f;
+        int fitted = 0, own = 0;
+        for (const Tensor& tensor : kTensors) {
+            // The reference's raw values and blanking, then its fits (NaN where none).
+            GridFields expected = g;
+            Array2<float> strain(3, size), gradient(4, size), fits(7, size);
+            reference::computeStrain(strain, gradient, expected.X.data(), expected.Y.data(), expected.Z.data(),
+                                     expected.U.data(), expected.V.data(), expected.W.data(),
+                                     expected.blanking.data(), tensor.fn, columns, rows);
+            Array1<float const*> raw;
+            Array1<float*> fit;
+            for (int k = 0; k < 7; ++k) {
+                raw.push_back(k < 4 ? gradient[k] : strain[k - 4]);
+                fit.push_back(fits[k]);
+                std::fill(fits[k], fits[k] + size, NAN);
+            }
+            reference::smooth(fit, raw, expected.blanking.data(), columns, rows, cs.window, true);
+            for (bool reuse : {false, true}) {
+                SCOPED_TRACE(::testing::Message() << "seed " << cs.seed << ", " << tensor.label
+                                                << (reuse ? ", reused" : ", new"));
+                ZelData area = stereoArea(g);
+                if (reuse)
+                    for (int k = 0; k < 7; ++k) {
+                        const int id = area.addVariable(Strain, names[k], "old");
+                        std::fill(area.data(id), area.data(id) + size, 40.0f + k);
+                    }
+                ZelDataSet set = dataSetOf({area});
+                StrainComputationSettings settings = settingsWithWindow(cs.window);
+                settings.tensorType = TensorType(tensor.type);
+                settings.computePrincipalStrain = settings.outputGradient = true;
+                settings.reuseVariables = reuse;
+                std::vector<StrainVariableIds> ids;
+                ASSERT_TRUE(computeStrain(&set, settings, &ids));
+                ZelData& a = *set.data(0);
+                const int id[7] = {ids[0].fxx, ids[0].fxy, ids[0].fyx, ids[0].fyy,
+                                   ids[0].exx, ids[0].eyy, ids[0].exy};
+                const float* sigma = values(a, "sigma");
+                for (int p = 0; p < size; ++p) {
+                    SCOPED_TRACE(::testing::Message() << "point " << p);
+                    ASSERT_EQ(sigma[p], expected.blanking[p]);
+                    const bool valid = sigma[p] >= 0.0f, hasFit = !std::isnan(fits[0][p]);
+                    fitted += valid && hasFit;
+                    own += valid && !hasFit;
+                    for (int k = 0; k < 7; ++k) {
+                        const float value = a.data(id[k])[p];
+                        if (!valid)
+                            ASSERT_EQ(value, reuse ? 40.0f + k : 0.0f) << names[k];
+                        else if (hasFit)
+                            ASSERT_NEAR(value, fits[k][p], 1e-7) << names[k];
+                        else
+                            ASSERT_EQ(value, raw[k][p]) << names[k];
+                    }
+                    const float e1 = a.data(ids[0].e1)[p], e2 = a.data(ids[0].e2)[p];
+                    const float exx = a.data(ids[0].exx)[p], eyy = a.data(ids[0].eyy)[p];
+                    ASSERT_NEAR(e1 + e2, valid ? exx + eyy : 0.0f, 1e-7);
+                }
+            }
+        }
+        EXPECT_GT(own, 0) << "seed " << cs.seed;
+        EXPECT_GT(fitted, 0) << "seed " << cs.seed;
+    }
+}
+
 TEST(Strain, EmptyGridHasNothingToCompute) {
     const std::vector<float> none;
     ZelDataSet set = dataSetOf({makeArea(0, 0, {{"x", PixelCoordinate, none}, {"y", PixelCoordinate, none},
@@ -381,11 +522,7 @@ TEST(Strain, EmptyGridHasNothingToCompute) {
 // for bit whatever the number of threads, around holes, cascades and grid edges.
 TEST(Strain, ThreadCountDoesNotChangeResults) {
     const int columns = 47, rows = 41;
-    GridFields g(
-        columns, rows, [](int r, int c) { return Vector3(c * 0.5, r * 0.5, 0.1 * std::sin(0.2 * c + 0.1 * r)); },
-        [](const Vector3& p) {
-            return Vector3(0.01 * p.x + 0.002 * p.y * p.y, 0.03 * std::sin(p.x), 0.004 * p.x * p.y);
-        });
+    GridFields g = curvedGrid(columns, rows);
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c)
             if ((r - 20) * (r - 20) + (c - 12) * (c - 12) < 30 || (c == 30 && r % 3 != 0))
