@@ -395,8 +395,8 @@ def test_links_to_a_new_name(tmp_path, writer, links):
 
 @pytest.fixture(params=["as found", "set to 1"])
 def protection(request):
-    """Makes fs.<name> 1 ("set to 1", restored afterwards), or skips where it reads less
-    ("as found")."""
+    """protect(name): makes fs.<name> 1 ("set to 1", restored afterwards; skips where
+    refused), or skips where it reads less ("as found")."""
     restore = []
 
     def protect(name):
@@ -406,8 +406,11 @@ def protection(request):
             if int(value) < 1:
                 pytest.skip(f"fs.{name} is {value.strip()}")
             return
+        try:
+            setting.write_text("1")
+        except OSError as error:
+            pytest.skip(f"fs.{name} cannot be set: {error}")
         restore.append((setting, value))
-        setting.write_text("1")
     try:
         yield protect
     finally:
@@ -444,15 +447,31 @@ def test_another_users_link_in_a_sticky_folder(reachable, sticky_folder, writer,
 
 
 @needs_root
-def test_another_users_file_in_a_sticky_folder(sticky_folder, writer, protection):
-    """Root's save onto another user's file there is refused (protected_regular), even 0666."""
-    protection("protected_regular")
-    path = make_file(writer, sticky_folder / ("file" + writer.suffix), OWNER, mode=0o666)
-    before = snapshot(path)
-    outcome = outcome_of(writer.save, path)
-    plain = outcome_of(plain_write, path)
-    assert (outcome, plain) == (writer.expect("EACCES"), "EACCES")
-    assert snapshot(path) == before
+@pytest.mark.parametrize("kind", ["regular file", "FIFO"])
+def test_another_users_file_in_a_sticky_folder(reachable, sticky_folder, writer, protection, kind):
+    """Root's save onto another user's 0666 file there is refused (protected_regular), as
+    onto its FIFO (protected_fifos), which gets nothing."""
+    protection("protected_regular" if kind == "regular file" else "protected_fifos")
+    path = sticky_folder / ("file" + writer.suffix)
+    source = reachable / "private" / ("source" + writer.suffix)
+    writer.make(source)
+    if kind == "FIFO":
+        os.mkfifo(path)
+    else:
+        writer.make(path)
+    os.chown(path, OWNER, OWNER)
+    os.chmod(path, 0o666)
+    identity = (lambda: snapshot(path)) if kind == "regular file" else (lambda: os.lstat(path)[:5])
+    before = identity()
+    reader = os.open(path, os.O_RDONLY | os.O_NONBLOCK)  # a plain write into the FIFO waits for none
+    try:
+        outcome = outcome_of(writer.save, path, source=source)
+        plain = outcome_of(plain_write, path)
+        received = os.read(reader, 1 << 16) if kind == "FIFO" else b""
+    finally:
+        os.close(reader)
+    assert (outcome, plain, received) == (writer.expect("EACCES"), "EACCES", b"")
+    assert identity() == before
     assert os.listdir(sticky_folder) == [path.name]
 
 
@@ -792,34 +811,37 @@ def written_temporary(folder, prefix):
     return None
 
 
-def kill_while_writing(save, folder, prefix, untouched):
-    """Runs save() in a child, stops it once a file named prefix + ".tmp-..." has content in
-    folder, and, where that file is still there and untouched() holds, kills it (SIGKILL):
-    that file's name; None where the save got further first."""
+@contextlib.contextmanager
+def stopped_while_writing(save, folder, prefix):
+    """Runs save() in a child and stops it (SIGSTOP) once a file named prefix + ".tmp-..."
+    has content in folder. Yields a namespace: temporary, that file's name (None where the
+    save ended first), and end, the signal that ends the stop (SIGKILL unless changed;
+    SIGCONT lets the save go on); then status, the child's exit code (1 where save raised)."""
     child = os.fork()
     if child == 0:
+        code = 1
         try:
             signal.alarm(CHILD_SECONDS)
             save()
+            code = 0
         finally:
-            os._exit(0)
+            os._exit(code)
+    stopped = types.SimpleNamespace(temporary=None, end=signal.SIGKILL, status=None)
     try:
-        temporary = None
-        while temporary is None:
-            if os.waitpid(child, os.WNOHANG) != (0, 0):
-                return None
-            temporary = written_temporary(folder, prefix)
-        os.kill(child, signal.SIGSTOP)
-        os.waitpid(child, os.WUNTRACED)
-        if not ((folder / temporary).exists() and untouched()):
-            return None
-        os.kill(child, signal.SIGKILL)
-        return temporary
+        while stopped.temporary is None:
+            ended, status = os.waitpid(child, os.WNOHANG)
+            if ended:
+                stopped.status = os.waitstatus_to_exitcode(status)
+                break
+            stopped.temporary = written_temporary(folder, prefix)
+        else:
+            os.kill(child, signal.SIGSTOP)
+            os.waitpid(child, os.WUNTRACED)
+        yield stopped
     finally:
-        with contextlib.suppress(ProcessLookupError):
-            os.kill(child, signal.SIGKILL)
-        with contextlib.suppress(ChildProcessError):
-            os.waitpid(child, 0)
+        if stopped.status is None:
+            os.kill(child, stopped.end)
+            stopped.status = os.waitstatus_to_exitcode(os.waitpid(child, 0)[1])
 
 
 @pytest.mark.parametrize("name, exists", [
@@ -840,16 +862,66 @@ def test_killed_midway(tmp_path, name, exists):
         if exists:
             writer.make(path)
         before = snapshot(path) if exists else None
-        temporary = kill_while_writing(partial(writer.save, path, source=None if exists else source), folder,
-                                       path.name, lambda: (snapshot(path) if path.exists() else None) == before)
-        if temporary is not None:
+        with stopped_while_writing(partial(writer.save, path, source=None if exists else source), folder,
+                                   path.name) as stopped:
+            killed = (stopped.temporary is not None and (folder / stopped.temporary).exists()
+                      and (snapshot(path) if exists else path.exists()) == (before if exists else False))
+        if killed:
             break
         for entry in os.listdir(folder):
             os.unlink(folder / entry)
     else:
         pytest.fail("every save ended before it could be stopped")
+    temporary = stopped.temporary
     assert (snapshot(path) if exists else path.exists()) == (before if exists else False)
     assert sorted(os.listdir(folder)) == sorted([temporary] + ([path.name] if exists else []))
     assert re.fullmatch(re.escape(path.name) + r"\.tmp-[A-Za-z0-9]{6}", temporary)
     plain_write(tmp_path / "plain")
     assert mode_of(folder / temporary) in (0o600, before[4] if exists else mode_of(tmp_path / "plain"))
+
+
+def change_mode(path):
+    os.chmod(path, 0o600)
+
+
+def add_acl_entry(path):
+    if not shutil.which("setfacl") or subprocess.run(["setfacl", "-m", "u:daemon:r", path]).returncode:
+        pytest.skip("no POSIX ACLs here")
+
+
+def change_owner(path):
+    if not is_root:
+        pytest.skip("needs root")
+    os.chown(path, OWNER, GROUP)
+
+
+def status_and_acl(path):
+    """The owner, group and mode, and the extended attribute that holds the access ACL."""
+    status = os.stat(path)
+    with contextlib.suppress(OSError):
+        return status.st_uid, status.st_gid, stat.S_IMODE(status.st_mode), os.getxattr(path, "system.posix_acl_access")
+    return status.st_uid, status.st_gid, stat.S_IMODE(status.st_mode), None
+
+
+@pytest.mark.parametrize("change", [change_mode, add_acl_entry, change_owner], ids=["chmod 600", "setfacl", "chown"])
+def test_permissions_changed_during_the_save(tmp_path, writer, change):
+    """A change to the file's mode, ACL or owner while the new contents are written stays."""
+    writer = type(writer)(size=8 << 20)
+    path = tmp_path / ("file" + writer.suffix)
+    for attempt in range(5):
+        writer.make(path)
+        with stopped_while_writing(partial(writer.save, path), tmp_path, path.name) as stopped:
+            if stopped.temporary is not None and mode_of(tmp_path / stopped.temporary) == 0o600:
+                change(path)
+                changed = status_and_acl(path)
+                stopped.end = signal.SIGCONT
+        if stopped.end == signal.SIGCONT:
+            break
+        for entry in os.listdir(tmp_path):
+            os.unlink(tmp_path / entry)
+    else:
+        pytest.fail("every save ended before it could be stopped")
+    assert stopped.status == 0
+    assert status_and_acl(path) == changed
+    assert writer.holds_save(read(path))
+    assert os.listdir(tmp_path) == [path.name]
