@@ -1,9 +1,10 @@
 """Every save over a file, by each writer (a data set, a new project, a project over its
 source), does what a plain open(name, "w") and write by the same process would do: the
-kernel's access and link rules decide; the file written keeps its owner, group, mode, other
-names, attributes and locks, and set-ID bits as a write keeps them; magic links and mounts
-lead where they lead a plain write. Besides, a failed save leaves the old contents, a killed
-one at most a private temporary file, and Ctrl-C ends a save that a FIFO holds up."""
+kernel's access, link and sticky-folder rules decide; the file written keeps its owner,
+group, mode, other names, attributes, flags, locks and leases, and set-ID bits as a write
+keeps them, also where they change during the save; magic links and mounts lead where they
+lead a plain write. Besides, a save that fails (no space) leaves the old contents, a killed
+one at most its temporary file, and Ctrl-C ends a save that a FIFO or a lease holder holds up."""
 import contextlib
 import encodings.cp437  # noqa: F401  children running as other users may not read the interpreter's files
 import errno
@@ -140,12 +141,6 @@ def own_user():
     return SAVER if is_root else None
 
 
-def chown_to_saver(*paths):
-    if is_root:
-        for path in paths:
-            os.chown(path, SAVER, SAVER)
-
-
 # ---------------------------------------------------------------------------------------
 # Who may write the file: the kernel's access rules, as for a plain open.
 
@@ -210,6 +205,7 @@ def test_set_id_bits_as_a_write_keeps_them(reachable, writer, mode, group, group
                         user=own_user(), groups=groups)
     assert outcomes == ["saved", "saved"]
     assert (mode_of(path), mode_of(twin)) == (expected, expected)
+    assert os.stat(path).st_gid == os.stat(twin).st_gid
     assert writer.holds_save(read(path))
     assert sorted(os.listdir(folder)) == sorted([path.name, "twin"])
 
@@ -223,8 +219,7 @@ def test_folder_that_refuses_a_new_name(reachable, writer, folder_owner, folder_
     member in a valid archive."""
     folder = reachable / "folder"
     folder.mkdir()
-    path = make_file(writer, folder / ("file" + writer.suffix), mode=file_mode)
-    chown_to_saver(path)
+    path = make_file(writer, folder / ("file" + writer.suffix), own_user(), mode=file_mode)
     if is_root:
         os.chown(folder, folder_owner, folder_owner)
     os.chmod(folder, folder_mode)
@@ -762,7 +757,7 @@ def test_running_executable_is_refused(tmp_path, writer):
 
 
 # ---------------------------------------------------------------------------------------
-# Saves that do not end by themselves: Ctrl-C, kill -9.
+# Saves held up, stopped or killed midway: Ctrl-C, kill -9, changes made meanwhile.
 
 def waiting_in(child):
     """The kernel function where child sleeps; "" where that is not shown."""
