@@ -1,5 +1,6 @@
 """Fixtures: synthetic data sets built with the example's own encoder, a fake
 real-time server, hostile project archives, and the process's peak memory."""
+import faulthandler
 import importlib.util
 from pathlib import Path
 
@@ -132,3 +133,11 @@ def resident_memory():
 def archives():
     """Builders of damaged and hostile project archives (tests/python/project_archives.py)."""
     return project_archives
+
+
+@pytest.fixture
+def no_hang():
+    """Ends the test run with a traceback when the test hangs."""
+    faulthandler.dump_traceback_later(30, exit=True)
+    yield
+    faulthandler.cancel_dump_traceback_later()

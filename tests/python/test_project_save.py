@@ -2,7 +2,6 @@
 file replaces the old one (owner-only temporary file, final mode, nothing left behind), or is
 written into a FIFO or device in place."""
 import errno
-import faulthandler
 import io
 import json
 import os
@@ -290,14 +289,6 @@ def test_failed_rename_removes_the_temporary_file(tmp_path, make_project):
 # ---------------------------------------------------------------------------------------
 # Targets that are not regular files: a FIFO or character device is written in place and
 # never read; anything else is refused and left as it is. Nothing waits for a FIFO's reader.
-
-@pytest.fixture
-def no_hang():
-    """Ends the test run with a traceback when the test hangs."""
-    faulthandler.dump_traceback_later(30, exit=True)
-    yield
-    faulthandler.cancel_dump_traceback_later()
-
 
 def make_character_device(path):
     """A twin of /dev/null; skips where devices cannot be made."""
