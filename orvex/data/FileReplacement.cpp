@@ -255,18 +255,48 @@ std::error_code FileReplacement::openForWriting(FileDescriptor& target, const In
 // name once complete, never replacing what another process put there meanwhile.
 std::error_code FileReplacement::writeNewFile(const WriteFunction& write, WriteDurability durability,
                                               const InterruptionCheck& interrupted) const {
+    if (!allowsRenames(folder_.get()))
+        return writeUnnamedNewFile(write, durability, interrupted);
     TemporaryFile temporary(folder_.get(), name_);
     if (temporary.error())
         return temporary.error();
-    if (const std::error_code error = writeThrough(temporary.descriptor(), write, interrupted))
+    if (const std::error_code error = fillNewFile(temporary.descriptor(), write, durability, interrupted))
         return error;
-    if (const std::error_code error = newFilePermissions_.applyTo(temporary.descriptor()))
-        return error;
-    if (durability == WriteDurability::Synced && ::fsync(temporary.descriptor()) != 0)
-        return lastError();
     if (const std::error_code error = temporary.close())
         return error;
     return temporary.renameAsNew(name_);
+}
+
+// In a folder that never loses a name (append-only), the new file is made without one and
+// linked to the name once complete, so that nothing stays behind where the write fails.
+std::error_code FileReplacement::writeUnnamedNewFile(const WriteFunction& write, WriteDurability durability,
+                                                     const InterruptionCheck& interrupted) const {
+    FileDescriptor file(::openat(folder_.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (!file.valid())
+        return lastError();
+    if (const std::error_code error = fillNewFile(file.get(), write, durability, interrupted))
+        return error;
+    // Without CAP_DAC_READ_SEARCH the kernel links an unnamed file only through /proc.
+    if (::linkat(file.get(), "", folder_.get(), name_.c_str(), AT_EMPTY_PATH) != 0) {
+        if (errno != ENOENT)
+            return lastError();
+        const std::string path = "/proc/self/fd/" + std::to_string(file.get());
+        if (::linkat(AT_FDCWD, path.c_str(), folder_.get(), name_.c_str(), AT_SYMLINK_FOLLOW) != 0)
+            return lastError();
+    }
+    return ::close(file.release()) == 0 ? std::error_code() : lastError();
+}
+
+// Writes a new file's content and gives it the permissions of a new file in its folder.
+std::error_code FileReplacement::fillNewFile(int descriptor, const WriteFunction& write, WriteDurability durability,
+                                             const InterruptionCheck& interrupted) const {
+    if (const std::error_code error = writeThrough(descriptor, write, interrupted))
+        return error;
+    if (const std::error_code error = newFilePermissions_.applyTo(descriptor))
+        return error;
+    if (durability == WriteDurability::Synced && ::fsync(descriptor) != 0)
+        return lastError();
+    return {};
 }
 
 // A regular file, open for writing as `target`: the content goes beside it where a rename
@@ -323,7 +353,8 @@ std::error_code FileReplacement::renameOver(TemporaryFile& temporary, int target
         return lastError();
     FilePermissions permissions;
     if (status.st_nlink != 1 || isLocked(target) || hasOtherAttributes(target) ||
-        FilePermissions::ofFile(target, status, permissions) || permissions.applyTo(temporary.descriptor()))
+        FilePermissions::ofFile(target, status, permissions) || permissions.applyTo(temporary.descriptor()) ||
+        !sameAttributeFlags(target, temporary.descriptor()))
         return {};
     if (durability == WriteDurability::Synced && ::fsync(temporary.descriptor()) != 0)
         return lastError();

@@ -53,11 +53,13 @@ public:
     // goes into a new file, beside the target where one can be made there (readable by its
     // owner only), elsewhere unnamed; once complete it becomes the target:
     // - a new name: the file takes the permissions the folder gives a new file and is
-    //   renamed to it, never over anything (EEXIST where something took the name);
+    //   renamed to it, never over anything (EEXIST where something took the name); in an
+    //   append-only folder it is made without a name and linked to it;
     // - a regular file: renamed over it where the name resolves without magic links to a
     //   file of one link, not a mount point, not locked, without extended attributes but its
     //   access ACL, in a folder that allows renames, and the new file can take its owner,
-    //   group, mode (set-ID bits as a write keeps them) and access ACL as they stand then;
+    //   group, mode (set-ID bits as a write keeps them), access ACL and attribute flags as
+    //   they stand then;
     //   otherwise, and where the rename is refused (EBUSY, EPERM, EXDEV), the target is
     //   truncated and the content copied into it. EAGAIN where another file took the name
     //   while the content was written.
@@ -80,6 +82,10 @@ private:
     std::error_code openForWriting(FileDescriptor& target, const InterruptionCheck& interrupted) const;
     std::error_code writeNewFile(const WriteFunction& write, WriteDurability durability,
                                  const InterruptionCheck& interrupted) const;
+    std::error_code writeUnnamedNewFile(const WriteFunction& write, WriteDurability durability,
+                                        const InterruptionCheck& interrupted) const;
+    std::error_code fillNewFile(int descriptor, const WriteFunction& write, WriteDurability durability,
+                                const InterruptionCheck& interrupted) const;
     std::error_code writeRegularFile(FileDescriptor target, const struct stat& status, const WriteFunction& write,
                                      WriteDurability durability, const InterruptionCheck& interrupted);
     std::error_code renameOver(TemporaryFile& temporary, int target, WriteDurability durability,

@@ -4,7 +4,9 @@
 #include "orvex/data/PosixAcl.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <linux/openat2.h>
+#include <sys/ioctl.h>
 #include <sys/file.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
@@ -24,6 +26,12 @@ std::uint64_t statxAttributes(int descriptor) {
     if (::statx(descriptor, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, 0, &status) != 0)
         return 0;
     return status.stx_attributes & status.stx_attributes_mask;
+}
+
+// The attribute flags of the open file that users see; none where its file system keeps none.
+int attributeFlags(int descriptor) {
+    int flags = 0;
+    return ::ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0 ? flags & FS_FL_USER_VISIBLE : 0;
 }
 
 } // namespace
@@ -73,5 +81,7 @@ bool hasOtherAttributes(int descriptor) {
 bool allowsRenames(int folder) {
     return (statxAttributes(folder) & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) == 0;
 }
+
+bool sameAttributeFlags(int file, int other) { return attributeFlags(file) == attributeFlags(other); }
 
 } // namespace orvex

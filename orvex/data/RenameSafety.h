@@ -26,4 +26,8 @@ bool hasOtherAttributes(int descriptor);
 // append-only nor immutable.
 bool allowsRenames(int folder);
 
+// Whether two open files carry the same attribute flags that chattr sets (nodump, noatime,
+// ...), as far as their file systems keep them.
+bool sameAttributeFlags(int file, int other);
+
 } // namespace orvex

@@ -494,7 +494,6 @@ def inode_flags(path):
     return subprocess.run(["lsattr", str(path)], check=True, capture_output=True, text=True).stdout.split()[0]
 
 
-@pytest.mark.xfail(strict=True, reason="the rename replaces the file with one that lacks its attribute flags")
 def test_attribute_flags_are_kept(tmp_path, writer):
     """Flags set with chattr (nodump, noatime) stay, as through a plain write of a twin."""
     path, twin = tmp_path / ("file" + writer.suffix), tmp_path / "twin"
@@ -628,14 +627,7 @@ def append_only(tmp_path):
         subprocess.run(["chattr", "-a", folder], check=True)
 
 
-APPEND_ONLY_NEW_NAME = pytest.mark.xfail(strict=True, reason=(
-    "a new name in an append-only folder: the temporary file made there can be neither "
-    "renamed (EPERM) nor removed"))
-
-
-@pytest.mark.parametrize("writer, exists", [
-    pytest.param(name, exists, marks=[] if exists else APPEND_ONLY_NEW_NAME, id=case)
-    for (name, exists), case in zip(EXISTING_AND_NEW, EXISTING_AND_NEW_IDS)], indirect=["writer"])
+@pytest.mark.parametrize("writer, exists", EXISTING_AND_NEW, ids=EXISTING_AND_NEW_IDS, indirect=["writer"])
 def test_append_only_folder(append_only, writer, exists):
     """Saved as by a plain write, no temporary file left."""
     path, plain = append_only / ("file" + writer.suffix), append_only / "plain"
