@@ -102,10 +102,15 @@ std::error_code copyInPlace(int content, int target, const InterruptionCheck& in
     }
 }
 
-std::error_code finish(FileDescriptor& file, WriteDurability durability) {
+// Closes the file, reporting what the close reports.
+std::error_code closeFile(FileDescriptor& file) {
+    return ::close(file.release()) == 0 ? std::error_code() : lastError();
+}
+
+std::error_code syncAndClose(FileDescriptor& file, WriteDurability durability) {
     if (durability == WriteDurability::Synced && ::fsync(file.get()) != 0)
         return lastError();
-    return ::close(file.release()) == 0 ? std::error_code() : lastError();
+    return closeFile(file);
 }
 
 } // namespace
@@ -222,7 +227,7 @@ std::error_code FileReplacement::write(const WriteFunction& write, WriteDurabili
                 return writeRegularFile(std::move(target), status, write, durability, interrupted);
             if (const std::error_code error = writeThrough(target.get(), write, interrupted))
                 return error;
-            return ::close(target.release()) == 0 ? std::error_code() : lastError();
+            return closeFile(target);
         }
         if (attempt == kAttempts)
             return errorOf(EAGAIN);
@@ -284,7 +289,7 @@ std::error_code FileReplacement::writeUnnamedNewFile(const WriteFunction& write,
         if (::linkat(AT_FDCWD, path.c_str(), folder_.get(), name_.c_str(), AT_SYMLINK_FOLLOW) != 0)
             return lastError();
     }
-    return ::close(file.release()) == 0 ? std::error_code() : lastError();
+    return closeFile(file);
 }
 
 // Writes a new file's content and gives it the permissions of a new file in its folder.
@@ -325,7 +330,7 @@ std::error_code FileReplacement::writeRegularFile(FileDescriptor target, const s
         if (const std::error_code error = renameOver(*temporary, target.get(), durability, renamed))
             return error;
         if (renamed)
-            return ::close(target.release()) == 0 ? std::error_code() : lastError();
+            return closeFile(target);
         // Closed for a rename that was refused: opened again to be copied.
         if (temporary->descriptor() < 0 && !(content = FileDescriptor(temporary->openForReading())).valid())
             return lastError();
@@ -333,7 +338,7 @@ std::error_code FileReplacement::writeRegularFile(FileDescriptor target, const s
     const int source = content.valid() ? content.get() : temporary->descriptor();
     if (const std::error_code error = copyInPlace(source, target.get(), interrupted))
         return error;
-    return finish(target, durability);
+    return syncAndClose(target, durability);
 }
 
 // Whether a file renamed over the target, open as `target`, could keep all that a write into
