@@ -68,6 +68,7 @@ cdef extern from "libxml/parser.h" nogil:
         xmlStructuredErrorFunc serror
     ctypedef struct xmlParserCtxt:
         xmlSAXHandler* sax
+        xmlDoc* myDoc
         xmlParserInput* input
         void* _private
     enum:
@@ -436,7 +437,7 @@ cdef int _check_tally(const _Tally* tally) except -1:
     return 0
 
 
-def _count_document(bytes document):
+cdef int _count_document(bytes document) except -1:
     """Refuses a document, its size and document type checked (_DocumentReader), whose tree
     would pass the node budget or hold entities. libxml2 reads it as lxml's fromstring hands
     it over."""
@@ -454,7 +455,7 @@ def _count_document(bytes document):
         if parsed != NULL:
             _libxml2.free_document(parsed)
         _libxml2.free_context(context)
-    _check_tally(&tally)
+    return _check_tally(&tally)
 
 
 cdef class _DocumentReader:
@@ -510,19 +511,22 @@ cdef class _DocumentReader:
     cdef _parse_prolog(self, bytes data):
         cdef const char* text = data
         cdef Py_ssize_t size = len(data), start = 0, piece
-        with nogil:
-            while start < size and not self.tally.root_started and self.tally.refusal == _ACCEPTED:
-                piece = min(size - start, _PROLOG_PIECE)
-                _libxml2.parse_chunk(self.prolog, text + start, <int>piece, 0)
-                start += piece
-                self.tally.unparsed_bytes = _unparsed_document_type(self.prolog)
-                _check_budget(self.prolog)
+        # With the GIL: another thread must not use the parser meanwhile.
+        while start < size and not self.tally.root_started and self.tally.refusal == _ACCEPTED:
+            piece = min(size - start, _PROLOG_PIECE)
+            _libxml2.parse_chunk(self.prolog, text + start, <int>piece, 0)
+            start += piece
+            self.tally.unparsed_bytes = _unparsed_document_type(self.prolog)
+            _check_budget(self.prolog)
         _check_tally(&self.tally)
         if self.tally.root_started:
             self._end_prolog()
 
     cdef _end_prolog(self):
         if self.prolog != NULL:
+            # An entity declaration makes libxml2 build a document of its own to hold it.
+            if self.prolog.myDoc != NULL:
+                _libxml2.free_document(self.prolog.myDoc)
             _libxml2.free_context(self.prolog)
             self.prolog = NULL
 
