@@ -203,7 +203,7 @@ cdef struct _Tally:
     bint in_text                # the last thing reported is text
     bint root_started
     bint prolog_only            # the count ends where the root element starts
-    bint bounded_by_bytes       # so does it when the document is read as UTF-8 and has a plain document type
+    bint bounded_by_bytes       # it ends there too when read as UTF-8 with no document_type (see _MAX_XML_NODES)
     bint document_type          # the document type has an external identifier or an internal subset
     bint declares_ids           # the document type declares ID attributes
     _Refusal refusal
@@ -265,6 +265,8 @@ cdef bint _read_as_utf8(void* context) noexcept nogil:
 cdef void _on_start(void* context, const xmlChar* name, const xmlChar* prefix, const xmlChar* uri,
                     int namespace_count, const xmlChar** namespaces, int attribute_count, int defaulted_count,
                     const xmlChar** attributes) noexcept nogil:
+    """An element with its namespace declarations, those the document type defaults
+    included, and its attributes."""
     cdef _Tally* tally = _tally_of(context)
     cdef Py_ssize_t nodes = 1 + namespace_count, string_bytes = _length(name) + _length(prefix)
     cdef const xmlChar** attribute
@@ -323,7 +325,7 @@ cdef void _on_document_type(void* context, const xmlChar* name, const xmlChar* e
     _charge(context, 1, _length(name) + _length(external_id) + _length(system_id))
     # The parser stands after the external identifier, on "[" when an internal subset follows.
     tally.document_type = (external_id != NULL or system_id != NULL
-                           or (input.cur < input.end and input.cur[0] == b"["))
+                           or (input != NULL and input.cur < input.end and input.cur[0] == b"["))
 
 
 cdef void _charge_particles(void* context, const xmlElementContent* content) noexcept nogil:
