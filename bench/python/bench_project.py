@@ -23,11 +23,15 @@ of the largest projects:
 - the save of an archive whose 100 entries share one 10 MB member, and of a tree of 6
   million empty elements;
 - the load of a project of 1,100,000 images saved by the module, and of 64 MiB of
-  start-point guesses.
+  start-point guesses;
+- the load of the costliest trees within the node budget: empty comments, namespace
+  declarations that a document type defaults, attributes of names of their own.
 """
 import importlib.util
+import itertools
 import os
 import shutil
+import string
 import subprocess
 import sys
 import tempfile
@@ -197,6 +201,21 @@ PEAK = textwrap.dedent("""
 """)
 
 
+def own_attribute_names(count):
+    """count empty attributes, each of a name of its own, ten to an element."""
+    names = ("".join(letters) for letters in itertools.product(string.ascii_letters, repeat=5))
+    elements = (b"<a" + "".join(f" {next(names)}=''" for _ in range(10)).encode() + b"/>" for _ in range(count // 10))
+    return b"<p>" + b"".join(elements) + b"</p>"
+
+
+def namespaces_defaulted(count):
+    """A document type that defaults 400 namespace declarations on each of count elements "a",
+    after blanks up to 64 MiB."""
+    head = ("<!DOCTYPE r [<!ATTLIST a " + " ".join(f"xmlns:p{n} CDATA 'u'" for n in range(400)) + ">]><r>").encode()
+    body = b"<a/>" * count
+    return head + b" " * ((64 << 20) - 100 - len(head) - len(body)) + body + b"</r>"
+
+
 def lying(name, compression):
     return lambda path: archives.lying_member(path, name, 1 << 30, compression=compression)
 
@@ -234,6 +253,13 @@ HOSTILE = [
     ("1,100,000 images saved by the module", lambda path: module_built_project(path, 1_100_000), "load"),
     ("64 MiB of start-point guesses",
      lambda path: write_project_xml(path, archives.start_point_guesses(64 << 20)), "load"),
+    # The costliest trees within the node budget.
+    ("9,586,000 empty comments", lambda path: write_project_xml(path, b"<p>" + b"<!---->" * 9_586_000 + b"</p>"),
+     "load"),
+    ("10,000,000 namespace declarations defaulted by a document type",
+     lambda path: write_project_xml(path, namespaces_defaulted(25_000)), "load"),
+    ("5,000,000 attributes of names of their own", lambda path: write_project_xml(path, own_attribute_names(5_000_000)),
+     "load"),
 ]
 
 

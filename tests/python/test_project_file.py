@@ -434,7 +434,8 @@ def test_documents_in_every_encoding_the_parser_reads_load(make_project, data):
     (b"<?xml version='1.0' encoding='LATIN-9'?><project>\xa4</project>", True),
     *[(f"<?xml version='1.0' encoding='{codec}'?><project>\\u00e9</project>".encode(), False)
       for codec in ("unicode_escape", "quopri", "base64", "rot13", "latin-1")],
-], ids=["declared after 2 MiB of blanks", "a name of iconv's", "unicode_escape", "quopri", "base64", "rot13", "latin-1"])
+], ids=["declared after 2 MiB of blanks", "a name of iconv's",
+        "unicode_escape", "quopri", "base64", "rot13", "latin-1"])
 def test_encodings_are_decided_as_the_parser_decides_them(make_project, data, loads):
     """A document loads as fromstring reads it, or is refused with fromstring's error:
     Python's codecs play no part."""
