@@ -9,23 +9,29 @@ also holds a 64 MB deflated image member and an analog CSV:
 Peak Python memory of the save (tracemalloc) shows that the image is not decompressed.
 
 Then the open of a project of 100,000 images against zipfile.read + lxml parse, and the
-peak resident memory (growth of VmHWM, in a child process) of hostile archives and of the
-largest projects:
+time and peak resident memory (growth of VmHWM, in a child process) of hostile archives and
+of the largest projects:
 - a "project.xml" (or an analog CSV) that declares 1,000 bytes and inflates to 1 GiB,
   deflated, bzip2- or LZMA-compressed, read by ProjectFile, ProjectCalibration or
   get_analog_data_csv;
-- 16 MiB and 64 MiB of empty elements; 63 MiB of empty elements in UTF-7; one entity
-  referenced 8 million times;
+- 16 MiB and 64 MiB of empty elements; elements with text over the node budget in UTF-7
+  and in UTF-16; one entity referenced 8 million times;
+- 400 namespace declarations that a document type defaults on 27,374 elements, after 33 MB
+  of elements and text (64 MiB); 52,779 attributes declared for one element (1.2 MB);
 - a deflated analog CSV of 96 MiB of "10,10" rows, of one 96 MiB line of commas after its
   header, and of a 96 MiB header;
 - the save of an archive whose 100 entries share one 10 MB member, and of a tree of 6
   million empty elements;
 - the load of a project of 1,100,000 images saved by the module, and of 64 MiB of
-  start-point guesses.
+  start-point guesses;
+- the load of the costliest trees within the node budget: empty comments, namespace
+  declarations that a document type defaults, attributes of names of their own.
 """
 import importlib.util
+import itertools
 import os
 import shutil
+import string
 import subprocess
 import sys
 import tempfile
@@ -158,7 +164,7 @@ def module_built_project(path, images):
 
 
 PEAK = textwrap.dedent("""
-    import os, sys
+    import os, sys, time
     import lxml.etree as etree
     from zelpyx.zelpy.zelpy import ProjectCalibration, ProjectFile
 
@@ -169,6 +175,7 @@ PEAK = textwrap.dedent("""
     path, action = sys.argv[1:]
     saved = path + ".saved.q3d"
     before = peak()
+    start = time.perf_counter()
     try:
         if action == "calibration":
             ProjectCalibration(path)
@@ -178,6 +185,7 @@ PEAK = textwrap.dedent("""
             project = ProjectFile(path)
             project.root.extend(etree.Element("a") for _ in range(6_000_000))
             before = peak()
+            start = time.perf_counter()
             project.save_project(saved)
         else:
             project = ProjectFile(path)
@@ -187,9 +195,25 @@ PEAK = textwrap.dedent("""
     except Exception as error:
         cause = error.__context__ or error
         outcome = f"refused ({type(cause).__name__}: {str(cause)[:60]})"
+    seconds = time.perf_counter() - start
     written = os.path.getsize(saved) if os.path.exists(saved) else 0
-    print(f"{(peak() - before) / 1e6:8.1f} MB, written {written / 1e6:.1f} MB, {outcome}")
+    print(f"{seconds:6.2f} s {(peak() - before) / 1e6:8.1f} MB, written {written / 1e6:.1f} MB, {outcome}")
 """)
+
+
+def own_attribute_names(count):
+    """count empty attributes, each of a name of its own, ten to an element."""
+    names = ("".join(letters) for letters in itertools.product(string.ascii_letters, repeat=5))
+    elements = (b"<a" + "".join(f" {next(names)}=''" for _ in range(10)).encode() + b"/>" for _ in range(count // 10))
+    return b"<p>" + b"".join(elements) + b"</p>"
+
+
+def namespaces_defaulted(count):
+    """A document type that defaults 400 namespace declarations on each of count elements "a",
+    after blanks up to 64 MiB."""
+    head = ("<!DOCTYPE r [<!ATTLIST a " + " ".join(f"xmlns:p{n} CDATA 'u'" for n in range(400)) + ">]><r>").encode()
+    body = b"<a/>" * count
+    return head + b" " * ((64 << 20) - 100 - len(head) - len(body)) + body + b"</r>"
 
 
 def lying(name, compression):
@@ -206,10 +230,18 @@ HOSTILE = [
      "load"),
     ("64 MiB of empty elements", lambda path: write_project_xml(path, b"<p>" + b"<a/>" * ((16 << 20) - 2) + b"</p>"),
      "load"),
-    ("63 MiB of empty elements in UTF-7", lambda path: write_project_xml(path, archives.utf7_elements(63 << 17)),
+    ("63 MiB of elements with text in UTF-7", lambda path: write_project_xml(path, archives.utf7_elements(7 << 20)),
+     "load"),
+    ("60 MiB of elements with text in UTF-16", lambda path: write_project_xml(path, archives.utf16_elements(6 << 20)),
      "load"),
     ("one entity referenced 8 million times",
      lambda path: write_project_xml(path, archives.entity_references(8_000_000)), "load"),
+    ("400 namespace declarations defaulted on 27,374 elements",
+     lambda path: write_project_xml(path, archives.namespace_defaults()), "load"),
+    ("400 namespace declarations defaulted on 27,374 elements",
+     lambda path: write_project_xml(path, archives.namespace_defaults()), "calibration"),
+    ("52,779 attributes declared for one element",
+     lambda path: write_project_xml(path, archives.attribute_declarations(52_779)), "load"),
     ("analog CSV, 96 MiB of 10,10 rows",
      lambda path: archives.analog_csv(path, [b"a,b\n", *archives.repeated(b"10,10\n", 96 << 20)]), "csv"),
     ("analog CSV, a 96 MiB line of commas",
@@ -221,6 +253,13 @@ HOSTILE = [
     ("1,100,000 images saved by the module", lambda path: module_built_project(path, 1_100_000), "load"),
     ("64 MiB of start-point guesses",
      lambda path: write_project_xml(path, archives.start_point_guesses(64 << 20)), "load"),
+    # The costliest trees within the node budget.
+    ("9,586,000 empty comments", lambda path: write_project_xml(path, b"<p>" + b"<!---->" * 9_586_000 + b"</p>"),
+     "load"),
+    ("10,000,000 namespace declarations defaulted by a document type",
+     lambda path: write_project_xml(path, namespaces_defaulted(25_000)), "load"),
+    ("5,000,000 attributes of names of their own", lambda path: write_project_xml(path, own_attribute_names(5_000_000)),
+     "load"),
 ]
 
 
@@ -231,7 +270,7 @@ def hostile(directory):
         build(path)
         size = f"{os.path.getsize(path) / 1e6:6.2f} MB" if os.path.exists(path) else "     none"
         result = subprocess.run([sys.executable, "-c", PEAK, path, action], capture_output=True, text=True)
-        print(f"  {name + ' (' + action + ')':62s} archive {size}: "
+        print(f"  {name + ' (' + action + ')':66s} archive {size}: "
               f"{result.stdout.strip() or result.stderr[-300:]}")
         for leftover in (path, path + ".saved.q3d"):
             if os.path.exists(leftover):

@@ -92,17 +92,33 @@ def repeated(piece, size):
 # Documents whose markup does not show in their bytes, or costs more than it shows.
 
 def utf7_elements(count):
-    """count empty elements in UTF-7, each "<" written as "+ADw-"."""
-    return b"<?xml version='1.0' encoding='utf-7'?><p>" + b"+ADw-a/>" * count + b"</p>"
+    """count empty elements in UTF-7, each "<" written as "+ADw-", each followed by a
+    character of text."""
+    return b"<?xml version='1.0' encoding='utf-7'?><p>" + b"+ADw-a/>x" * count + b"</p>"
 
 
 def utf16_elements(count):
-    return ("<p>" + "<a/>" * count + "</p>").encode("utf-16")
+    """count empty elements in UTF-16, each followed by a character of text."""
+    return ("<p>" + "<a/>x" * count + "</p>").encode("utf-16")
 
 
 def entity_references(count):
     """One entity declared, then referenced count times."""
     return b'<!DOCTYPE p [<!ENTITY a "">]><p>' + b"&a;xxxxx" * count + b"</p>"
+
+
+def namespace_defaults():
+    """A document type that defaults 400 namespace declarations on each element "a", of which
+    27,374 follow 3,706,730 "<b>x</b>y" and blanks: nearly 64 MiB, about 100 KB deflated."""
+    head = ("<!DOCTYPE r [<!ATTLIST a " + " ".join(f"xmlns:p{n} CDATA 'u'" for n in range(400)) + ">]><r>").encode()
+    body = b"<b>x</b>y" * 3_706_730
+    return head + body + b" " * ((64 << 20) - 200_000 - len(head) - len(body)) + b"<a/>" * 27_374 + b"</r>"
+
+
+def attribute_declarations(count):
+    """A document type that declares count attributes of the root element, 22 bytes each."""
+    return ("<!DOCTYPE project [<!ATTLIST project" + "".join(f" a{n:05d} CDATA #IMPLIED" for n in range(count))
+            + ">]><project/>").encode()
 
 
 def start_point_guesses(size):

@@ -2,6 +2,9 @@
 import io
 import os
 import stat
+import subprocess
+import sys
+import textwrap
 import zipfile
 from pathlib import Path
 
@@ -340,6 +343,9 @@ BOMB = (b'<?xml version="1.0"?><!DOCTYPE project [<!ENTITY a "aaaaaaaaaa">'
     (lambda tmp, make: make(XXE % str(tmp / "secret.txt").encode()), etree.XMLSyntaxError),
     (lambda tmp, make: make(BOMB), etree.XMLSyntaxError),
     (lambda tmp, make: make('<!DOCTYPE project [<!ENTITY % e "x">]><project/>'), etree.XMLSyntaxError),
+    (lambda tmp, make: make('<!DOCTYPE kdrx [<!ENTITY a "x">]><project/>'), etree.XMLSyntaxError),
+    (lambda tmp, make: make('<!DOCTYPE project [<!NOTATION n SYSTEM "n"><!ENTITY a SYSTEM "a" NDATA n>]><project/>'),
+     etree.XMLSyntaxError),
     (lambda tmp, make: make('<!DOCTYPE project SYSTEM "p.dtd"><project>&e;</project>'), etree.XMLSyntaxError),
     (lambda tmp, make: zip_with_declared_size(tmp, 0x7FFFFFFF), zipfile.BadZipFile),
     (lambda tmp, make: (tmp / "dir.q3d").mkdir() or str(tmp / "dir.q3d"), IsADirectoryError),
@@ -356,6 +362,34 @@ def test_unreadable_projects(tmp_path, make_project, build, cause):
     if os.path.exists(name):
         with pytest.raises(ValueError, match="^Could not process "):
             ProjectFile(name)
+
+
+# Loads documents that refer to a FIFO, which an open would wait on, and prints whether
+# each loads.
+LOAD_EACH = textwrap.dedent("""
+    import sys
+    from zelpyx.zelpy.zelpy import ProjectFile
+    for name in sys.argv[1:]:
+        try:
+            ProjectFile(name)
+            print("loads")
+        except ValueError as error:
+            print(type(error.__context__).__name__)
+""")
+
+
+def test_nothing_a_document_refers_to_is_opened(tmp_path, make_project):
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    documents = {
+        f'<!DOCTYPE project SYSTEM "{fifo}"><project/>': "loads",
+        f'<!DOCTYPE project [<!ENTITY % p SYSTEM "{fifo}"> %p;]><project/>': "XMLSyntaxError",
+        f'<project xmlns:xi="http://www.w3.org/2001/XInclude"><xi:include href="{fifo}"/></project>': "loads",
+        f'<?xml-stylesheet href="{fifo}"?><project/>': "loads",
+    }
+    names = [make_project(document, name=f"{n}.q3d") for n, document in enumerate(documents)]
+    result = subprocess.run([sys.executable, "-c", LOAD_EACH, *names], capture_output=True, text=True, timeout=60)
+    assert result.stdout.split() == list(documents.values())
 
 
 def test_declared_entities_are_never_expanded(make_project, tmp_path):
@@ -393,6 +427,29 @@ def test_documents_in_every_encoding_the_parser_reads_load(make_project, data):
     project = ProjectFile(make_project(data))
     assert etree.tostring(project.root) == etree.tostring(expected)
     assert project.get_deformed_images() == ["\u00fc & b"]
+
+
+@pytest.mark.parametrize("data, loads", [
+    (b"<?xml version='1.0'" + b" " * (2 << 20) + b"encoding='ISO-8859-1'?><project>\xe9</project>", True),
+    (b"<?xml version='1.0' encoding='LATIN-9'?><project>\xa4</project>", True),
+    *[(f"<?xml version='1.0' encoding='{codec}'?><project>\\u00e9</project>".encode(), False)
+      for codec in ("unicode_escape", "quopri", "base64", "rot13", "latin-1")],
+], ids=["declared after 2 MiB of blanks", "a name of iconv's",
+        "unicode_escape", "quopri", "base64", "rot13", "latin-1"])
+def test_encodings_are_decided_as_the_parser_decides_them(make_project, data, loads):
+    """A document loads as fromstring reads it, or is refused with fromstring's error:
+    Python's codecs play no part."""
+    name = make_project(data)
+    parser = etree.XMLParser(remove_blank_text=True)
+    if loads:
+        assert etree.tostring(ProjectFile(name).root) == etree.tostring(etree.fromstring(data, parser))
+        return
+    with pytest.raises(etree.XMLSyntaxError) as expected:
+        etree.fromstring(data, parser)
+    with pytest.raises(ValueError) as raised:
+        ProjectFile(name)
+    cause = raised.value.__context__
+    assert (type(cause), str(cause)) == (etree.XMLSyntaxError, str(expected.value))
 
 
 def test_blank_text_is_not_read_back(tmp_path, make_project):

@@ -1,8 +1,9 @@
 """Hostile project archives: members that inflate beyond what they declare, whatever their
-compression, documents of countless tiny nodes in any encoding, entity declarations, and
-members that share their bytes. Each is refused with the reading method's own error, within
-bounded memory, and a save writes nothing. Every document the module writes up to the size
-limit loads back, and a save refuses what a load would refuse."""
+compression, documents of countless tiny nodes in any encoding or of nodes a document type
+adds, entity declarations, and members that share their bytes. Each is refused with the
+reading method's own error, within bounded memory, and a save writes nothing. Long strings
+and long document types cost what they build. Every document the module writes up to the
+size limit loads back, and a save refuses what a load would refuse."""
 import io
 import os
 import struct
@@ -115,24 +116,26 @@ def test_members_zipfile_cannot_read_keep_its_exception(tmp_path, archives, read
     assert (type(cause), str(cause)) == (expected.type, str(expected.value))
 
 
-# Loads a project in a child process and prints how much its peak resident memory grew,
-# and the load's error with its cause.
+# Loads a project in a child process whose address space may grow by 1 GiB, and prints how
+# much its peak resident memory grew, and the load's error with its cause.
 PEAK_OF_LOAD = textwrap.dedent("""
-    import sys
+    import resource, sys
     from zelpyx.zelpy.zelpy import ProjectCalibration, ProjectFile
 
-    def peak():
+    def status(field):
         with open("/proc/self/status") as status:
-            return next(int(line.split()[1]) for line in status if line.startswith("VmHWM:")) << 10
+            return next(int(line.split()[1]) for line in status if line.startswith(field + ":")) << 10
 
+    limit = status("VmSize") + (1 << 30)
+    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
     reader = {"ProjectFile": ProjectFile, "ProjectCalibration": ProjectCalibration}[sys.argv[2]]
-    before = peak()
+    before = status("VmHWM")
     try:
         reader(sys.argv[1])
         error = "none"
     except ValueError as exception:
         error = type(exception.__context__).__name__ + ": " + str(exception.__context__)
-    print(peak() - before)
+    print(status("VmHWM") - before)
     print(error)
 """)
 
@@ -143,11 +146,11 @@ def document_of(path, text):
     return str(path)
 
 
-def peak_of_load(path, reader="ProjectFile"):
+def peak_of_load(path, reader="ProjectFile", timeout=120):
     """The growth of peak resident memory of a load of path in a child process, and the
     load's error ("ValueError: ..." for the cause of "Could not process ...")."""
     result = subprocess.run([sys.executable, "-c", PEAK_OF_LOAD, path, reader], capture_output=True,
-                            text=True, timeout=120)
+                            text=True, timeout=timeout)
     assert result.returncode == 0, result.stderr[-2000:]
     growth, error = result.stdout.splitlines()
     return int(growth), error
@@ -155,18 +158,23 @@ def peak_of_load(path, reader="ProjectFile"):
 
 # Documents of more than 11,184,810 nodes, each over 500 MB once parsed.
 COUNTLESS = {
-    "empty elements": lambda archives: b"<p>" + b"<a/>" * (6 << 20) + b"</p>",
+    "empty elements": lambda archives: b"<p>" + b"<a/>" * (12 << 20) + b"</p>",
     "elements and text": lambda archives: b"<p>" + b"<a/>x" * (6 << 20) + b"</p>",
     "attributes": lambda archives: b"<p>" + b"<a b='' c='' d='' e='' f=''/>" * (1 << 20) + b"</p>",
+    "namespace defaults": lambda archives: archives.namespace_defaults(),
     "UTF-7 elements": lambda archives: archives.utf7_elements(6 << 20),
     "UTF-16 elements": lambda archives: archives.utf16_elements(6 << 20),
+    "comments": lambda archives: b"<p>" + b"<!---->x" * (7 << 20) + b"</p>",
+    "processing instructions": lambda archives: b"<p>" + b"<?a?>" * (12 << 20) + b"</p>",
+    "content model": lambda archives: b"<!DOCTYPE p [<!ELEMENT p (a" + b"|a" * (6 << 20) + b")>]><p/>",
 }
 
 
 @pytest.mark.parametrize("document, reader", [
-    *[(document, reader) for document in ("empty elements", "elements and text", "attributes")
+    *[(document, reader) for document in ("empty elements", "elements and text", "attributes", "namespace defaults")
       for reader in ("ProjectFile", "ProjectCalibration")],
-    ("UTF-7 elements", "ProjectFile"), ("UTF-16 elements", "ProjectFile")])
+    *[(document, "ProjectFile")
+      for document in ("UTF-7 elements", "UTF-16 elements", "comments", "processing instructions", "content model")]])
 def test_document_of_countless_nodes_is_refused_before_it_is_parsed(tmp_path, archives, document, reader):
     text = COUNTLESS[document](archives)
     growth, error = peak_of_load(document_of(tmp_path / "many.q3d", text), reader)
@@ -180,6 +188,32 @@ def test_entity_declaration_is_refused_before_the_body_is_read(tmp_path, archive
     growth, error = peak_of_load(document_of(tmp_path / "entity.q3d", archives.entity_references(8_000_000)))
     assert error.startswith("XMLSyntaxError: Entities are not accepted in a project document")
     assert growth < 16 << 20
+
+
+def test_document_type_of_many_declarations_loads(tmp_path, archives):
+    """100,000 attributes declared for one element (2.2 MB): each declaration is read once."""
+    _, error = peak_of_load(document_of(tmp_path / "declarations.q3d", archives.attribute_declarations(100_000)),
+                            timeout=30)
+    assert error == "none"
+
+
+def module_created_project(path, make_project):
+    project = ProjectFile()
+    project.create_project_file(path, "/d" * 12_000_000)
+    project.save_project()
+    return path
+
+
+@pytest.mark.parametrize("build, long_string, length", [
+    (lambda path, make: make(b"<project dir='" + b"d" * (30 << 20) + b"'/>"), lambda root: root.get("dir"), 30 << 20),
+    (lambda path, make: make(b"<!--" + b"c" * (30 << 20) + b"--><project/>"), lambda root: root.getprevious().text,
+     30 << 20),
+    (module_created_project, lambda root: root.get("dir"), 24_000_000),
+], ids=["30 MiB attribute", "30 MiB comment before the root", "24 MB folder of a created project"])
+def test_long_strings_load(tmp_path, make_project, build, long_string, length):
+    """A string costs its bytes, not a node for each."""
+    root = ProjectFile(build(str(tmp_path / "long.q3d"), make_project)).root
+    assert len(long_string(root)) == length
 
 
 def test_project_of_100000_images_loads(tmp_path):
@@ -268,8 +302,8 @@ def test_member_bytes_that_look_like_an_entry_are_copied(tmp_path):
 # ---------------------------------------------------------------------------------------
 # Documents the module writes load back; a save refuses what a load would refuse.
 
-# Empty deformed entries are among the densest markup the module writes (26 bytes, 3 nodes
-# each): as many as fill the document up to the size limit.
+# Empty deformed entries are among the densest markup the module writes (26 bytes, an
+# element and the blanks before it): as many as fill the document up to the size limit.
 DENSEST_ENTRIES = ((64 << 20) - 256) // 26
 
 
@@ -280,7 +314,9 @@ DENSEST_ENTRIES = ((64 << 20) - 256) // 26
 def test_large_projects_saved_by_the_module_load_back(tmp_path, entries):
     names = entries()
     path = str(tmp_path / "large.q3d")
-    project = ProjectFile(path)
+    project = ProjectFile()
+    # The document holds the project's folder: a fixed one keeps it within the margin.
+    project.create_project_file(path, "/d")
     project.set_reference_image("ref.tif")
     project.set_deformed_images(names)
     project.save_project()

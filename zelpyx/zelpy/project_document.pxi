@@ -1,282 +1,554 @@
-# The project document: read from its archive member and refused, before its body is
-# parsed, when it passes the size limit or the node budget or declares entities.
-import codecs as _codecs
-from libc.string cimport memchr, memcmp
+# The project document: read from its archive member and refused, before its tree is
+# built, when it passes the size limit or the node budget, or declares or references
+# entities. libxml2 itself, the library lxml parses with, counts the nodes.
+from libc.string cimport memchr, memcmp, memset, strcmp, strlen
+from posix.dlfcn cimport dlopen, dlsym, RTLD_LAZY
+
+cdef extern from "<dlfcn.h>" nogil:
+    enum:
+        RTLD_NOLOAD
+
+cdef extern from "libxml/parser.h" nogil:
+    ctypedef unsigned char xmlChar
+    ctypedef struct xmlDoc
+    ctypedef struct xmlError
+    ctypedef struct xmlEnumeration:
+        xmlEnumeration* next
+        const xmlChar* name
+    ctypedef struct xmlElementContent:
+        const xmlChar* name
+        const xmlChar* prefix
+        xmlElementContent* c1
+        xmlElementContent* c2
+    ctypedef struct xmlParserInputBuffer:
+        void* encoder
+    ctypedef struct xmlParserInput:
+        xmlParserInputBuffer* buf
+        const xmlChar* cur
+        const xmlChar* end
+    ctypedef void (*internalSubsetSAXFunc)(void* context, const xmlChar* name, const xmlChar* external_id,
+                                           const xmlChar* system_id) noexcept nogil
+    ctypedef void (*entityDeclSAXFunc)(void* context, const xmlChar* name, int type, const xmlChar* public_id,
+                                       const xmlChar* system_id, xmlChar* content) noexcept nogil
+    ctypedef void (*notationDeclSAXFunc)(void* context, const xmlChar* name, const xmlChar* public_id,
+                                         const xmlChar* system_id) noexcept nogil
+    ctypedef void (*attributeDeclSAXFunc)(void* context, const xmlChar* element, const xmlChar* name, int type,
+                                          int default_kind, const xmlChar* default_value,
+                                          xmlEnumeration* values) noexcept nogil
+    ctypedef void (*elementDeclSAXFunc)(void* context, const xmlChar* name, int type,
+                                        xmlElementContent* content) noexcept nogil
+    ctypedef void (*unparsedEntityDeclSAXFunc)(void* context, const xmlChar* name, const xmlChar* public_id,
+                                               const xmlChar* system_id, const xmlChar* notation) noexcept nogil
+    ctypedef void (*referenceSAXFunc)(void* context, const xmlChar* name) noexcept nogil
+    ctypedef void (*charactersSAXFunc)(void* context, const xmlChar* text, int length) noexcept nogil
+    ctypedef void (*processingInstructionSAXFunc)(void* context, const xmlChar* target,
+                                                  const xmlChar* data) noexcept nogil
+    ctypedef void (*commentSAXFunc)(void* context, const xmlChar* value) noexcept nogil
+    ctypedef void (*startElementNsSAX2Func)(void* context, const xmlChar* name, const xmlChar* prefix,
+                                            const xmlChar* uri, int namespace_count, const xmlChar** namespaces,
+                                            int attribute_count, int defaulted_count,
+                                            const xmlChar** attributes) noexcept nogil
+    ctypedef void (*endElementNsSAX2Func)(void* context, const xmlChar* name, const xmlChar* prefix,
+                                          const xmlChar* uri) noexcept nogil
+    ctypedef void (*xmlStructuredErrorFunc)(void* context, const xmlError* error) noexcept nogil
+    ctypedef struct xmlSAXHandler:
+        internalSubsetSAXFunc internalSubset
+        entityDeclSAXFunc entityDecl
+        notationDeclSAXFunc notationDecl
+        attributeDeclSAXFunc attributeDecl
+        elementDeclSAXFunc elementDecl
+        unparsedEntityDeclSAXFunc unparsedEntityDecl
+        referenceSAXFunc reference
+        charactersSAXFunc characters
+        processingInstructionSAXFunc processingInstruction
+        commentSAXFunc comment
+        unsigned int initialized
+        startElementNsSAX2Func startElementNs
+        endElementNsSAX2Func endElementNs
+        xmlStructuredErrorFunc serror
+    ctypedef struct xmlParserCtxt:
+        xmlSAXHandler* sax
+        xmlDoc* myDoc
+        xmlParserInput* input
+        void* _private
+    enum:
+        XML_SAX2_MAGIC
+        XML_PARSE_NOBLANKS
+        XML_PARSE_NONET
+        XML_PARSE_NOCDATA
+        XML_PARSE_COMPACT
+        XML_PARSE_HUGE
+        XML_PARSE_BIG_LINES
+        XML_ATTRIBUTE_ID
+        XML_CHAR_ENCODING_UCS4LE
+        XML_CHAR_ENCODING_UCS4BE
 
 # Larger documents are refused as they are read.
-_MAX_XML_BYTES = 64 << 20
-# The budget of a parsed project document, in nodes of its tree, each of which costs it
-# about 128 bytes (measured: an element or a text 128, an attribute with its value 240, or
-# 330 when its name is its own, an entity reference 160). Before the body is parsed, its
-# nodes are counted from the text (_tree_nodes): a start tag makes an element and the text
-# after it, an end tag the text after it, an attribute itself and its value; each byte of
-# the document type counts half a node (a content model builds two 64-byte particles out of
-# a name and its separator). No document makes more than a node per two bytes, so only a
-# document of more than twice the budget in bytes is counted. The module writes less than a
-# node per 7 bytes (the densest: start-point guesses, 9 nodes in 64 bytes, and empty polygon
-# masks, 8 in 60), so that every document it writes up to the size limit loads. A tree
-# within the budget takes at most about 1.5 GB (measured: elements each with a text), 2.0 GB
-# if every attribute has a name of its own; 64 MiB of start-point guesses take 1.0 GB.
-_MAX_XML_NODES = _MAX_XML_BYTES // 6
-# The encodings that a document's first bytes tell: byte order marks, then the layout of
-# "<?" (of "<" in UTF-32). Otherwise the XML declaration names it, or it is UTF-8.
-_ENCODING_MARKS = ((b"\x00\x00\xfe\xff", "utf-32"), (b"\xff\xfe\x00\x00", "utf-32"),
-                   (b"\x00\x00\x00<", "utf-32-be"), (b"<\x00\x00\x00", "utf-32-le"),
-                   (b"\xfe\xff", "utf-16"), (b"\xff\xfe", "utf-16"),
-                   (b"\x00<\x00?", "utf-16-be"), (b"<\x00?\x00", "utf-16-le"),
-                   (b"\xef\xbb\xbf", "utf-8"))
-_DECLARED_ENCODING = re.compile(
-    rb"<\?xml\s+version\s*=\s*(?:'[^']*'|\"[^\"]*\")\s+encoding\s*=\s*(['\"])([A-Za-z][\w.-]*)\1")
-# The encoding is decided on this many first bytes (or on a shorter document).
-_HEAD_BYTES = 1 << 10
-# The document type is parsed in pieces of this size, until the root element starts.
-_PROLOG_PIECE = 1 << 10
+cdef Py_ssize_t _MAX_XML_BYTES = 64 << 20
+# The budget of a parsed project document, in nodes of its tree. How it bounds the tree:
+# - libxml2 counts the nodes before the tree is built, parsing the bytes as lxml's
+#   fromstring does (_count_document). Its parser reports each thing that its tree builder
+#   makes nodes of, once the document type has added its defaults, and each report is
+#   charged what the builder makes of it: an element one, and one for each of its namespace
+#   declarations; an attribute two (itself and the text of its value), two more for each
+#   entity reference in the value and two more when it may be an ID (its entry in the table
+#   of IDs); a run of text one; a comment one; a processing instruction one, two with data;
+#   the document type one; a declaration two (itself and its table entry; an attribute's
+#   four, with its element's declaration), and one for each particle or enumerated value.
+#   The tree has no more nodes than the count.
+# - A node takes at most 170 bytes besides the characters of its strings: the largest, an
+#   xmlNode, takes 128, and a node copies one string or adds one name to the dictionary, at
+#   most 40 bytes besides its characters (a namespace declaration takes 64 and copies two).
+#   Those characters are charged a node per 128 bytes. A tree within the budget takes at
+#   most 170 bytes per node, 1.9 GB, besides the document's own bytes.
+# - libxml2 builds a declaration whole before it reports it (a content model, two particles
+#   of 64 bytes for two bytes), and its push parser takes in a document type whole before
+#   parsing it: while it holds one, each byte is charged a node (_DocumentReader), so that
+#   none longer than the budget in bytes is ever parsed.
+# - It reports entity declarations and references as it meets them, before anything is
+#   expanded, whatever the document type is named, and the count refuses the first. No
+#   handler loads an external subset or entity: nothing is fetched.
+# The module writes less than a node per 7 bytes (the densest: start-point guesses, 9 nodes
+# and 47 bytes of strings in 64 bytes, and empty polygon masks, 8 and 45 in 60), so that
+# every document it writes up to the size limit loads. A UTF-8 document whose document type
+# is at most a name makes at most 2 nodes of 5 bytes (an empty element or attribute, and a
+# character of text) and strings of its own bytes: if it has fewer than twice the budget in
+# bytes, it is within the budget and counted only up to its root element.
+cdef Py_ssize_t _MAX_XML_NODES = _MAX_XML_BYTES // 6
+cdef enum:
+    _STRING_BYTES_PER_NODE = 128
+    # libxml2 parses the part before the root element in pieces of this many bytes.
+    _PROLOG_PIECE = 1 << 10
 _ENTITIES_REFUSED = "Entities are not accepted in a project document"
-# Every document is parsed in UTF-8; entities are neither expanded nor loaded, nothing is
-# fetched. huge_tree lifts libxml2's bounds on one text or name, which the size limit and
-# the node budget take over.
+# Entities are neither expanded nor loaded, nothing is fetched. huge_tree lifts libxml2's
+# bounds on one text or name, which the size limit and the node budget take over.
 _PARSER_OPTIONS = dict(remove_blank_text=True, resolve_entities=False, no_network=True, load_dtd=False,
-                       huge_tree=True, encoding="utf-8")
+                       huge_tree=True)
+# The libxml2 options of lxml's XMLParser(**_PARSER_OPTIONS).
+cdef int _LIBXML2_OPTIONS = (XML_PARSE_NOCDATA | XML_PARSE_NONET | XML_PARSE_COMPACT | XML_PARSE_BIG_LINES
+                             | XML_PARSE_NOBLANKS | XML_PARSE_HUGE)
 
 
-# Counting what the parser builds out of a document's UTF-8 text, without building it: each
-# start tag makes an element and the text after it, each end tag the text after it, each
-# attribute itself and its value, each comment, processing instruction or CDATA section a
-# node and the text after it, each entity reference (other than the predefined ones and
-# character references) a node and the text after it. The document type is charged by its
-# bytes (see _MAX_XML_NODES). Texts, attribute values, comments, processing instructions and
-# literals are skipped whatever they hold, so that a text of "<", "&" or "=" counts nothing.
+# ---------------------------------------------------------------------------------------
+# The libxml2 functions of the library lxml.etree parses with: its own extension module, or
+# the libxml2 that module links.
 
-cdef inline Py_ssize_t _past(const unsigned char* text, Py_ssize_t size, Py_ssize_t start,
-                             const char* word, Py_ssize_t length) noexcept nogil:
-    """The offset just past the first word at or after start, or size."""
-    cdef const unsigned char* found
-    while start < size:
-        found = <const unsigned char*>memchr(text + start, word[0], size - start)
-        if found == NULL:
-            return size
-        start = found - text
-        if start + length <= size and memcmp(found, word, length) == 0:
-            return start + length
-        start += 1
-    return size
+ctypedef xmlParserCtxt* (*_NewContext)() noexcept nogil
+ctypedef void (*_FreeContext)(xmlParserCtxt* context) noexcept nogil
+ctypedef int (*_UseOptions)(xmlParserCtxt* context, int options) noexcept nogil
+ctypedef int (*_ResetPush)(xmlParserCtxt* context, const char* chunk, int size, const char* url,
+                           const char* encoding) noexcept nogil
+ctypedef int (*_ParseChunk)(xmlParserCtxt* context, const char* chunk, int size, int terminate) noexcept nogil
+ctypedef xmlDoc* (*_ReadMemory)(xmlParserCtxt* context, const char* text, int size, const char* url,
+                                const char* encoding, int options) noexcept nogil
+ctypedef void (*_StopParser)(xmlParserCtxt* context) noexcept nogil
+ctypedef void (*_FreeDocument)(xmlDoc* document) noexcept nogil
+ctypedef void (*_FreeEnumeration)(xmlEnumeration* values) noexcept nogil
+ctypedef int (*_DetectEncoding)(const xmlChar* text, int size) noexcept nogil
+
+cdef struct _Libxml2:
+    _NewContext new_context
+    _FreeContext free_context
+    _UseOptions use_options
+    _ResetPush reset_push
+    _ParseChunk parse_chunk
+    _ReadMemory read_memory
+    _StopParser stop_parser
+    _FreeDocument free_document
+    _FreeEnumeration free_enumeration
+    _DetectEncoding detect_encoding
+
+cdef _Libxml2 _libxml2
 
 
-cdef inline bint _at(const unsigned char* text, Py_ssize_t size, Py_ssize_t start,
-                     const char* word, Py_ssize_t length) noexcept nogil:
-    return start + length <= size and memcmp(text + start, word, length) == 0
+cdef void* _libxml2_function(void* library, const char* name) except NULL:
+    cdef void* function = dlsym(library, name)
+    if function == NULL:
+        raise ImportError(f"lxml's libxml2 has no {name.decode()}")
+    return function
 
 
-cdef Py_ssize_t _references(const unsigned char* text, Py_ssize_t start, Py_ssize_t end, bint any) noexcept nogil:
-    """The entity references between start and end that may become nodes (none unless any)."""
+cdef int _bind_libxml2() except -1:
+    if _libxml2.detect_encoding != NULL:
+        return 0
+    import lxml.etree
+    cdef void* library = dlopen(os.fsencode(lxml.etree.__file__), RTLD_LAZY | RTLD_NOLOAD)
+    if library == NULL:
+        raise ImportError("lxml.etree is not loaded")
+    _libxml2.new_context = <_NewContext>_libxml2_function(library, "xmlNewParserCtxt")
+    _libxml2.free_context = <_FreeContext>_libxml2_function(library, "xmlFreeParserCtxt")
+    _libxml2.use_options = <_UseOptions>_libxml2_function(library, "xmlCtxtUseOptions")
+    _libxml2.reset_push = <_ResetPush>_libxml2_function(library, "xmlCtxtResetPush")
+    _libxml2.parse_chunk = <_ParseChunk>_libxml2_function(library, "xmlParseChunk")
+    _libxml2.read_memory = <_ReadMemory>_libxml2_function(library, "xmlCtxtReadMemory")
+    _libxml2.stop_parser = <_StopParser>_libxml2_function(library, "xmlStopParser")
+    _libxml2.free_document = <_FreeDocument>_libxml2_function(library, "xmlFreeDoc")
+    _libxml2.free_enumeration = <_FreeEnumeration>_libxml2_function(library, "xmlFreeEnumeration")
+    _libxml2.detect_encoding = <_DetectEncoding>_libxml2_function(library, "xmlDetectCharEncoding")
+    return 0
+
+
+# ---------------------------------------------------------------------------------------
+# The count: a handler of libxml2's reports that charges each and builds nothing.
+
+cdef enum _Refusal:
+    _ACCEPTED = 0
+    _TOO_MANY_NODES
+    _ENTITIES
+
+cdef struct _Tally:
+    Py_ssize_t nodes
+    Py_ssize_t string_bytes     # of the strings the nodes copy
+    Py_ssize_t unparsed_bytes   # of a document type that libxml2 holds unparsed
+    bint in_text                # the last thing reported is text
+    bint root_started
+    bint prolog_only            # the count ends where the root element starts
+    bint bounded_by_bytes       # it ends there too when read as UTF-8 with no document_type (see _MAX_XML_NODES)
+    bint document_type          # the document type has an external identifier or an internal subset
+    bint declares_ids           # the document type declares ID attributes
+    _Refusal refusal
+
+
+cdef inline _Tally* _tally_of(void* context) noexcept nogil:
+    return <_Tally*>(<xmlParserCtxt*>context)._private
+
+
+cdef void _refuse(void* context, _Refusal refusal) noexcept nogil:
+    cdef _Tally* tally = _tally_of(context)
+    if tally.refusal == _ACCEPTED:
+        tally.refusal = refusal
+        _libxml2.stop_parser(<xmlParserCtxt*>context)
+
+
+cdef void _charge(void* context, Py_ssize_t nodes, Py_ssize_t string_bytes) noexcept nogil:
+    cdef _Tally* tally = _tally_of(context)
+    tally.nodes += nodes
+    tally.string_bytes += string_bytes
+    tally.in_text = False
+    _check_budget(context)
+
+
+cdef void _check_budget(void* context) noexcept nogil:
+    cdef _Tally* tally = _tally_of(context)
+    if tally.nodes + tally.string_bytes // _STRING_BYTES_PER_NODE + tally.unparsed_bytes > _MAX_XML_NODES:
+        _refuse(context, _TOO_MANY_NODES)
+
+
+cdef inline Py_ssize_t _length(const xmlChar* text) noexcept nogil:
+    return 0 if text == NULL else strlen(<const char*>text)
+
+
+cdef Py_ssize_t _references(const xmlChar* value, const xmlChar* end) noexcept nogil:
+    """The entity references in an attribute value as the parser reports it, where "&" starts
+    either an entity reference or a character reference."""
     cdef Py_ssize_t count = 0
-    cdef const unsigned char* found
-    while any and start < end:
-        found = <const unsigned char*>memchr(text + start, b"&", end - start)
+    cdef const xmlChar* found
+    while value < end:
+        found = <const xmlChar*>memchr(value, b"&", end - value)
         if found == NULL:
             break
-        start = found - text + 1
-        if not (_at(text, end, start, "#", 1) or _at(text, end, start, "lt;", 3) or _at(text, end, start, "gt;", 3)
-                or _at(text, end, start, "amp;", 4) or _at(text, end, start, "apos;", 5)
-                or _at(text, end, start, "quot;", 5)):
-            count += 1
+        count += found + 1 < end and found[1] != b"#"
+        value = found + 1
     return count
 
 
-cdef Py_ssize_t _past_literal(const unsigned char* text, Py_ssize_t size, Py_ssize_t start) noexcept nogil:
-    """Past the quoted literal that starts at start."""
-    cdef const unsigned char* found = <const unsigned char*>memchr(text + start + 1, text[start], size - start - 1)
-    return size if found == NULL else found - text + 1
+cdef bint _is_xml_id(const xmlChar** attribute) noexcept nogil:
+    return (attribute[1] != NULL and strcmp(<const char*>attribute[1], "xml") == 0
+            and strcmp(<const char*>attribute[0], "id") == 0)
 
 
-cdef Py_ssize_t _past_document_type(const unsigned char* text, Py_ssize_t size, Py_ssize_t start) noexcept nogil:
-    """Past the declaration "<!" that starts at start, with its internal subset."""
-    cdef bint subset = False
-    cdef unsigned char c
-    start += 2
-    while start < size:
-        c = text[start]
-        if c == b'"' or c == b"'":
-            start = _past_literal(text, size, start)
-        elif subset and _at(text, size, start, "<!--", 4):
-            start = _past(text, size, start + 4, "-->", 3)
-        elif subset and _at(text, size, start, "<?", 2):
-            start = _past(text, size, start + 2, "?>", 2)
-        elif c == b"[" or c == b"]":
-            subset = c == b"["
-            start += 1
-        elif c == b">" and not subset:
-            return start + 1
-        else:
-            start += 1
-    return size
+cdef bint _read_as_utf8(void* context) noexcept nogil:
+    cdef xmlParserInput* input = (<xmlParserCtxt*>context).input
+    return input != NULL and input.buf != NULL and input.buf.encoder == NULL
 
 
-cdef Py_ssize_t _tree_nodes(const unsigned char* text, Py_ssize_t size) noexcept nogil:
-    """An upper bound of the nodes that parsing the text builds, but for its document type."""
-    cdef Py_ssize_t nodes = 0, start = 0, tag, value
-    cdef const unsigned char* found
-    cdef unsigned char c
-    cdef bint references = memchr(text, b"&", size) != NULL
-    while start < size:
-        found = <const unsigned char*>memchr(text + start, b"<", size - start)
-        tag = size if found == NULL else found - text
-        nodes += 2 * _references(text, start, tag, references)
-        if tag == size:
-            break
-        nodes += 2
-        if _at(text, size, tag, "<!--", 4):
-            start = _past(text, size, tag + 4, "-->", 3)
-        elif _at(text, size, tag, "<![CDATA[", 9):
-            start = _past(text, size, tag + 9, "]]>", 3)
-        elif _at(text, size, tag, "<?", 2):
-            start = _past(text, size, tag + 2, "?>", 2)
-        elif _at(text, size, tag, "<!", 2):
-            start = _past_document_type(text, size, tag)
-        elif _at(text, size, tag, "</", 2):
-            nodes -= 1
-            start = _past(text, size, tag + 2, ">", 1)
-        else:
-            start = tag + 1
-            while start < size and text[start] != b">":
-                c = text[start]
-                if c == b'"' or c == b"'":
-                    value = _past_literal(text, size, start)
-                    nodes += 2 * _references(text, start + 1, value - 1, references)
-                    start = value
-                else:
-                    nodes += 2 * (c == b"=")
-                    start += 1
-            start += 1
-    return nodes
+cdef void _on_start(void* context, const xmlChar* name, const xmlChar* prefix, const xmlChar* uri,
+                    int namespace_count, const xmlChar** namespaces, int attribute_count, int defaulted_count,
+                    const xmlChar** attributes) noexcept nogil:
+    """An element with its namespace declarations, those the document type defaults
+    included, and its attributes."""
+    cdef _Tally* tally = _tally_of(context)
+    cdef Py_ssize_t nodes = 1 + namespace_count, string_bytes = _length(name) + _length(prefix)
+    cdef const xmlChar** attribute
+    cdef int i
+    for i in range(2 * namespace_count):
+        string_bytes += _length(namespaces[i])
+    for i in range(attribute_count):
+        attribute = attributes + 5 * i
+        nodes += 2 + 2 * _references(attribute[3], attribute[4])
+        nodes += 2 * (tally.declares_ids or _is_xml_id(attribute))
+        string_bytes += _length(attribute[0]) + _length(attribute[1]) + (attribute[4] - attribute[3])
+    _charge(context, nodes, string_bytes)
+    if not tally.root_started:
+        tally.root_started = True
+        if tally.prolog_only or (tally.bounded_by_bytes and not tally.document_type and _read_as_utf8(context)):
+            _libxml2.stop_parser(<xmlParserCtxt*>context)
 
 
-def _document_encoding(bytes head):
-    """The codec of a document that starts with head."""
-    for mark, encoding in _ENCODING_MARKS:
-        if head.startswith(mark):
-            return encoding
-    declaration = _DECLARED_ENCODING.match(head)
-    return _codecs.lookup(declaration[2].decode()).name if declaration else "utf-8"
+cdef void _on_end(void* context, const xmlChar* name, const xmlChar* prefix, const xmlChar* uri) noexcept nogil:
+    _tally_of(context).in_text = False
 
 
-def _refuse_declared_entities(element):
-    dtd = element.getroottree().docinfo.internalDTD
-    if dtd is not None and next(dtd.iterentities(), None) is not None:
-        raise etree.XMLSyntaxError(_ENTITIES_REFUSED, None, 0, 0)
+cdef void _on_text(void* context, const xmlChar* text, int length) noexcept nogil:
+    """Text, which the tree builder adds to the text node right before it, if any."""
+    cdef _Tally* tally = _tally_of(context)
+    _charge(context, not tally.in_text, length)
+    tally.in_text = True
 
 
-class _DocumentReader:
-    """Takes the bytes of a project document as they are read and keeps its text in UTF-8,
-    in which its nodes are counted and which is parsed (a document in another encoding is
-    decoded as it comes). The document is refused as soon as it passes the size limit, or
-    its document type declares entities or passes the node budget, and once all of it is
-    read, when it passes the node budget: before its body is parsed."""
+cdef void _on_comment(void* context, const xmlChar* value) noexcept nogil:
+    _charge(context, 1, _length(value))
 
-    def __init__(self):
-        self._size = 0
-        self._head = b""
-        self._decided = False
-        self._decoder = None
-        self._chunks = []
-        self._text = None
-        self._prolog = etree.XMLPullParser(("start",), **_PARSER_OPTIONS)
-        self._prolog_bytes = 0
 
-    def read(self, bytes data):
-        """Takes data, the bytes that follow those read before."""
-        self._size += len(data)
-        if self._size > _MAX_XML_BYTES:
-            raise ValueError(f"The project document holds more than {_MAX_XML_BYTES} bytes")
-        if not self._decided:
-            self._head += data
-            if len(self._head) < _HEAD_BYTES:
-                return
-            data = self._decide()
-        self._take(self._decoded(data, False))
+cdef void _on_instruction(void* context, const xmlChar* target, const xmlChar* data) noexcept nogil:
+    _charge(context, 1 + (data != NULL), _length(target) + _length(data))
 
-    def finish(self):
-        """Checks the whole document, once every byte is read."""
-        self._take(self._decoded(b"" if self._decided else self._decide(), True))
-        self._text = b"".join(self._chunks)
-        self._chunks = None
-        cdef const char* text = self._text
-        cdef Py_ssize_t size = len(self._text)
-        # No document makes more than a node per two bytes (the densest: an entity
-        # reference and a character of text), so only a larger one is counted.
-        if size // 2 > _MAX_XML_NODES and \
-                _tree_nodes(<const unsigned char*>text, size) + self._prolog_bytes // 2 > _MAX_XML_NODES:
-            raise _too_many_nodes()
 
-    def parse(self):
-        """The root element of the whole document, once every byte is read."""
-        self.finish()
-        self._prolog = None
-        root = etree.fromstring(self._text, etree.XMLParser(**_PARSER_OPTIONS))
-        # With an external document type, a reference to an entity it would declare is
-        # well-formed: it becomes an entity node.
-        if b"&" in self._text and next(root.iter(etree.Entity), None) is not None:
-            raise etree.XMLSyntaxError(_ENTITIES_REFUSED, None, 0, 0)
-        return root
+cdef void _on_reference(void* context, const xmlChar* name) noexcept nogil:
+    _refuse(context, _ENTITIES)
 
-    def _decide(self):
-        """Decides the encoding on the bytes read so far, and returns them."""
-        encoding = _document_encoding(self._head)
-        if encoding != "utf-8":
-            self._decoder = _codecs.getincrementaldecoder(encoding)()
-        head, self._head, self._decided = self._head, None, True
-        return head
 
-    def _decoded(self, bytes data, bint final):
-        if self._decoder is None:
-            return data
-        return self._decoder.decode(data, final).encode("utf-8")
+cdef void _on_entity(void* context, const xmlChar* name, int type, const xmlChar* public_id,
+                     const xmlChar* system_id, xmlChar* content) noexcept nogil:
+    _refuse(context, _ENTITIES)
 
-    def _take(self, bytes text):
-        self._chunks.append(text)
-        if self._prolog is not None:
-            self._parse_prolog(text)
 
-    def _parse_prolog(self, bytes text):
-        """Parses text up to where the root element starts, then checks the document type.
-        The pieces end at fixed offsets of the document, and the bytes up to the end of the
-        piece in which the root starts are charged, so that the charge does not depend on
-        how the document was read."""
-        cdef Py_ssize_t start = 0, end
-        while start < len(text) and self._prolog is not None:
-            end = min(len(text), start + _PROLOG_PIECE - self._prolog_bytes % _PROLOG_PIECE)
-            self._prolog.feed(text[start:end])
-            self._prolog_bytes += end - start
-            start = end
-            for _, element in self._prolog.read_events():
-                _refuse_declared_entities(element)
-                self._prolog = None
-                self._prolog_bytes += -self._prolog_bytes % _PROLOG_PIECE
-                break
-            if self._prolog_bytes // 2 > _MAX_XML_NODES:
-                raise _too_many_nodes()
+cdef void _on_unparsed_entity(void* context, const xmlChar* name, const xmlChar* public_id,
+                              const xmlChar* system_id, const xmlChar* notation) noexcept nogil:
+    _refuse(context, _ENTITIES)
+
+
+cdef void _on_document_type(void* context, const xmlChar* name, const xmlChar* external_id,
+                            const xmlChar* system_id) noexcept nogil:
+    cdef xmlParserInput* input = (<xmlParserCtxt*>context).input
+    cdef _Tally* tally = _tally_of(context)
+    _charge(context, 1, _length(name) + _length(external_id) + _length(system_id))
+    # The parser stands after the external identifier, on "[" when an internal subset follows.
+    tally.document_type = (external_id != NULL or system_id != NULL
+                           or (input != NULL and input.cur < input.end and input.cur[0] == b"["))
+
+
+cdef void _charge_particles(void* context, const xmlElementContent* content) noexcept nogil:
+    """Sequences and choices chain through c2, groups nest through c1 as deep as the parser
+    allows."""
+    while content != NULL:
+        _charge(context, 1, _length(content.name) + _length(content.prefix))
+        _charge_particles(context, content.c1)
+        content = content.c2
+
+
+cdef void _on_element_type(void* context, const xmlChar* name, int type, xmlElementContent* content) noexcept nogil:
+    _charge(context, 2, _length(name))
+    _charge_particles(context, content)
+
+
+cdef void _on_attribute_type(void* context, const xmlChar* element, const xmlChar* name, int type,
+                             int default_kind, const xmlChar* default_value, xmlEnumeration* values) noexcept nogil:
+    """The handler owns the enumerated values."""
+    cdef xmlEnumeration* value = values
+    _charge(context, 4, _length(element) + _length(name) + _length(default_value))
+    while value != NULL:
+        _charge(context, 1, _length(value.name))
+        value = value.next
+    if values != NULL:
+        _libxml2.free_enumeration(values)
+    if type == XML_ATTRIBUTE_ID:
+        _tally_of(context).declares_ids = True
+
+
+cdef void _on_notation(void* context, const xmlChar* name, const xmlChar* public_id,
+                       const xmlChar* system_id) noexcept nogil:
+    _charge(context, 2, _length(name) + _length(public_id) + _length(system_id))
+
+
+cdef void _on_error(void* context, const xmlError* error) noexcept nogil:
+    pass
+
+
+cdef xmlSAXHandler _counting_handler():
+    cdef xmlSAXHandler handler
+    memset(&handler, 0, sizeof(handler))
+    handler.initialized = XML_SAX2_MAGIC
+    handler.internalSubset = _on_document_type
+    handler.entityDecl = _on_entity
+    handler.unparsedEntityDecl = _on_unparsed_entity
+    handler.notationDecl = _on_notation
+    handler.attributeDecl = _on_attribute_type
+    handler.elementDecl = _on_element_type
+    handler.startElementNs = _on_start
+    handler.endElementNs = _on_end
+    handler.characters = _on_text
+    handler.comment = _on_comment
+    handler.processingInstruction = _on_instruction
+    handler.reference = _on_reference
+    handler.serror = _on_error
+    return handler
+
+cdef xmlSAXHandler _COUNTING_HANDLER = _counting_handler()
+
+
+cdef xmlParserCtxt* _counting_context(_Tally* tally) except NULL:
+    """A libxml2 parser context that counts into tally."""
+    _bind_libxml2()
+    memset(tally, 0, sizeof(tally[0]))
+    cdef xmlParserCtxt* context = _libxml2.new_context()
+    if context == NULL:
+        raise MemoryError()
+    context.sax[0] = _COUNTING_HANDLER
+    context._private = tally
+    return context
+
+
+cdef const char* _fromstring_encoding(const xmlChar* text, Py_ssize_t size, Py_ssize_t* skipped) noexcept nogil:
+    """The encoding that lxml's fromstring gives libxml2 for a document in bytes, and the bytes
+    it skips: a UTF-32 document is named, its byte order mark left out. libxml2's functions
+    are bound."""
+    cdef int detected
+    if size >= 4 and (memcmp(text, b"\xff\xfe\x00\x00", 4) == 0 or memcmp(text, b"\x00\x00\xfe\xff", 4) == 0):
+        skipped[0] = 4
+        return "UTF-32LE" if text[0] == 0xFF else "UTF-32BE"
+    detected = _libxml2.detect_encoding(text, <int>min(size, 4))
+    if detected == XML_CHAR_ENCODING_UCS4LE:
+        return "UTF-32LE"
+    if detected == XML_CHAR_ENCODING_UCS4BE:
+        return "UTF-32BE"
+    return NULL
+
+
+cdef Py_ssize_t _unparsed_document_type(const xmlParserCtxt* context) noexcept nogil:
+    """The bytes of a document type that the push parser holds unparsed: it waits for one
+    whole, or for its internal subset whole, where its input stands."""
+    cdef const xmlParserInput* input = context.input
+    if input == NULL or input.cur == NULL:
+        return 0
+    cdef Py_ssize_t left = input.end - input.cur
+    if (left > 0 and input.cur[0] == b"[") or (left >= 9 and memcmp(input.cur, b"<!DOCTYPE", 9) == 0):
+        return left
+    return 0
 
 
 def _too_many_nodes():
     return ValueError(f"The project document holds more than {_MAX_XML_NODES} nodes")
 
 
-def _read_project_document(archive):
-    """The root element of the archive's "project.xml", read in chunks and refused as soon
-    as it is found to pass a limit, before its body is parsed."""
-    reader = _DocumentReader()
-    with _open_member(archive, _PROJECT_XML, _MAX_XML_BYTES) as member:
-        while True:
-            chunk = member.read(_READ_CHUNK)
-            if not chunk:
-                break
-            reader.read(chunk)
-    return reader.parse()
+cdef int _check_tally(const _Tally* tally) except -1:
+    if tally.refusal == _TOO_MANY_NODES:
+        raise _too_many_nodes()
+    if tally.refusal == _ENTITIES:
+        raise etree.XMLSyntaxError(_ENTITIES_REFUSED, None, 0, 0)
+    return 0
+
+
+cdef int _count_document(bytes document) except -1:
+    """Refuses a document, its size and document type checked (_DocumentReader), whose tree
+    would pass the node budget or hold entities. libxml2 reads it as lxml's fromstring hands
+    it over."""
+    cdef _Tally tally
+    cdef const xmlChar* text = <const xmlChar*><const char*>document
+    cdef Py_ssize_t size = len(document), skipped = 0
+    cdef const char* encoding
+    cdef xmlDoc* parsed
+    cdef xmlParserCtxt* context = _counting_context(&tally)
+    tally.bounded_by_bytes = size // 2 <= _MAX_XML_NODES
+    with nogil:
+        encoding = _fromstring_encoding(text, size, &skipped)
+        parsed = _libxml2.read_memory(context, <const char*>text + skipped, <int>(size - skipped), NULL, encoding,
+                                      _LIBXML2_OPTIONS)
+        if parsed != NULL:
+            _libxml2.free_document(parsed)
+        _libxml2.free_context(context)
+    return _check_tally(&tally)
+
+
+cdef class _DocumentReader:
+    """Takes the bytes of a project document as they are read, and refuses them as soon as
+    they pass the size limit, or their document type declares entities or passes the node
+    budget: libxml2 parses them up to the root element as they come, in pieces, so that a
+    document type it holds unparsed is charged (see _MAX_XML_NODES)."""
+    cdef list chunks
+    cdef Py_ssize_t size
+    cdef bytes head
+    cdef xmlParserCtxt* prolog
+    cdef _Tally tally
+
+    def __cinit__(self):
+        self.chunks = []
+        self.head = b""
+
+    def __dealloc__(self):
+        self._end_prolog()
+
+    def read(self, bytes data):
+        """Takes data, the bytes that follow those read before."""
+        self.size += len(data)
+        if self.size > _MAX_XML_BYTES:
+            raise ValueError(f"The project document holds more than {_MAX_XML_BYTES} bytes")
+        self.chunks.append(data)
+        if self.prolog != NULL:
+            self._parse_prolog(data)
+        elif self.head is not None:
+            # The encoding is told by the first four bytes.
+            self.head += data
+            if len(self.head) >= 4:
+                data, self.head = self.head, None
+                self._start_prolog(data)
+
+    def document(self):
+        """The bytes of the whole document, once every one is read."""
+        self._end_prolog()
+        document = b"".join(self.chunks)
+        self.chunks = None
+        return document
+
+    cdef _start_prolog(self, bytes data):
+        cdef Py_ssize_t skipped = 0
+        self.prolog = _counting_context(&self.tally)
+        self.tally.prolog_only = True
+        encoding = _fromstring_encoding(<const xmlChar*><const char*>data, len(data), &skipped)
+        _libxml2.use_options(self.prolog, _LIBXML2_OPTIONS)
+        if _libxml2.reset_push(self.prolog, NULL, 0, NULL, encoding) != 0:
+            raise MemoryError()
+        self._parse_prolog(data[skipped:])
+
+    cdef _parse_prolog(self, bytes data):
+        cdef const char* text = data
+        cdef Py_ssize_t size = len(data), start = 0, piece
+        # With the GIL: another thread must not use the parser meanwhile.
+        while start < size and not self.tally.root_started and self.tally.refusal == _ACCEPTED:
+            piece = min(size - start, _PROLOG_PIECE)
+            _libxml2.parse_chunk(self.prolog, text + start, <int>piece, 0)
+            start += piece
+            self.tally.unparsed_bytes = _unparsed_document_type(self.prolog)
+            _check_budget(self.prolog)
+        _check_tally(&self.tally)
+        if self.tally.root_started:
+            self._end_prolog()
+
+    cdef _end_prolog(self):
+        if self.prolog != NULL:
+            # An entity declaration makes libxml2 build a document of its own to hold it.
+            if self.prolog.myDoc != NULL:
+                _libxml2.free_document(self.prolog.myDoc)
+            _libxml2.free_context(self.prolog)
+            self.prolog = NULL
 
 
 def _check_loadable(bytes document):
-    """Refuses a serialised project document that a load would refuse for its size or its
-    node count."""
+    """Refuses a project document that a load would refuse before building its tree: one of
+    more bytes than the size limit or more nodes than the budget, or with entities."""
     reader = _DocumentReader()
     reader.read(document)
-    reader.finish()
+    _count_document(reader.document())
+
+
+def _read_project_document(archive):
+    """The root element of the archive's "project.xml", refused before its tree is built
+    when it passes a limit."""
+    reader = _DocumentReader()
+    with _open_member(archive, _PROJECT_XML, _MAX_XML_BYTES) as member:
+        while chunk := member.read(_READ_CHUNK):
+            reader.read(chunk)
+    document = reader.document()
+    _count_document(document)
+    return etree.fromstring(document, etree.XMLParser(**_PARSER_OPTIONS))
+
