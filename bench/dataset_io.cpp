@@ -68,14 +68,18 @@ int main() {
     const double write = bestMilliseconds(
         kRuns, [&] { ok = plainWrite(rawPath, image.get(), size) && ok; }, [&] { fs::remove(rawPath); });
     // Over an existing file: the old blocks are released by the rename or the truncation.
-    const double replace = bestMilliseconds(kRuns, [&] { ok = set.save(setPath.string()) && ok; });
-    const double overwrite = bestMilliseconds(kRuns, [&] { ok = plainWrite(rawPath, image.get(), size) && ok; });
+    // Each run starts with the earlier runs' data on the disk, so that none waits for them.
+    const auto settled = [] { ::sync(); };
+    const double replace = bestMilliseconds(kRuns, [&] { ok = set.save(setPath.string()) && ok; }, settled);
+    const double overwrite =
+        bestMilliseconds(kRuns, [&] { ok = plainWrite(rawPath, image.get(), size) && ok; }, settled);
     const fs::path secondName = directory / "second-name.out";
     const double inPlace = bestMilliseconds(
         kRuns, [&] { ok = set.save(setPath.string()) && ok; },
         [&] {
             fs::remove(secondName);
             fs::create_hard_link(setPath, secondName);
+            settled();
         });
     ZelDataSet loaded;
     const double load = bestMilliseconds(kRuns, [&] { ok = loaded.load(setPath.string()) && ok; });
@@ -93,8 +97,8 @@ int main() {
     std::printf("data set: %d areas of %d x %d points, %d variables, %.1f MB\n", kAreas, kSide, kSide, kVariables,
                 static_cast<double>(size) / 1e6);
     std::printf("save %.1f ms, raw write %.1f ms: %.2fx (target 1.5x)\n", save, write, save / write);
-    std::printf("save over a file %.1f ms, raw write over a file %.1f ms: %.2fx (target 1.1x)\n", replace, overwrite,
-                replace / overwrite);
+    std::printf("save over a file %.1f ms (renamed over it), raw write over a file %.1f ms: %.2fx\n", replace,
+                overwrite, replace / overwrite);
     std::printf("save into a file of two names %.1f ms (copied in place): %.2fx the raw write over a file\n",
                 inPlace, inPlace / overwrite);
     std::printf("load %.1f ms, raw read  %.1f ms: %.2fx (target 1.5x)\n", load, read, load / read);
