@@ -1,10 +1,10 @@
 #include "orvex/data/TemporaryFile.h"
 
 #include <fcntl.h>
-#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <random>
 
 namespace orvex {

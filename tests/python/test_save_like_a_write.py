@@ -760,10 +760,10 @@ def waiting_in(child):
     return "" if text == "0" else text
 
 
-def interrupt_when(save, waits):
-    """Runs save() in a child and sends it SIGINT once waits(child) holds: what the save
-    ended with ("saved", "KeyboardInterrupt" or the exception) and the seconds from the
-    signal to that report (10 at most)."""
+def interrupt_when(save, waits, handler=signal.default_int_handler):
+    """Runs save() in a child, whose SIGINT handler is handler, and sends it SIGINT once
+    waits(child) holds: what the save ended with ("saved", "KeyboardInterrupt" or the
+    exception) and the seconds from the signal to that report (10 at most)."""
     report, report_end = os.pipe()
     child = os.fork()
     if child == 0:
@@ -771,7 +771,7 @@ def interrupt_when(save, waits):
         try:
             os.close(report)
             signal.alarm(CHILD_SECONDS)
-            signal.signal(signal.SIGINT, signal.default_int_handler)
+            signal.signal(signal.SIGINT, handler)
             try:
                 save()
                 message = "saved"
@@ -807,6 +807,25 @@ def interrupt_when(save, waits):
 def test_ctrl_c_ends_a_save_into_a_full_fifo(tmp_path, name, no_hang):
     """A child saves into a FIFO whose reader never reads; SIGINT ends it with KeyboardInterrupt."""
     writer = writers.WRITERS[name](size=1 << 20)
+    assert interrupt_full_fifo(tmp_path, writer) == ("KeyboardInterrupt", True)
+
+
+def test_ctrl_c_handler_that_reloads_the_data_set(tmp_path, no_hang):
+    """A SIGINT handler that reloads the data set being saved, and raises nothing, runs once
+    the library has stopped reading the set: the save ends, failed."""
+    writer = writers.WRITERS["data set"](size=1 << 20)
+    small = writers.WRITERS["data set"]().data_set.export_raw()
+
+    def reload(*_):
+        writer.data_set.load_from_data(small, "small.out")
+    outcome, in_time = interrupt_full_fifo(tmp_path, writer, reload)
+    assert (outcome.startswith("OSError: Unable to save file"), in_time) == (True, True), outcome
+
+
+def interrupt_full_fifo(tmp_path, writer, handler=signal.default_int_handler):
+    """Saves writer's file into a FIFO whose reader never reads, in a child that gets SIGINT
+    once the FIFO is full: what the save ended with, and whether within 5 s. Checks that the
+    folder holds only the source and the FIFO."""
     source = tmp_path / ("source" + writer.suffix)
     writer.make(source)
     fifo = tmp_path / ("pipe" + writer.suffix)
@@ -820,12 +839,12 @@ def test_ctrl_c_ends_a_save_into_a_full_fifo(tmp_path, name, no_hang):
         waiting = waiting_in(child)
         return pending[-1] > 0 and ("pipe_write" in waiting or not waiting and pending[-2:-1] == pending[-1:])
     try:
-        outcome, seconds = interrupt_when(functools.partial(writer.save, fifo, source=source), waits)
+        outcome, seconds = interrupt_when(functools.partial(writer.save, fifo, source=source), waits, handler)
     finally:
         os.close(reader)
-    assert (outcome, seconds < 5) == ("KeyboardInterrupt", True)
     assert sorted(os.listdir(tmp_path)) == sorted([source.name, fifo.name])
     assert stat.S_ISFIFO(os.lstat(fifo).st_mode)
+    return outcome, seconds < 5
 
 
 def test_ctrl_c_ends_a_wait_for_a_lease_holder(tmp_path, writer, no_hang):

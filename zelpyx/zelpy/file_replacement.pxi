@@ -5,26 +5,46 @@ from contextlib import ExitStack as _ExitStack
 from io import BytesIO as _BytesIO
 from cpython.exc cimport PyErr_CheckSignals
 from libc.errno cimport errno, ENOENT
+from libc.signal cimport SIGINT
 from libcpp cimport bool as cpp_bool
+
+
+cdef extern from "Python.h":
+    int PyOS_InterruptOccurred()
+    int PyErr_SetInterruptEx(int signal)
 
 
 cdef class _Interruption:
     """The interruption check of a library write, asked after every interrupted or short
-    write: it runs the signal handlers that are due, and the exception one raises
-    (KeyboardInterrupt for Ctrl-C) ends the write and is kept in error."""
+    write. Where runs_handlers is true it runs the signal handlers that are due, and the
+    exception one raises (KeyboardInterrupt for Ctrl-C) ends the write and is kept in error.
+    Otherwise no Python code runs meanwhile (a handler could change the data set the library
+    is writing from): a SIGINT ends the write and is delivered again, and its handler runs
+    in raise_error, once the library has returned."""
     cdef readonly object error
+    cdef bint runs_handlers
+
+    def __init__(self, bint runs_handlers):
+        self.runs_handlers = runs_handlers
 
     cdef orvex.InterruptionCheck check(self):
         return orvex.interruption_check(_interrupted, <void*>self)
 
     def raise_error(self):
         """Raises the exception that ended the write, if any."""
+        if not self.runs_handlers:
+            PyErr_CheckSignals()
         if self.error is not None:
             raise self.error
 
 
 cdef cpp_bool _interrupted(void* context) noexcept with gil:
     interruption = <_Interruption>context
+    if not interruption.runs_handlers:
+        if not PyOS_InterruptOccurred():
+            return False
+        PyErr_SetInterruptEx(SIGINT)
+        return True
     try:
         PyErr_CheckSignals()
         return False
@@ -113,7 +133,7 @@ def _write_project_archive(str target, bytes document, source_path):
     cdef unique_ptr[orvex.FileReplacement] replacement
     cdef orvex.error_code error
     cdef _LibraryOutput output
-    cdef _Interruption interruption = _Interruption()
+    cdef _Interruption interruption = _Interruption(True)
     cdef orvex.InterruptionCheck interrupted = interruption.check()
     staging = _BytesIO()
     with ZipFile(staging, "w") as staged:

@@ -123,7 +123,7 @@ cdef class ZelDataSet:
             file_name = self._file_name
             if file_name is None:
                 raise NameError("A file name is required")
-        cdef _Interruption interruption = _Interruption()
+        cdef _Interruption interruption = _Interruption(False)
         entry = self.__is_hdf5(_checked_file_name(file_name))
         if entry is not None:
             _write_hdf5_entry(entry[0], entry[1], self.export_raw())
