@@ -2,6 +2,7 @@
 
 #include "orvex/core/FileDescriptor.h"
 #include "orvex/data/PosixAcl.h"
+#include "orvex/data/ProcessNamespaces.h"
 
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -20,6 +21,8 @@ namespace orvex {
 namespace {
 
 constexpr mode_t kCreateMode = 0666;
+// How often the permissions of a file are read again where its mode changed while they were read.
+constexpr int kReadAttempts = 10;
 
 std::error_code lastError() { return {errno, std::generic_category()}; }
 
@@ -81,11 +84,13 @@ mode_t processUmask() {
     return end != value && mask <= 0777 ? static_cast<mode_t>(mask) : fallback;
 }
 
-// Whether the process has CAP_FSETID in effect, which keeps set-ID bits through a write.
+// Whether the process has CAP_FSETID in effect in the initial user namespace, which keeps
+// set-ID bits through a write; held in another namespace, it keeps none.
 bool keepsSetIdBits() {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-    return ::syscall(SYS_capget, &header, data) == 0 && (data[0].effective & (1u << CAP_FSETID)) != 0;
+    return ::syscall(SYS_capget, &header, data) == 0 && (data[0].effective & (1u << CAP_FSETID)) != 0 &&
+           inInitialUserNamespace();
 }
 
 bool inGroup(gid_t group) {
@@ -124,10 +129,25 @@ std::error_code computeNewFilePermissions(int folder, mode_t& mode, std::optiona
 
 } // namespace
 
-std::error_code FilePermissions::ofFile(int descriptor, const struct stat& status, FilePermissions& permissions) {
-    permissions.owner_.emplace(status.st_uid, status.st_gid);
-    permissions.mode_ = (status.st_mode & (0777 | S_ISVTX)) | setIdBitsKeptByAWrite(status.st_mode, status.st_gid);
-    return readAttribute(descriptor, kAccessAclAttribute, permissions.accessAcl_);
+// The ACL's mask and the mode's group bits are one: the mode is read again after the ACL,
+// and both again where it changed meanwhile.
+std::error_code FilePermissions::ofFile(int descriptor, FilePermissions& permissions, struct stat& status) {
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        struct stat before {};
+        if (::fstat(descriptor, &before) != 0)
+            return lastError();
+        if (const std::error_code error = readAttribute(descriptor, kAccessAclAttribute, permissions.accessAcl_))
+            return error;
+        if (::fstat(descriptor, &status) != 0)
+            return lastError();
+        if (status.st_mode == before.st_mode && status.st_uid == before.st_uid && status.st_gid == before.st_gid) {
+            permissions.owner_.emplace(status.st_uid, status.st_gid);
+            permissions.mode_ =
+                (status.st_mode & (0777 | S_ISVTX)) | setIdBitsKeptByAWrite(status.st_mode, status.st_gid);
+            return {};
+        }
+    }
+    return {EAGAIN, std::generic_category()};
 }
 
 std::error_code FilePermissions::ofNewFile(int folder, FilePermissions& permissions) {
@@ -143,19 +163,28 @@ std::error_code FilePermissions::ofNewFile(int folder, FilePermissions& permissi
     return readAttribute(probe.get(), kAccessAclAttribute, permissions.accessAcl_);
 }
 
+// Until the ACL is on, the mode grants nothing: its group bits would grant the whole group
+// what the ACL's named entries take from some. The ACL sets the permission bits with its
+// entries, which the mode, read at the same moment, leaves as they are; the mode adds the
+// set-ID and sticky bits. A file system without modes keeps the one it gives.
 std::error_code FilePermissions::applyTo(int descriptor) const {
+    (void)::fchmod(descriptor, 0);
     if (owner_ && ::fchown(descriptor, owner_->first, owner_->second) != 0)
         return lastError();
-    // An ACL goes on after the mode, which would otherwise rewrite its mask; an inherited
-    // one comes off before, so that the mode is set on a file without one.
-    if (!accessAcl_ && ::fremovexattr(descriptor, kAccessAclAttribute) != 0 && !attributeAbsent(errno))
-        return lastError();
-    // A file system without modes keeps the one it gives.
+    if (const std::error_code error = applyAccessAcl(descriptor))
+        return error;
     (void)::fchmod(descriptor, mode_);
-    if (accessAcl_ && ::fsetxattr(descriptor, kAccessAclAttribute, accessAcl_->data(), accessAcl_->size(), 0) != 0 &&
+    return owner_ ? confirmOn(descriptor) : std::error_code();
+}
+
+std::error_code FilePermissions::applyAccessAcl(int descriptor) const {
+    if (!accessAcl_)
+        return ::fremovexattr(descriptor, kAccessAclAttribute) != 0 && !attributeAbsent(errno) ? lastError()
+                                                                                               : std::error_code();
+    if (::fsetxattr(descriptor, kAccessAclAttribute, accessAcl_->data(), accessAcl_->size(), 0) != 0 &&
         errno != ENOTSUP && errno != EOPNOTSUPP)
         return lastError();
-    return owner_ ? confirmOn(descriptor) : std::error_code();
+    return {};
 }
 
 std::error_code FilePermissions::confirmOn(int descriptor) const {

@@ -76,14 +76,37 @@ std::error_code writeThrough(int descriptor, const FileReplacement::WriteFunctio
     return errorOf(buffer.error() ? buffer.error() : EIO);
 }
 
-// A file without a name for content that has none beside its target: in the temporary
-// folder, or in memory.
+// A file without a name in the temporary folder, or in memory, for content that has no
+// place on its target's file system.
 FileDescriptor openUnnamedFile() {
     const char* folder = std::getenv("TMPDIR");
     FileDescriptor file(::open(folder && *folder ? folder : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
     if (!file.valid())
         file.reset(::memfd_create("orvex-content", MFD_CLOEXEC));
     return file;
+}
+
+// Opens `path` as a plain open does, but without waiting where it need not: a FIFO without
+// its other end is refused at once. A lease holder is told to let go and waited for, as by
+// a plain open; `interrupted` is asked when a signal ends the wait. -1 with errno set where
+// it fails, EINTR where `interrupted` ended it. The descriptor is left blocking.
+int openAsAPlainOpen(const std::string& path, int flags, const InterruptionCheck& interrupted) {
+    int descriptor = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, kCreateMode);
+    if (descriptor < 0 && errno == EWOULDBLOCK) {
+        while ((descriptor = ::open(path.c_str(), flags | O_NOCTTY | O_CLOEXEC, kCreateMode)) < 0 && errno == EINTR)
+            if (interrupted && interrupted())
+                return -1;
+    }
+    if (descriptor < 0)
+        return -1;
+    const int status = ::fcntl(descriptor, F_GETFL);
+    if (status < 0 || ::fcntl(descriptor, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        ::close(descriptor);
+        errno = error;
+        return -1;
+    }
+    return descriptor;
 }
 
 // Cuts `target` to nothing and copies all of `content` into it, as a plain write fills it;
@@ -111,6 +134,18 @@ std::error_code syncAndClose(FileDescriptor& file, WriteDurability durability) {
     if (durability == WriteDurability::Synced && ::fsync(file.get()) != 0)
         return lastError();
     return closeFile(file);
+}
+
+// The permissions that a file renamed over the open target must take to keep what a write
+// into it keeps, as they stand; nothing where a rename would lose something all the same: a
+// second name, a lock, an extended attribute other than the access ACL.
+std::optional<FilePermissions> renameablePermissions(int target) {
+    FilePermissions permissions;
+    struct stat status {};
+    if (FilePermissions::ofFile(target, permissions, status) || status.st_nlink != 1 ||
+        isLocked(target, status) || hasOtherAttributes(target))
+        return std::nullopt;
+    return permissions;
 }
 
 } // namespace
@@ -195,12 +230,12 @@ bool FileReplacement::nameHolds(const struct stat& status) const {
     return ::fstatat(folder_.get(), name_.c_str(), &held, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(held, status);
 }
 
-int FileReplacement::openTargetForReading() const {
+int FileReplacement::openTargetForReading(const InterruptionCheck& interrupted) const {
     if (error_ || kind_ != Kind::RegularFile) {
         errno = ENOENT;
         return -1;
     }
-    FileDescriptor file(::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    FileDescriptor file(openAsAPlainOpen(path_, O_RDONLY, interrupted));
     struct stat status {};
     if (!file.valid() || ::fstat(file.get(), &status) != 0)
         return -1;
@@ -238,22 +273,10 @@ std::error_code FileReplacement::write(const WriteFunction& write, WriteDurabili
 
 // Opens the target for writing as a plain open does, but without truncating it and without
 // waiting for a FIFO's reader. O_CREAT lets the kernel's rules on files in sticky folders
-// apply. A lease holder is told to let go and waited for, as a plain open waits.
+// apply.
 std::error_code FileReplacement::openForWriting(FileDescriptor& target, const InterruptionCheck& interrupted) const {
-    constexpr int flags = O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC;
-    int descriptor = ::open(path_.c_str(), flags | O_NONBLOCK, kCreateMode);
-    if (descriptor < 0 && errno == EWOULDBLOCK) {
-        while ((descriptor = ::open(path_.c_str(), flags, kCreateMode)) < 0 && errno == EINTR)
-            if (interrupted && interrupted())
-                return errorOf(EINTR);
-    }
-    if (descriptor < 0)
-        return lastError();
-    target.reset(descriptor);
-    const int status = ::fcntl(descriptor, F_GETFL);
-    if (status < 0 || ::fcntl(descriptor, F_SETFL, status & ~O_NONBLOCK) != 0)
-        return lastError();
-    return {};
+    target.reset(openAsAPlainOpen(path_, O_WRONLY | O_CREAT, interrupted));
+    return target.valid() ? std::error_code() : lastError();
 }
 
 // A new name: the file is made beside the place the kernel would create it, and takes the
@@ -267,7 +290,7 @@ std::error_code FileReplacement::writeNewFile(const WriteFunction& write, WriteD
         return temporary.error();
     if (const std::error_code error = fillNewFile(temporary.descriptor(), write, durability, interrupted))
         return error;
-    if (const std::error_code error = temporary.close())
+    if (const std::error_code error = temporary.flush())
         return error;
     return temporary.renameAsNew(name_);
 }
@@ -305,12 +328,14 @@ std::error_code FileReplacement::fillNewFile(int descriptor, const WriteFunction
 }
 
 // A regular file, open for writing as `target`: the content goes beside it where a rename
-// may replace it, into an unnamed file otherwise; then it replaces it or is copied into it.
+// may replace it; otherwise into an unnamed file, on the target's file system where its
+// folder allows; then it replaces the target or is copied into it.
 std::error_code FileReplacement::writeRegularFile(FileDescriptor target, const struct stat& status,
                                                   const WriteFunction& write, WriteDurability durability,
                                                   const InterruptionCheck& interrupted) {
+    const bool located = locateTarget(status);
     std::optional<TemporaryFile> temporary;
-    if (mayRenameOver(target.get(), status)) {
+    if (located && mayRenameOver(target.get(), status)) {
         temporary.emplace(folder_.get(), name_);
         if (outOfSpace(temporary->error()))
             return temporary->error();
@@ -318,53 +343,73 @@ std::error_code FileReplacement::writeRegularFile(FileDescriptor target, const s
             temporary.reset();
     }
     FileDescriptor content;
-    if (!temporary && !(content = openUnnamedFile()).valid())
-        return lastError();
-    if (const std::error_code error =
-            writeThrough(temporary ? temporary->descriptor() : content.get(), write, interrupted))
+    if (!temporary) {
+        if (const std::error_code error = openStagingFile(located, status, content))
+            return error;
+    }
+    const int source = temporary ? temporary->descriptor() : content.get();
+    if (const std::error_code error = writeThrough(source, write, interrupted))
         return error;
     if (temporary) {
-        if (!nameHolds(status))
-            return errorOf(EAGAIN); // another file took the name meanwhile
         bool renamed = false;
-        if (const std::error_code error = renameOver(*temporary, target.get(), durability, renamed))
+        if (const std::error_code error = renameOver(*temporary, target.get(), status, durability, renamed))
             return error;
         if (renamed)
             return closeFile(target);
-        // Closed for a rename that was refused: opened again to be copied.
-        if (temporary->descriptor() < 0 && !(content = FileDescriptor(temporary->openForReading())).valid())
-            return lastError();
     }
-    const int source = content.valid() ? content.get() : temporary->descriptor();
     if (const std::error_code error = copyInPlace(source, target.get(), interrupted))
         return error;
     return syncAndClose(target, durability);
 }
 
-// Whether a file renamed over the target, open as `target`, could keep all that a write into
-// it keeps, as far as the name and its folder tell.
-bool FileReplacement::mayRenameOver(int target, const struct stat& status) {
-    return status.st_nlink == 1 && resolvesWithoutMagicLinks(path_, status) && !locate() && nameHolds(status) &&
-           !isMountRoot(target) && allowsRenames(folder_.get());
+// Whether the name resolves, without magic links, to the file of `status`, found as name_
+// in folder_.
+bool FileReplacement::locateTarget(const struct stat& status) {
+    return resolvesWithoutMagicLinks(path_, status) && !locate() && nameHolds(status);
 }
 
-// Renames the complete temporary file over the target where the rename keeps all that a
-// write into the target keeps: `renamed` tells whether it did.
-std::error_code FileReplacement::renameOver(TemporaryFile& temporary, int target, WriteDurability durability,
-                                            bool& renamed) const {
+// Whether a file renamed over the located target, open as `target`, could keep all that a
+// write into it keeps, as far as the name and its folder tell.
+bool FileReplacement::mayRenameOver(int target, const struct stat& status) const {
+    return status.st_nlink == 1 && !isMountRoot(target) && allowsRenames(folder_.get());
+}
+
+// An unnamed file for content to be copied into the target: in the target's folder where
+// that lies on the target's file system and takes one, else elsewhere (openUnnamedFile).
+std::error_code FileReplacement::openStagingFile(bool located, const struct stat& status,
+                                                 FileDescriptor& file) const {
+    struct stat folder {};
+    if (located && ::fstat(folder_.get(), &folder) == 0 && folder.st_dev == status.st_dev) {
+        file.reset(::openat(folder_.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+        if (!file.valid() && outOfSpace(lastError()))
+            return lastError();
+    }
+    if (!file.valid())
+        file = openUnnamedFile();
+    return file.valid() ? std::error_code() : lastError();
+}
+
+// Renames the complete temporary file over the target, the file of `status`, where the
+// rename keeps all that a write into the target keeps: `renamed` tells whether it did. The
+// temporary takes the target's permissions and is synced first; the target is looked at
+// again right before the rename, nothing slow between the two.
+std::error_code FileReplacement::renameOver(TemporaryFile& temporary, int target, const struct stat& status,
+                                            WriteDurability durability, bool& renamed) const {
     renamed = false;
-    struct stat status {};
-    if (::fstat(target, &status) != 0)
-        return lastError();
-    FilePermissions permissions;
-    if (status.st_nlink != 1 || isLocked(target) || hasOtherAttributes(target) ||
-        FilePermissions::ofFile(target, status, permissions) || permissions.applyTo(temporary.descriptor()) ||
+    if (!nameHolds(status))
+        return errorOf(EAGAIN); // another file took the name meanwhile
+    const std::optional<FilePermissions> permissions = renameablePermissions(target);
+    if (!permissions || permissions->applyTo(temporary.descriptor()) ||
         !sameAttributeFlags(target, temporary.descriptor()))
         return {};
     if (durability == WriteDurability::Synced && ::fsync(temporary.descriptor()) != 0)
         return lastError();
-    if (const std::error_code error = temporary.close())
+    if (const std::error_code error = temporary.flush())
         return error;
+    if (!nameHolds(status))
+        return errorOf(EAGAIN);
+    if (renameablePermissions(target) != permissions || !sameAttributeFlags(target, temporary.descriptor()))
+        return {};
     const std::error_code error = temporary.renameOver(name_);
     renamed = !error;
     return renameRefused(error) ? std::error_code() : error;

@@ -40,26 +40,28 @@ public:
     // Whether the target is a FIFO or character device, written as a stream, never replaced.
     bool writesToStream() const { return kind_ == Kind::Stream; }
 
-    // A new read-only descriptor of the regular file that the write replaces, opened
-    // without waiting and checked to be the file looked at; -1 with errno set where it
-    // cannot be opened, with ENOENT where no regular file is replaced.
-    int openTargetForReading() const;
+    // A new read-only descriptor of the regular file that the write replaces, checked to be
+    // the file looked at. A lease holder is waited for as by a plain open, `interrupted`
+    // asked when a signal ends the wait. -1 with errno set where it cannot be opened: ENOENT
+    // where no regular file is replaced, EINTR where `interrupted` ended the wait.
+    int openTargetForReading(const InterruptionCheck& interrupted = {}) const;
 
     // Writes the target with `write`, which runs once; `interrupted` is asked after every
     // interrupted or short write. An existing target is first opened for writing, without
     // truncating it: what the kernel refuses (EACCES, ETXTBSY, ...) is the write's error,
     // and `write` does not run. A FIFO or character device is written through that
     // descriptor (a FIFO without a reader refused with ENXIO at once). Otherwise the content
-    // goes into a new file, beside the target where one can be made there (readable by its
-    // owner only), elsewhere unnamed; once complete it becomes the target:
+    // goes into a new file readable by its owner only: beside the target where a rename may
+    // replace it, else unnamed, on the target's file system where its folder takes one
+    // there, in $TMPDIR or in memory otherwise; once complete it becomes the target:
     // - a new name: the file takes the permissions the folder gives a new file and is
     //   renamed to it, never over anything (EEXIST where something took the name); in an
     //   append-only folder it is made without a name and linked to it;
     // - a regular file: renamed over it where the name resolves without magic links to a
     //   file of one link, not a mount point, not locked, without extended attributes but its
     //   access ACL, in a folder that allows renames, and the new file can take its owner,
-    //   group, mode (set-ID bits as a write keeps them), access ACL and attribute flags as
-    //   they stand then;
+    //   group, mode (set-ID bits as a write keeps them), access ACL and attribute flags,
+    //   all looked at again right before the rename;
     //   otherwise, and where the rename is refused (EBUSY, EPERM, EXDEV), the target is
     //   truncated and the content copied into it. EAGAIN where another file took the name
     //   while the content was written.
@@ -78,7 +80,9 @@ private:
     std::error_code locate();
     std::error_code openFolder(int base, const std::string& path);
     bool nameHolds(const struct stat& status) const;
-    bool mayRenameOver(int target, const struct stat& status);
+    bool locateTarget(const struct stat& status);
+    bool mayRenameOver(int target, const struct stat& status) const;
+    std::error_code openStagingFile(bool located, const struct stat& status, FileDescriptor& file) const;
     std::error_code openForWriting(FileDescriptor& target, const InterruptionCheck& interrupted) const;
     std::error_code writeNewFile(const WriteFunction& write, WriteDurability durability,
                                  const InterruptionCheck& interrupted) const;
@@ -88,8 +92,8 @@ private:
                                 const InterruptionCheck& interrupted) const;
     std::error_code writeRegularFile(FileDescriptor target, const struct stat& status, const WriteFunction& write,
                                      WriteDurability durability, const InterruptionCheck& interrupted);
-    std::error_code renameOver(TemporaryFile& temporary, int target, WriteDurability durability,
-                               bool& renamed) const;
+    std::error_code renameOver(TemporaryFile& temporary, int target, const struct stat& status,
+                               WriteDurability durability, bool& renamed) const;
 
     std::string path_;
     FileDescriptor folder_; // where the links of the name end; open only where needed

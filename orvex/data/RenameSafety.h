@@ -16,8 +16,11 @@ bool resolvesWithoutMagicLinks(const std::string& path, const struct stat& statu
 // Whether the open file is the root of a mount: a file bind-mounted onto its name.
 bool isMountRoot(int descriptor);
 
-// Whether another open file description holds a lock on the open file, by flock or fcntl.
-bool isLocked(int descriptor);
+// Whether another open file description holds a lock on the open file of `status`, by flock
+// or fcntl. Asked of the kernel without taking one, except for flock locks where /proc/locks
+// may leave some out (outside the initial pid namespace, or without /proc): there a lock is
+// taken and let go at once to find out.
+bool isLocked(int descriptor, const struct stat& status);
 
 // Whether the open file carries extended attributes besides its access ACL.
 bool hasOtherAttributes(int descriptor);

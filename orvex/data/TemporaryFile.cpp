@@ -65,14 +65,12 @@ TemporaryFile::~TemporaryFile() {
         ::unlinkat(folder_, name_.c_str(), 0);
 }
 
-std::error_code TemporaryFile::close() {
-    const int descriptor = descriptor_;
-    descriptor_ = -1;
-    return ::close(descriptor) == 0 ? std::error_code() : lastError();
-}
-
-int TemporaryFile::openForReading() const {
-    return ::openat(folder_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+// Each close of a descriptor of the file reports what the file system's flush reports.
+std::error_code TemporaryFile::flush() const {
+    const int copy = ::fcntl(descriptor_, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return lastError();
+    return ::close(copy) == 0 ? std::error_code() : lastError();
 }
 
 std::error_code TemporaryFile::renameOver(const std::string& target) {

@@ -20,20 +20,18 @@ public:
     // Why the file could not be created; empty when it was.
     std::error_code error() const { return error_; }
 
-    // The open file.
+    // The open file, open until the object goes.
     int descriptor() const { return descriptor_; }
 
-    // Closes the file, reporting what the close reports.
-    std::error_code close();
+    // What closing the file would report (a file system that writes on close reports its
+    // errors then), the file staying open.
+    std::error_code flush() const;
 
-    // Opens the closed file again, for reading.
-    int openForReading() const;
-
-    // Renames the closed file over `target` in the same folder.
+    // Renames the file over `target` in the same folder.
     std::error_code renameOver(const std::string& target);
 
-    // Gives the closed file the name `target` in the same folder, where nothing holds it:
-    // EEXIST where something does.
+    // Gives the file the name `target` in the same folder, where nothing holds it: EEXIST
+    // where something does.
     std::error_code renameAsNew(const std::string& target);
 
 private:

@@ -101,7 +101,7 @@ cdef extern from "orvex/data/FileReplacement.h" namespace "orvex":
         FileReplacement(const string&) except +
         error_code error()
         bool writesToStream()
-        int openTargetForReading()
+        int openTargetForReading(const InterruptionCheck&) nogil
         error_code write(const WriteFunction&, WriteDurability, const InterruptionCheck&) except + nogil
 
 # A write function and an interruption check of the library, each made of a callback and

@@ -110,13 +110,18 @@ cdef _raise_write_error(int number, str name):
         raise OSError(number, os.strerror(number), name)
 
 
-cdef object _open_replaced_file(orvex.FileReplacement* replacement, str name):
+cdef object _open_replaced_file(orvex.FileReplacement* replacement, str name, _Interruption interruption):
     """The regular file that replacement replaces, opened for reading; None where it
-    replaces none (a new file, a FIFO or device, which are never read)."""
-    cdef int descriptor = replacement.openTargetForReading()
-    cdef int number = errno
+    replaces none (a new file, a FIFO or device, which are never read). A lease holder is
+    waited for, and the exception of a signal handler ends the wait."""
+    cdef orvex.InterruptionCheck interrupted = interruption.check()
+    cdef int descriptor, number
+    with nogil:
+        descriptor = replacement.openTargetForReading(interrupted)
+        number = errno
     if descriptor >= 0:
         return open(descriptor, "rb")
+    interruption.raise_error()
     if number == ENOENT:
         return None
     raise OSError(number, os.strerror(number), name)
@@ -144,7 +149,7 @@ def _write_project_archive(str target, bytes document, source_path):
     _raise_write_error(replacement.get().error().value(), target)
     with _ExitStack() as stack:
         if source_path is None:
-            source = _archive_members(stack, _open_replaced_file(replacement.get(), target), True)
+            source = _archive_members(stack, _open_replaced_file(replacement.get(), target, interruption), True)
         else:
             source = _archive_members(stack, _open_regular_file(source_path), False)
         output = _LibraryOutput(lambda stream: _write_archive(stream, staging, document_spans, source))

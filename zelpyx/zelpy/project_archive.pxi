@@ -154,11 +154,16 @@ def _central_record(info, offset):
 def _open_regular_file(str path):
     """The regular file at path (through links) opened for reading, None where there is
     no file. Anything else is no zip archive, and is never opened: a FIFO would wait for a
-    writer, a device would act."""
+    writer, a device would act. A lease holder is waited for, as by a plain open."""
+    flags = os.O_RDONLY | os.O_NOCTTY | os.O_CLOEXEC
     try:
         if not _stat.S_ISREG(os.stat(path).st_mode):
             raise _BadZipFile("File is not a zip file")
-        raw = open(os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC), "rb")
+        try:
+            descriptor = os.open(path, flags | os.O_NONBLOCK)
+        except BlockingIOError:
+            descriptor = os.open(path, flags)
+        raw = open(descriptor, "rb")
     except FileNotFoundError:
         return None
     if not _stat.S_ISREG(os.fstat(raw.fileno()).st_mode):
