@@ -718,8 +718,10 @@ def test_without_proc(tmp_path, writer, exists):
 
 @pytest.mark.parametrize("name", ALL)
 def test_no_space_for_the_new_contents(tmp_path, name):
-    """On a full file system the save fails (ENOSPC) before the file is touched, where a
-    plain write would leave it cut; no temporary file stays."""
+    """On a full file system the save fails (ENOSPC) before the file is touched, for it needs
+    room for the old and the new contents at once; no temporary file stays. (A plain write
+    frees the old contents first: it fits where the new ones take no more room, and leaves
+    the file cut where they take more than is free.)"""
     writer = writers.WRITERS[name](512 << 10)
     folder = make_folder(tmp_path / "small")
     path, filler = folder / ("file" + writer.suffix), folder / "filler"
