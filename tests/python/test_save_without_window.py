@@ -65,17 +65,18 @@ def in_namespaces(options, writer, actions, setup="true", size=None):
 
 
 @contextlib.contextmanager
-def forked(work, *arguments, user=None, groups=()):
+def forked(work, *arguments, user=None, groups=(), parent_ends=()):
     """Runs work(stop, *arguments) in a forked child, as user where one is given, until the
-    body ends: stop() tells it then to end. Yields result(), what work returned (JSON)."""
+    body ends: stop() tells it then to end. The child closes the descriptors parent_ends.
+    Yields result(), what work returned (JSON)."""
     stop_reader, stop_writer = os.pipe()
     report, report_end = os.pipe()
     child = os.fork()
     if child == 0:
         outcome = {"error": "no result"}
         try:
-            os.close(stop_writer)
-            os.close(report)
+            for end in (stop_writer, report, *parent_ends):
+                os.close(end)
             signal.alarm(CHILD_SECONDS)
             if user is not None:
                 os.setgroups(list(groups))
@@ -329,31 +330,25 @@ class LockChange(Change):
 CHANGES = {"chmod": ModeChange, "ln": LinkChange, "setfattr": AttributeChange, "flock": LockChange}
 
 
+def make_changes(stop, change, orders, answers):
+    """Reads orders [action, delay, token], one a line, from the pipe end orders until it
+    closes; does each after delay seconds (change.make or change.undo), then writes to
+    answers when it was done (time.monotonic())."""
+    with open(orders) as lines:
+        for line in lines:
+            action, delay, token = json.loads(line)
+            time.sleep(delay)
+            getattr(change, action)(token)
+            os.write(answers, json.dumps(time.monotonic()).encode() + b"\n")
+
+
 class ChangingProcess:
-    """Another process that makes a Change when told: make_after(delay, token) has it made
-    after delay seconds, made_at() waits for it and returns when it was made
-    (time.monotonic()), undo(token) undoes it."""
+    """Another process that makes a Change when told (make_changes): make_after(delay,
+    token) has it made after delay seconds, made_at() waits for it and returns when it was
+    made, undo(token) undoes it."""
 
     def __init__(self, change):
-        orders, self.orders = os.pipe()
-        answers, answers_end = os.pipe()
-        self.child = os.fork()
-        if self.child == 0:
-            try:
-                os.close(self.orders)
-                os.close(answers)
-                signal.alarm(CHILD_SECONDS)
-                with open(orders) as lines:
-                    for line in lines:
-                        action, delay, token = json.loads(line)
-                        time.sleep(delay)
-                        getattr(change, action)(token)
-                        os.write(answers_end, json.dumps(time.monotonic()).encode() + b"\n")
-            finally:
-                os._exit(0)
-        os.close(orders)
-        os.close(answers_end)
-        self.answers = open(answers)
+        self.change = change
 
     def _order(self, action, delay, token):
         os.write(self.orders, json.dumps([action, delay, token]).encode() + b"\n")
@@ -369,12 +364,19 @@ class ChangingProcess:
         self.made_at()
 
     def __enter__(self):
+        orders, self.orders = os.pipe()
+        answers, answers_end = os.pipe()
+        self.process = forked(make_changes, self.change, orders, answers_end, parent_ends=(self.orders, answers))
+        self.process.__enter__()
+        os.close(orders)
+        os.close(answers_end)
+        self.answers = open(answers)
         return self
 
     def __exit__(self, *exception):
         os.close(self.orders)
+        self.process.__exit__(*exception)
         self.answers.close()
-        os.waitpid(self.child, 0)
 
 
 @pytest.mark.parametrize("kind", CHANGES)
@@ -473,43 +475,41 @@ def test_locked_file_in_a_pid_namespace_is_written_in_place(tmp_path, writer):
 # ---------------------------------------------------------------------------------------
 # A lease holder is waited for as by a plain open.
 
+def hold_write_lease(stop, path, original, lets_go, ready, report):
+    """Takes a write lease on the file at path and writes b"leased" to ready. Told to let go
+    (SIGIO), writes to report whether the file still holds original, then lets go unless
+    lets_go is false. Holds on until stop()."""
+    descriptor = os.open(path, os.O_RDONLY)
+
+    def told(*_):
+        unchanged = os.pread(descriptor, len(original) + 1, 0) == original
+        os.write(report, b"old contents" if unchanged else b"changed")
+        if lets_go:
+            fcntl.fcntl(descriptor, fcntl.F_SETLEASE, fcntl.F_UNLCK)
+    signal.signal(signal.SIGIO, told)
+    fcntl.fcntl(descriptor, fcntl.F_SETLEASE, fcntl.F_WRLCK)
+    os.write(ready, b"leased")
+    while not stop():
+        time.sleep(0.01)
+
+
 @contextlib.contextmanager
 def write_leased(path, original, lets_go=True):
-    """Another process holding a write lease on the file at path. Told to let go (SIGIO),
-    it reports whether the file still holds original, then lets go unless lets_go is false.
-    Yields report(seconds): that report, waited for that long (b"" before it came)."""
+    """Another process holding a write lease on the file at path (hold_write_lease). Yields
+    report(seconds): what it reported once told to let go, waited for that long (b"" before
+    it came)."""
     ready, ready_end = os.pipe()
     report, report_end = os.pipe()
-    child = os.fork()
-    if child == 0:
-        try:
-            os.close(ready)
-            os.close(report)
-            signal.alarm(CHILD_SECONDS)
-            descriptor = os.open(path, os.O_RDONLY)
-
-            def told(*_):
-                os.write(report_end, b"old contents" if os.pread(descriptor, len(original) + 1, 0) == original
-                         else b"changed")
-                if lets_go:
-                    fcntl.fcntl(descriptor, fcntl.F_SETLEASE, fcntl.F_UNLCK)
-            signal.signal(signal.SIGIO, told)
-            fcntl.fcntl(descriptor, fcntl.F_SETLEASE, fcntl.F_WRLCK)
-            os.write(ready_end, b"leased")
-            while True:
-                signal.pause()
-        finally:
-            os._exit(0)
-    os.close(ready_end)
-    os.close(report_end)
     try:
-        assert os.read(ready, 16) == b"leased"
-        yield lambda seconds: os.read(report, 100) if select.select([report], [], [], seconds)[0] else b""
+        with forked(hold_write_lease, str(path), original, lets_go, ready_end, report_end,
+                    parent_ends=(ready, report)):
+            os.close(ready_end)
+            os.close(report_end)
+            assert os.read(ready, 16) == b"leased"
+            yield lambda seconds: os.read(report, 100) if select.select([report], [], [], seconds)[0] else b""
     finally:
         os.close(ready)
         os.close(report)
-        os.kill(child, signal.SIGKILL)
-        os.waitpid(child, 0)
 
 
 @pytest.mark.parametrize("lease_test", [like_a_write.test_lease_holder_lets_go_before_the_file_changes,
