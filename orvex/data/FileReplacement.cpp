@@ -138,12 +138,13 @@ std::error_code syncAndClose(FileDescriptor& file, WriteDurability durability) {
 
 // The permissions that a file renamed over the open target must take to keep what a write
 // into it keeps, as they stand; nothing where a rename would lose something all the same: a
-// second name, a lock, an extended attribute other than the access ACL.
+// second name, a lock by fcntl, an extended attribute other than the access ACL. (Locks by
+// flock are looked for apart: that takes longer.)
 std::optional<FilePermissions> renameablePermissions(int target) {
     FilePermissions permissions;
     struct stat status {};
-    if (FilePermissions::ofFile(target, permissions, status) || status.st_nlink != 1 ||
-        isLocked(target, status) || hasOtherAttributes(target))
+    if (FilePermissions::ofFile(target, permissions, status) || status.st_nlink != 1 || isRecordLocked(target) ||
+        hasOtherAttributes(target))
         return std::nullopt;
     return permissions;
 }
@@ -392,7 +393,8 @@ std::error_code FileReplacement::openStagingFile(bool located, const struct stat
 // Renames the complete temporary file over the target, the file of `status`, where the
 // rename keeps all that a write into the target keeps: `renamed` tells whether it did. The
 // temporary takes the target's permissions and is synced first; the target is looked at
-// again right before the rename, nothing slow between the two.
+// again right before the rename, the slow look for flock locks first, so that nothing slow
+// stands between the other looks and the rename.
 std::error_code FileReplacement::renameOver(TemporaryFile& temporary, int target, const struct stat& status,
                                             WriteDurability durability, bool& renamed) const {
     renamed = false;
@@ -406,6 +408,8 @@ std::error_code FileReplacement::renameOver(TemporaryFile& temporary, int target
         return lastError();
     if (const std::error_code error = temporary.flush())
         return error;
+    if (isFlockLocked(target, status))
+        return {};
     if (!nameHolds(status))
         return errorOf(EAGAIN);
     if (renameablePermissions(target) != permissions || !sameAttributeFlags(target, temporary.descriptor()))

@@ -111,12 +111,14 @@ bool resolvesWithoutMagicLinks(const std::string& path, const struct stat& statu
 
 bool isMountRoot(int descriptor) { return (statxAttributes(descriptor) & STATX_ATTR_MOUNT_ROOT) != 0; }
 
-bool isLocked(int descriptor, const struct stat& status) {
+bool isRecordLocked(int descriptor) {
     struct flock range {};
     range.l_type = F_WRLCK;
     range.l_whence = SEEK_SET;
-    if (::fcntl(descriptor, F_OFD_GETLK, &range) != 0 || range.l_type != F_UNLCK)
-        return true;
+    return ::fcntl(descriptor, F_OFD_GETLK, &range) != 0 || range.l_type != F_UNLCK;
+}
+
+bool isFlockLocked(int descriptor, const struct stat& status) {
     const std::optional<bool> listed = flockListed(status);
     return listed ? *listed : flockProbeRefused(descriptor);
 }

@@ -16,11 +16,16 @@ bool resolvesWithoutMagicLinks(const std::string& path, const struct stat& statu
 // Whether the open file is the root of a mount: a file bind-mounted onto its name.
 bool isMountRoot(int descriptor);
 
-// Whether another open file description holds a lock on the open file of `status`, by flock
-// or fcntl. Asked of the kernel without taking one, except for flock locks where /proc/locks
-// may leave some out (outside the initial pid namespace, or without /proc): there a lock is
-// taken and let go at once to find out.
-bool isLocked(int descriptor, const struct stat& status);
+// Whether another open file description holds a lock on the open file by fcntl (a POSIX or
+// an open file description lock), asked of the kernel without taking one.
+bool isRecordLocked(int descriptor);
+
+// Whether another open file description holds a flock lock on the open file of `status`, as
+// /proc/locks lists them: the kernel lets that list be read once it holds every lock list
+// still, which takes a grace period of its read-copy-update (milliseconds) unless another
+// read went just before. Where the list may leave some out (outside the initial pid
+// namespace, or without /proc), a lock is taken and let go at once to find out.
+bool isFlockLocked(int descriptor, const struct stat& status);
 
 // Whether the open file carries extended attributes besides its access ACL.
 bool hasOtherAttributes(int descriptor);

@@ -43,28 +43,31 @@ TEST(RenameSafety, FindsLocksOfOtherDescriptionsOfTheFile) {
     TemporaryDirectory directory;
     std::ofstream(directory.path / "file.out") << "x";
     std::ofstream(directory.path / "other.out") << "y";
+    const auto flockFound = [](const OpenFile& file) { return isFlockLocked(file.descriptor, file.status()); };
+    const auto recordFound = [](const OpenFile& file) { return isRecordLocked(file.descriptor); };
     const struct {
         const char* name;
         std::function<bool(int)> lock;
+        std::function<bool(const OpenFile&)> found;
     } cases[] = {
-        {"flock, exclusive", [](int d) { return ::flock(d, LOCK_EX) == 0; }},
-        {"flock, shared", [](int d) { return ::flock(d, LOCK_SH) == 0; }},
-        {"fcntl, write", [](int d) { return takeOfdLock(d, F_WRLCK); }},
-        {"fcntl, read", [](int d) { return takeOfdLock(d, F_RDLCK); }},
+        {"flock, exclusive", [](int d) { return ::flock(d, LOCK_EX) == 0; }, flockFound},
+        {"flock, shared", [](int d) { return ::flock(d, LOCK_SH) == 0; }, flockFound},
+        {"fcntl, write", [](int d) { return takeOfdLock(d, F_WRLCK); }, recordFound},
+        {"fcntl, read", [](int d) { return takeOfdLock(d, F_RDLCK); }, recordFound},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const OpenFile target(directory.path / "file.out");
         const OpenFile other(directory.path / "other.out");
-        EXPECT_FALSE(isLocked(target.descriptor, target.status()));
+        EXPECT_FALSE(c.found(target));
         {
             const OpenFile holder(directory.path / "other.out");
             ASSERT_TRUE(c.lock(holder.descriptor));
-            EXPECT_FALSE(isLocked(target.descriptor, target.status()));
-            EXPECT_TRUE(isLocked(other.descriptor, other.status()));
+            EXPECT_FALSE(c.found(target));
+            EXPECT_TRUE(c.found(other));
         }
         const OpenFile holder(directory.path / "file.out");
         ASSERT_TRUE(c.lock(holder.descriptor));
-        EXPECT_TRUE(isLocked(target.descriptor, target.status()));
+        EXPECT_TRUE(c.found(target));
     }
 }
