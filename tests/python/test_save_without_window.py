@@ -333,19 +333,24 @@ CHANGES = {"chmod": ModeChange, "ln": LinkChange, "setfattr": AttributeChange, "
 def make_changes(stop, change, orders, answers):
     """Reads orders [action, delay, token], one a line, from the pipe end orders until it
     closes; does each after delay seconds (change.make or change.undo), then writes to
-    answers when it was done (time.monotonic())."""
+    answers when it was done (time.monotonic()), or null where it found no file to change
+    (a link to the file that a rename had just replaced, as for ln)."""
     with open(orders) as lines:
         for line in lines:
             action, delay, token = json.loads(line)
             time.sleep(delay)
-            getattr(change, action)(token)
-            os.write(answers, json.dumps(time.monotonic()).encode() + b"\n")
+            try:
+                getattr(change, action)(token)
+                done = time.monotonic()
+            except FileNotFoundError:
+                done = None
+            os.write(answers, json.dumps(done).encode() + b"\n")
 
 
 class ChangingProcess:
     """Another process that makes a Change when told (make_changes): make_after(delay,
     token) has it made after delay seconds, made_at() waits for it and returns when it was
-    made, undo(token) undoes it."""
+    made (None where it was not), undo(token) undoes it."""
 
     def __init__(self, change):
         self.change = change
@@ -357,7 +362,9 @@ class ChangingProcess:
         self._order("make", delay, token)
 
     def made_at(self):
-        return json.loads(self.answers.readline())
+        answer = self.answers.readline()
+        assert answer, "the changing process ended"
+        return json.loads(answer)
 
     def undo(self, token):
         self._order("undo", 0, token)
@@ -407,7 +414,8 @@ def test_changes_made_during_a_synced_save_are_seldom_lost(tmp_path, kind):
             changer.make_after(randomness.uniform(0, duration), token)
             writer.save(path)
             ended = time.monotonic()
-            if changer.made_at() < ended:
+            made = changer.made_at()
+            if made is not None and made < ended:
                 made_during += 1
                 lost += not change.kept(token)
             changer.undo(token)
