@@ -80,6 +80,8 @@ cdef extern from "libxml/parser.h" nogil:
         XML_PARSE_HUGE
         XML_PARSE_BIG_LINES
         XML_ATTRIBUTE_ID
+        XML_ATTRIBUTE_IDREF
+        XML_ATTRIBUTE_IDREFS
         XML_CHAR_ENCODING_UCS4LE
         XML_CHAR_ENCODING_UCS4BE
 
@@ -90,17 +92,22 @@ cdef Py_ssize_t _MAX_XML_BYTES = 64 << 20
 #   fromstring does (_count_document). Its parser reports each thing that its tree builder
 #   makes nodes of, once the document type has added its defaults, and each report is
 #   charged what the builder makes of it: an element one, and one for each of its namespace
-#   declarations; an attribute two (itself and the text of its value), two more for each
-#   entity reference in the value and two more when it may be an ID (its entry in the table
-#   of IDs); a run of text one; a comment one; a processing instruction one, two with data;
-#   the document type one; a declaration two (itself and its table entry; an attribute's
-#   four, with its element's declaration), and one for each particle or enumerated value.
-#   The tree has no more nodes than the count.
+#   declarations, defaulted ones included; an attribute written in the document two (itself
+#   and the text of its value; the builder leaves out defaulted ones), two more for each
+#   entity reference in the value, and two more when it may be an ID or a reference (its
+#   entry in the table of IDs or of references, whose copies of a reference's value are
+#   charged as its strings); a run of text one; a comment one; a processing instruction
+#   one, two with data; the document type one; a declaration two (itself and its table
+#   entry; an attribute's four, with its element's declaration), and one for each particle
+#   or enumerated value. The tree has no more nodes than the count.
 # - A node takes at most 170 bytes besides the characters of its strings: the largest, an
 #   xmlNode, takes 128, and a node copies one string or adds one name to the dictionary, at
 #   most 40 bytes besides its characters (a namespace declaration takes 64 and copies two).
-#   Those characters are charged a node per 128 bytes. A tree within the budget takes at
-#   most 170 bytes per node, 1.9 GB, besides the document's own bytes.
+#   The two of a table entry take at most 310: a reference's, with the list of the
+#   references of its value, the list's entry in the table and the value's in the
+#   dictionary. Those characters are charged a node per 128 bytes. A tree within the
+#   budget takes at most 170 bytes per node, 1.9 GB, besides the document's own bytes and
+#   the copies of ID values that the dictionary keeps, at most as many again.
 # - libxml2 builds a declaration whole before it reports it (a content model, two particles
 #   of 64 bytes for two bytes), and its push parser takes in a document type whole before
 #   parsing it: while it holds one, each byte is charged a node (_DocumentReader), so that
@@ -206,6 +213,7 @@ cdef struct _Tally:
     bint bounded_by_bytes       # it ends there too when read as UTF-8 with no document_type (see _MAX_XML_NODES)
     bint document_type          # the document type has an external identifier or an internal subset
     bint declares_ids           # the document type declares ID attributes
+    bint declares_references    # the document type declares IDREF or IDREFS attributes
     _Refusal refusal
 
 
@@ -266,18 +274,25 @@ cdef void _on_start(void* context, const xmlChar* name, const xmlChar* prefix, c
                     int namespace_count, const xmlChar** namespaces, int attribute_count, int defaulted_count,
                     const xmlChar** attributes) noexcept nogil:
     """An element with its namespace declarations, those the document type defaults
-    included, and its attributes."""
+    included, and the attributes it is written with: the tree builder leaves out those the
+    document type defaults, which the parser reports last."""
     cdef _Tally* tally = _tally_of(context)
-    cdef Py_ssize_t nodes = 1 + namespace_count, string_bytes = _length(name) + _length(prefix)
+    cdef Py_ssize_t nodes = 1 + namespace_count, string_bytes = _length(name) + _length(prefix), value_length
     cdef const xmlChar** attribute
     cdef int i
     for i in range(2 * namespace_count):
         string_bytes += _length(namespaces[i])
-    for i in range(attribute_count):
+    for i in range(attribute_count - defaulted_count):
         attribute = attributes + 5 * i
+        value_length = attribute[4] - attribute[3]
         nodes += 2 + 2 * _references(attribute[3], attribute[4])
-        nodes += 2 * (tally.declares_ids or _is_xml_id(attribute))
-        string_bytes += _length(attribute[0]) + _length(attribute[1]) + (attribute[4] - attribute[3])
+        string_bytes += _length(attribute[0]) + _length(attribute[1]) + value_length
+        # Its entry in the table of references, which copies the value twice, or of IDs.
+        if tally.declares_references:
+            nodes += 2
+            string_bytes += 2 * value_length
+        elif tally.declares_ids or _is_xml_id(attribute):
+            nodes += 2
     _charge(context, nodes, string_bytes)
     if not tally.root_started:
         tally.root_started = True
@@ -354,6 +369,8 @@ cdef void _on_attribute_type(void* context, const xmlChar* element, const xmlCha
         _libxml2.free_enumeration(values)
     if type == XML_ATTRIBUTE_ID:
         _tally_of(context).declares_ids = True
+    elif type == XML_ATTRIBUTE_IDREF or type == XML_ATTRIBUTE_IDREFS:
+        _tally_of(context).declares_references = True
 
 
 cdef void _on_notation(void* context, const xmlChar* name, const xmlChar* public_id,
@@ -381,7 +398,8 @@ cdef xmlSAXHandler _counting_handler():
     handler.comment = _on_comment
     handler.processingInstruction = _on_instruction
     handler.reference = _on_reference
-    handler.serror = _on_error
+    # libxml2 declares the error const from 2.12 on, a change that leaves the call as it is.
+    handler.serror = <xmlStructuredErrorFunc>_on_error
     return handler
 
 cdef xmlSAXHandler _COUNTING_HANDLER = _counting_handler()
