@@ -168,6 +168,8 @@ COUNTLESS = {
     "comments": lambda archives: b"<p>" + b"<!---->x" * (7 << 20) + b"</p>",
     "processing instructions": lambda archives: b"<p>" + b"<?a?>" * (12 << 20) + b"</p>",
     "content model": lambda archives: b"<!DOCTYPE p [<!ELEMENT p (a" + b"|a" * (6 << 20) + b")>]><p/>",
+    "content model after a long comment":
+        lambda archives: b"<!--" + b"c" * (30 << 20) + b"-->" + COUNTLESS["content model"](archives),
 }
 
 
@@ -175,7 +177,8 @@ COUNTLESS = {
     *[(document, reader) for document in ("empty elements", "elements and text", "attributes", "namespace defaults")
       for reader in ("ProjectFile", "ProjectCalibration")],
     *[(document, "ProjectFile")
-      for document in ("UTF-7 elements", "UTF-16 elements", "comments", "processing instructions", "content model")]])
+      for document in ("UTF-7 elements", "UTF-16 elements", "comments", "processing instructions", "content model",
+                       "content model after a long comment")]])
 def test_document_of_countless_nodes_is_refused_before_it_is_parsed(tmp_path, archives, document, reader):
     text = COUNTLESS[document](archives)
     growth, error = peak_of_load(document_of(tmp_path / "many.q3d", text), reader)
