@@ -448,9 +448,11 @@ cdef Py_ssize_t _held(const xmlParserCtxt* context) noexcept nogil:
 cdef Py_ssize_t _unparsed_document_type(const xmlParserCtxt* context) noexcept nogil:
     """The bytes of a document type that the push parser holds unparsed: it waits for one
     whole, or for its internal subset whole, where its input stands."""
-    cdef const xmlChar* cur = context.input.cur if context.input != NULL else NULL
     cdef Py_ssize_t held = _held(context)
-    if (held > 0 and cur[0] == b"[") or (held >= 9 and memcmp(cur, b"<!DOCTYPE", 9) == 0):
+    if held == 0:
+        return 0
+    cdef const xmlChar* cur = context.input.cur
+    if cur[0] == b"[" or (held >= 9 and memcmp(cur, b"<!DOCTYPE", 9) == 0):
         return held
     return 0
 
@@ -491,8 +493,9 @@ cdef int _count_document(bytes document) except -1:
 cdef class _DocumentReader:
     """Takes the bytes of a project document as they are read, and refuses them as soon as
     they pass the size limit, or their document type declares entities or passes the node
-    budget: libxml2 parses them up to the root element as they come, in pieces, so that a
-    document type it holds unparsed is charged (see _MAX_XML_NODES)."""
+    budget: libxml2 parses them up to the root element as they come, in pieces
+    (_prolog_piece), so that a document type it holds unparsed is charged (see
+    _MAX_XML_NODES)."""
     cdef list chunks
     cdef Py_ssize_t size
     cdef bytearray unparsed     # read, not yet given to the prolog's parser; None once it ends
@@ -560,10 +563,10 @@ cdef class _DocumentReader:
             self._end_prolog()
 
     cdef Py_ssize_t _prolog_piece(self):
-        """As many bytes as the parser holds, and at least _PROLOG_PIECE: libxml2 2.9 and 2.10
-        look again at all they hold with each piece once it passes 10 MB, and so look at each
-        byte a bounded number of times. While a document type may follow or is held unparsed,
-        at most what the budget has left: none longer is parsed whole."""
+        """As many bytes as the parser holds, at least _PROLOG_PIECE, so that libxml2 2.9 and
+        2.10, which look again at all they hold with each piece once they hold 10 MB, look at
+        each byte a bounded number of times. While a document type may follow or is held
+        unparsed, at most what the budget has left, so that none longer is parsed whole."""
         cdef Py_ssize_t piece = _held(self.prolog)
         if not self.tally.document_type_named or self.tally.unparsed_bytes:
             piece = min(piece, _MAX_XML_NODES - _charged(&self.tally))
