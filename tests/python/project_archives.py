@@ -1,6 +1,7 @@
 """Damaged and hostile project archives, built by rewriting what zipfile writes, and
 documents and analog CSVs that cost much to read; for the project tests and benchmark.
 Archives here have no comment."""
+import string
 import struct
 import zipfile
 
@@ -113,6 +114,25 @@ def namespace_defaults():
     head = ("<!DOCTYPE r [<!ATTLIST a " + " ".join(f"xmlns:p{n} CDATA 'u'" for n in range(400)) + ">]><r>").encode()
     body = b"<b>x</b>y" * 3_706_730
     return head + body + b" " * ((64 << 20) - 200_000 - len(head) - len(body)) + b"<a/>" * 27_374 + b"</r>"
+
+
+def references(count, kind):
+    """A document type that declares 50 attributes of element "e" of type kind (IDREF or
+    IDREFS), given on each of count elements, every value one of its own: 504 bytes an
+    element."""
+    names = [f"{letter}{digit}" for letter in "abcde" for digit in range(10)]
+    characters = string.ascii_letters + string.digits + "_."
+    pairs = [first + second for first in characters for second in characters]
+    element = "<e" + "".join(f" {name}='%s%s'" for name in names) + "/>"
+    head = "<!DOCTYPE r [<!ATTLIST e" + "".join(f" {name} {kind} #IMPLIED" for name in names) + ">]><r>"
+    body = "".join(element % tuple(pair for value in range(50 * n, 50 * n + 50)
+                                   for pair in (pairs[value >> 12], pairs[value & 4095])) for n in range(count))
+    return (head + body + "</r>").encode()
+
+
+def defaulted_attributes(count):
+    """count empty elements, each with an attribute that the document type defaults."""
+    return b"<!DOCTYPE r [<!ATTLIST ab x CDATA 'y'>]><r>" + b"<ab/>" * count + b"</r>"
 
 
 def attribute_declarations(count):

@@ -1,8 +1,9 @@
 """Hostile project archives: members that inflate beyond what they declare, whatever their
 compression, documents of countless tiny nodes in any encoding or of nodes a document type
 adds, entity declarations, and members that share their bytes. Each is refused with the
-reading method's own error, within bounded memory, and a save writes nothing. Long strings
-and long document types cost what they build. Every document the module writes up to the
+reading method's own error, within bounded memory, and a save writes nothing. Long strings,
+long document types, references and attributes a document type defaults cost what they
+build. Every document the module writes up to the
 size limit loads back, and a save refuses what a load would refuse."""
 import io
 import os
@@ -116,8 +117,8 @@ def test_members_zipfile_cannot_read_keep_its_exception(tmp_path, archives, read
     assert (type(cause), str(cause)) == (expected.type, str(expected.value))
 
 
-# Loads a project in a child process whose address space may grow by 1 GiB, and prints how
-# much its peak resident memory grew, and the load's error with its cause.
+# Loads a project in a child process whose address space may grow by the bytes given, and
+# prints how much its peak resident memory grew, and the load's error with its cause.
 PEAK_OF_LOAD = textwrap.dedent("""
     import resource, sys
     from zelpyx.zelpy.zelpy import ProjectCalibration, ProjectFile
@@ -126,7 +127,7 @@ PEAK_OF_LOAD = textwrap.dedent("""
         with open("/proc/self/status") as status:
             return next(int(line.split()[1]) for line in status if line.startswith(field + ":")) << 10
 
-    limit = status("VmSize") + (1 << 30)
+    limit = status("VmSize") + int(sys.argv[3])
     resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
     reader = {"ProjectFile": ProjectFile, "ProjectCalibration": ProjectCalibration}[sys.argv[2]]
     before = status("VmHWM")
@@ -146,11 +147,12 @@ def document_of(path, text):
     return str(path)
 
 
-def peak_of_load(path, reader="ProjectFile", timeout=120):
-    """The growth of peak resident memory of a load of path in a child process, and the
-    load's error ("ValueError: ..." for the cause of "Could not process ...")."""
-    result = subprocess.run([sys.executable, "-c", PEAK_OF_LOAD, path, reader], capture_output=True,
-                            text=True, timeout=timeout)
+def peak_of_load(path, reader="ProjectFile", timeout=120, allowance=1 << 30):
+    """The growth of peak resident memory of a load of path in a child process whose address
+    space may grow by allowance bytes, and the load's error ("ValueError: ..." for the cause
+    of "Could not process ...")."""
+    result = subprocess.run([sys.executable, "-c", PEAK_OF_LOAD, path, reader, str(allowance)],
+                            capture_output=True, text=True, timeout=timeout)
     assert result.returncode == 0, result.stderr[-2000:]
     growth, error = result.stdout.splitlines()
     return int(growth), error
@@ -167,6 +169,8 @@ COUNTLESS = {
     "comments": lambda archives: b"<p>" + b"<!---->x" * (7 << 20) + b"</p>",
     "processing instructions": lambda archives: b"<p>" + b"<?a?>" * (12 << 20) + b"</p>",
     "content model": lambda archives: b"<!DOCTYPE p [<!ELEMENT p (a" + b"|a" * (6 << 20) + b")>]><p/>",
+    "content model after a long comment":
+        lambda archives: b"<!--" + b"c" * (30 << 20) + b"-->" + COUNTLESS["content model"](archives),
 }
 
 
@@ -174,13 +178,28 @@ COUNTLESS = {
     *[(document, reader) for document in ("empty elements", "elements and text", "attributes", "namespace defaults")
       for reader in ("ProjectFile", "ProjectCalibration")],
     *[(document, "ProjectFile")
-      for document in ("UTF-7 elements", "UTF-16 elements", "comments", "processing instructions", "content model")]])
+      for document in ("UTF-7 elements", "UTF-16 elements", "comments", "processing instructions", "content model",
+                       "content model after a long comment")]])
 def test_document_of_countless_nodes_is_refused_before_it_is_parsed(tmp_path, archives, document, reader):
     text = COUNTLESS[document](archives)
     growth, error = peak_of_load(document_of(tmp_path / "many.q3d", text), reader)
     assert error == "ValueError: The project document holds more than 11184810 nodes"
     # Refused, it costs a copy or two of its text.
     assert growth < 2 * len(text) + (64 << 20)
+
+
+@pytest.mark.parametrize("document, loads", [
+    (lambda archives: archives.references(107_500, "IDREF"), False),
+    (lambda archives: archives.references(107_500, "IDREFS"), False),
+    (lambda archives: archives.defaulted_attributes(4_000_000), True),
+], ids=["IDREF attributes", "IDREFS attributes", "attributes the document type defaults"])
+def test_document_is_charged_what_its_tree_holds(tmp_path, archives, document, loads):
+    """Within 2.0 GB: 5,375,000 references (54 MB), 2.8 GB as lxml's tree with their table of
+    references, are refused; 4,000,000 elements (20 MB) with an attribute the document type
+    defaults, which the tree leaves out, load."""
+    growth, error = peak_of_load(document_of(tmp_path / "tree.q3d", document(archives)), allowance=2_000_000_000)
+    assert error == ("none" if loads else "ValueError: The project document holds more than 11184810 nodes")
+    assert growth < 2_000_000_000
 
 
 def test_entity_declaration_is_refused_before_the_body_is_read(tmp_path, archives):

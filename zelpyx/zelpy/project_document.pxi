@@ -80,6 +80,8 @@ cdef extern from "libxml/parser.h" nogil:
         XML_PARSE_HUGE
         XML_PARSE_BIG_LINES
         XML_ATTRIBUTE_ID
+        XML_ATTRIBUTE_IDREF
+        XML_ATTRIBUTE_IDREFS
         XML_CHAR_ENCODING_UCS4LE
         XML_CHAR_ENCODING_UCS4BE
 
@@ -90,20 +92,26 @@ cdef Py_ssize_t _MAX_XML_BYTES = 64 << 20
 #   fromstring does (_count_document). Its parser reports each thing that its tree builder
 #   makes nodes of, once the document type has added its defaults, and each report is
 #   charged what the builder makes of it: an element one, and one for each of its namespace
-#   declarations; an attribute two (itself and the text of its value), two more for each
-#   entity reference in the value and two more when it may be an ID (its entry in the table
-#   of IDs); a run of text one; a comment one; a processing instruction one, two with data;
-#   the document type one; a declaration two (itself and its table entry; an attribute's
-#   four, with its element's declaration), and one for each particle or enumerated value.
-#   The tree has no more nodes than the count.
+#   declarations, defaulted ones included; an attribute written in the document two (itself
+#   and the text of its value; the builder leaves out defaulted ones), two more for each
+#   entity reference in the value, and two more when it may be an ID or a reference (its
+#   entry in the table of IDs or of references, whose copies of a reference's value are
+#   charged as its strings); a run of text one; a comment one; a processing instruction
+#   one, two with data; the document type one; a declaration two (itself and its table
+#   entry; an attribute's four, with its element's declaration), and one for each particle
+#   or enumerated value. The tree has no more nodes than the count.
 # - A node takes at most 170 bytes besides the characters of its strings: the largest, an
 #   xmlNode, takes 128, and a node copies one string or adds one name to the dictionary, at
 #   most 40 bytes besides its characters (a namespace declaration takes 64 and copies two).
-#   Those characters are charged a node per 128 bytes. A tree within the budget takes at
-#   most 170 bytes per node, 1.9 GB, besides the document's own bytes.
+#   The two of a table entry take at most 310: a reference's, with the list of the
+#   references of its value, the list's entry in the table and the value's in the
+#   dictionary. Those characters are charged a node per 128 bytes. A tree within the
+#   budget takes at most 170 bytes per node, 1.9 GB, besides the document's own bytes and
+#   the copies of ID values that the dictionary keeps, at most as many again.
 # - libxml2 builds a declaration whole before it reports it (a content model, two particles
 #   of 64 bytes for two bytes), and its push parser takes in a document type whole before
-#   parsing it: while it holds one, each byte is charged a node (_DocumentReader), so that
+#   parsing it: while it holds one, each byte is charged a node, and while one may follow,
+#   no piece it is given is longer than what the budget has left (_DocumentReader), so that
 #   none longer than the budget in bytes is ever parsed.
 # - It reports entity declarations and references as it meets them, before anything is
 #   expanded, whatever the document type is named, and the count refuses the first. No
@@ -117,7 +125,7 @@ cdef Py_ssize_t _MAX_XML_BYTES = 64 << 20
 cdef Py_ssize_t _MAX_XML_NODES = _MAX_XML_BYTES // 6
 cdef enum:
     _STRING_BYTES_PER_NODE = 128
-    # libxml2 parses the part before the root element in pieces of this many bytes.
+    # libxml2 parses the part before the root element in pieces of at least this many bytes.
     _PROLOG_PIECE = 1 << 10
 _ENTITIES_REFUSED = "Entities are not accepted in a project document"
 # Entities are neither expanded nor loaded, nothing is fetched. huge_tree lifts libxml2's
@@ -205,7 +213,9 @@ cdef struct _Tally:
     bint prolog_only            # the count ends where the root element starts
     bint bounded_by_bytes       # it ends there too when read as UTF-8 with no document_type (see _MAX_XML_NODES)
     bint document_type          # the document type has an external identifier or an internal subset
+    bint document_type_named    # libxml2 has reported the document type
     bint declares_ids           # the document type declares ID attributes
+    bint declares_references    # the document type declares IDREF or IDREFS attributes
     _Refusal refusal
 
 
@@ -228,9 +238,12 @@ cdef void _charge(void* context, Py_ssize_t nodes, Py_ssize_t string_bytes) noex
     _check_budget(context)
 
 
+cdef inline Py_ssize_t _charged(const _Tally* tally) noexcept nogil:
+    return tally.nodes + tally.string_bytes // _STRING_BYTES_PER_NODE + tally.unparsed_bytes
+
+
 cdef void _check_budget(void* context) noexcept nogil:
-    cdef _Tally* tally = _tally_of(context)
-    if tally.nodes + tally.string_bytes // _STRING_BYTES_PER_NODE + tally.unparsed_bytes > _MAX_XML_NODES:
+    if _charged(_tally_of(context)) > _MAX_XML_NODES:
         _refuse(context, _TOO_MANY_NODES)
 
 
@@ -266,18 +279,25 @@ cdef void _on_start(void* context, const xmlChar* name, const xmlChar* prefix, c
                     int namespace_count, const xmlChar** namespaces, int attribute_count, int defaulted_count,
                     const xmlChar** attributes) noexcept nogil:
     """An element with its namespace declarations, those the document type defaults
-    included, and its attributes."""
+    included, and the attributes it is written with: the tree builder leaves out those the
+    document type defaults, which the parser reports last."""
     cdef _Tally* tally = _tally_of(context)
-    cdef Py_ssize_t nodes = 1 + namespace_count, string_bytes = _length(name) + _length(prefix)
+    cdef Py_ssize_t nodes = 1 + namespace_count, string_bytes = _length(name) + _length(prefix), value_length
     cdef const xmlChar** attribute
     cdef int i
     for i in range(2 * namespace_count):
         string_bytes += _length(namespaces[i])
-    for i in range(attribute_count):
+    for i in range(attribute_count - defaulted_count):
         attribute = attributes + 5 * i
+        value_length = attribute[4] - attribute[3]
         nodes += 2 + 2 * _references(attribute[3], attribute[4])
-        nodes += 2 * (tally.declares_ids or _is_xml_id(attribute))
-        string_bytes += _length(attribute[0]) + _length(attribute[1]) + (attribute[4] - attribute[3])
+        string_bytes += _length(attribute[0]) + _length(attribute[1]) + value_length
+        # Its entry in the table of references, which copies the value twice, or of IDs.
+        if tally.declares_references:
+            nodes += 2
+            string_bytes += 2 * value_length
+        elif tally.declares_ids or _is_xml_id(attribute):
+            nodes += 2
     _charge(context, nodes, string_bytes)
     if not tally.root_started:
         tally.root_started = True
@@ -323,6 +343,7 @@ cdef void _on_document_type(void* context, const xmlChar* name, const xmlChar* e
     cdef xmlParserInput* input = (<xmlParserCtxt*>context).input
     cdef _Tally* tally = _tally_of(context)
     _charge(context, 1, _length(name) + _length(external_id) + _length(system_id))
+    tally.document_type_named = True
     # The parser stands after the external identifier, on "[" when an internal subset follows.
     tally.document_type = (external_id != NULL or system_id != NULL
                            or (input != NULL and input.cur < input.end and input.cur[0] == b"["))
@@ -354,6 +375,8 @@ cdef void _on_attribute_type(void* context, const xmlChar* element, const xmlCha
         _libxml2.free_enumeration(values)
     if type == XML_ATTRIBUTE_ID:
         _tally_of(context).declares_ids = True
+    elif type == XML_ATTRIBUTE_IDREF or type == XML_ATTRIBUTE_IDREFS:
+        _tally_of(context).declares_references = True
 
 
 cdef void _on_notation(void* context, const xmlChar* name, const xmlChar* public_id,
@@ -381,7 +404,8 @@ cdef xmlSAXHandler _counting_handler():
     handler.comment = _on_comment
     handler.processingInstruction = _on_instruction
     handler.reference = _on_reference
-    handler.serror = _on_error
+    # libxml2 declares the error const from 2.12 on, a change that leaves the call as it is.
+    handler.serror = <xmlStructuredErrorFunc>_on_error
     return handler
 
 cdef xmlSAXHandler _COUNTING_HANDLER = _counting_handler()
@@ -415,15 +439,21 @@ cdef const char* _fromstring_encoding(const xmlChar* text, Py_ssize_t size, Py_s
     return NULL
 
 
+cdef Py_ssize_t _held(const xmlParserCtxt* context) noexcept nogil:
+    """The bytes that the push parser holds unparsed, from where its input stands."""
+    cdef const xmlParserInput* input = context.input
+    return 0 if input == NULL or input.cur == NULL else input.end - input.cur
+
+
 cdef Py_ssize_t _unparsed_document_type(const xmlParserCtxt* context) noexcept nogil:
     """The bytes of a document type that the push parser holds unparsed: it waits for one
     whole, or for its internal subset whole, where its input stands."""
-    cdef const xmlParserInput* input = context.input
-    if input == NULL or input.cur == NULL:
+    cdef Py_ssize_t held = _held(context)
+    if held == 0:
         return 0
-    cdef Py_ssize_t left = input.end - input.cur
-    if (left > 0 and input.cur[0] == b"[") or (left >= 9 and memcmp(input.cur, b"<!DOCTYPE", 9) == 0):
-        return left
+    cdef const xmlChar* cur = context.input.cur
+    if cur[0] == b"[" or (held >= 9 and memcmp(cur, b"<!DOCTYPE", 9) == 0):
+        return held
     return 0
 
 
@@ -463,17 +493,18 @@ cdef int _count_document(bytes document) except -1:
 cdef class _DocumentReader:
     """Takes the bytes of a project document as they are read, and refuses them as soon as
     they pass the size limit, or their document type declares entities or passes the node
-    budget: libxml2 parses them up to the root element as they come, in pieces, so that a
-    document type it holds unparsed is charged (see _MAX_XML_NODES)."""
+    budget: libxml2 parses them up to the root element as they come, in pieces
+    (_prolog_piece), so that a document type it holds unparsed is charged (see
+    _MAX_XML_NODES)."""
     cdef list chunks
     cdef Py_ssize_t size
-    cdef bytes head
+    cdef bytearray unparsed     # read, not yet given to the prolog's parser; None once it ends
     cdef xmlParserCtxt* prolog
     cdef _Tally tally
 
     def __cinit__(self):
         self.chunks = []
-        self.head = b""
+        self.unparsed = bytearray()
 
     def __dealloc__(self):
         self._end_prolog()
@@ -484,45 +515,62 @@ cdef class _DocumentReader:
         if self.size > _MAX_XML_BYTES:
             raise ValueError(f"The project document holds more than {_MAX_XML_BYTES} bytes")
         self.chunks.append(data)
-        if self.prolog != NULL:
-            self._parse_prolog(data)
-        elif self.head is not None:
-            # The encoding is told by the first four bytes.
-            self.head += data
-            if len(self.head) >= 4:
-                data, self.head = self.head, None
-                self._start_prolog(data)
+        if self.unparsed is not None:
+            self.unparsed += data
+            self._parse_prolog(False)
 
     def document(self):
         """The bytes of the whole document, once every one is read."""
+        if self.unparsed is not None:
+            self._parse_prolog(True)
         self._end_prolog()
         document = b"".join(self.chunks)
-        self.chunks = None
+        self.chunks = self.unparsed = None
         return document
 
-    cdef _start_prolog(self, bytes data):
+    cdef _start_prolog(self):
         cdef Py_ssize_t skipped = 0
         self.prolog = _counting_context(&self.tally)
         self.tally.prolog_only = True
-        encoding = _fromstring_encoding(<const xmlChar*><const char*>data, len(data), &skipped)
+        encoding = _fromstring_encoding(<const xmlChar*><char*>self.unparsed, len(self.unparsed), &skipped)
         _libxml2.use_options(self.prolog, _LIBXML2_OPTIONS)
         if _libxml2.reset_push(self.prolog, NULL, 0, NULL, encoding) != 0:
             raise MemoryError()
-        self._parse_prolog(data[skipped:])
+        del self.unparsed[:skipped]
 
-    cdef _parse_prolog(self, bytes data):
-        cdef const char* text = data
-        cdef Py_ssize_t size = len(data), start = 0, piece
+    cdef _parse_prolog(self, bint whole):
+        """Gives the parser the bytes read in pieces of _prolog_piece, the last one shorter
+        when whole."""
+        cdef Py_ssize_t piece
+        if self.prolog == NULL:
+            # The encoding is told by the first four bytes.
+            if len(self.unparsed) < 4:
+                return
+            self._start_prolog()
         # With the GIL: another thread must not use the parser meanwhile.
-        while start < size and not self.tally.root_started and self.tally.refusal == _ACCEPTED:
-            piece = min(size - start, _PROLOG_PIECE)
-            _libxml2.parse_chunk(self.prolog, text + start, <int>piece, 0)
-            start += piece
+        while self.unparsed and not self.tally.root_started and self.tally.refusal == _ACCEPTED:
+            piece = self._prolog_piece()
+            if piece > len(self.unparsed) and not whole:
+                break
+            piece = min(piece, len(self.unparsed))
+            _libxml2.parse_chunk(self.prolog, <char*>self.unparsed, <int>piece, 0)
+            del self.unparsed[:piece]
             self.tally.unparsed_bytes = _unparsed_document_type(self.prolog)
             _check_budget(self.prolog)
         _check_tally(&self.tally)
         if self.tally.root_started:
+            self.unparsed = None
             self._end_prolog()
+
+    cdef Py_ssize_t _prolog_piece(self):
+        """As many bytes as the parser holds, at least _PROLOG_PIECE, so that libxml2 2.9 and
+        2.10, which look again at all they hold with each piece once they hold 10 MB, look at
+        each byte a bounded number of times. While a document type may follow or is held
+        unparsed, at most what the budget has left, so that none longer is parsed whole."""
+        cdef Py_ssize_t piece = _held(self.prolog)
+        if not self.tally.document_type_named or self.tally.unparsed_bytes:
+            piece = min(piece, _MAX_XML_NODES - _charged(&self.tally))
+        return max(piece, _PROLOG_PIECE)
 
     cdef _end_prolog(self):
         if self.prolog != NULL:
