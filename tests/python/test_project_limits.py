@@ -3,8 +3,8 @@ compression, documents of countless tiny nodes in any encoding or of nodes a doc
 adds, entity declarations, and members that share their bytes. Each is refused with the
 reading method's own error, within bounded memory, and a save writes nothing. Long strings,
 long document types, references and attributes a document type defaults cost what they
-build. Every document the module writes up to the
-size limit loads back, and a save refuses what a load would refuse."""
+build. Every document the module writes up to the size limit loads back, and a save refuses
+what a load would refuse."""
 import io
 import os
 import struct
