@@ -10,8 +10,8 @@ Peak Python memory of the save (tracemalloc) shows that the image is not decompr
 
 Then the open of a project of 100,000 images, and of one of 680,000 images and data files
 saved by the module (58 MB, counted in full), against zipfile.read + lxml parse: medians of
-runs taken in turn. Then the time and peak resident memory (growth of VmHWM, in a child process) of hostile archives and
-of the largest projects:
+runs taken in turn. Then the time and peak resident memory (growth of VmHWM, in a child
+process) of hostile archives and of the largest projects:
 - a "project.xml" (or an analog CSV) that declares 1,000 bytes and inflates to 1 GiB,
   deflated, bzip2- or LZMA-compressed, read by ProjectFile, ProjectCalibration or
   get_analog_data_csv;

@@ -80,9 +80,11 @@ std::optional<bool> flockListed(const struct stat& status) {
     const std::optional<std::string> locks = procText("/proc/locks");
     if (!locks)
         return std::nullopt;
+    std::string line; // one buffer for every line
     for (std::size_t start = 0; start < locks->size();) {
         const std::size_t end = std::min(locks->find('\n', start), locks->size());
-        if (isFlockOn(locks->substr(start, end - start), status))
+        line.assign(*locks, start, end - start);
+        if (isFlockOn(line, status))
             return true;
         start = end + 1;
     }

@@ -5,9 +5,7 @@ again right before it is replaced, so that a change made meanwhile is seldom los
 refused a lock because a save looked for one. A lease holder is waited for as by a plain
 open. In a user namespace, set-ID bits go as a plain write lets them go."""
 import contextlib
-import errno
 import fcntl
-import functools
 import importlib.util
 import json
 import os
@@ -221,8 +219,9 @@ def test_staged_on_the_files_own_file_system(tmp_path, append_only, name, tempor
     except OSError as error:
         pytest.skip(f"no user attributes here: {error}")
     temporary = tmp_path / "temporary"
-    setup = (f"mkdir {temporary} && mount -t tmpfs -o size=4m none {temporary} && export TMPDIR={temporary}"
-             if temporary_folder == "a 4 MiB tmpfs" else f"export TMPDIR={temporary}")
+    quoted = shlex.quote(str(temporary))
+    setup = (f"mkdir {quoted} && mount -t tmpfs -o size=4m none {quoted} && export TMPDIR={quoted}"
+             if temporary_folder == "a 4 MiB tmpfs" else f"export TMPDIR={quoted}")
     paths = [linked, attributed, locked, logged]
     with like_a_write.locked_by_another_process(locked, like_a_write.LOCKS["flock, exclusive"]), \
             shared_memory_watched() as rise:
@@ -245,10 +244,18 @@ SAVES_CHANGED = 200
 
 class Change:
     """A change that another process makes to the file at path while a save runs, once made
-    (make(token)) kept or not (kept(token)), undone for the next save (undo(token))."""
+    (make(token)) kept or not (kept(token)), undone for the next save (undo(token)); the
+    token of the save of index `index` is token(index)."""
 
     def __init__(self, path):
         self.path, self.other = path, path.with_name("other name")
+
+    def undo(self, token):
+        pass
+
+    @staticmethod
+    def token(index):
+        return None
 
 
 class ModeChange(Change):
@@ -257,9 +264,6 @@ class ModeChange(Change):
 
     def kept(self, token):
         return mode_of(self.path) == token
-
-    def undo(self, token):
-        pass
 
     @staticmethod
     def token(index):
@@ -275,10 +279,6 @@ class LinkChange(Change):
 
     def undo(self, token):
         os.unlink(self.other)
-
-    @staticmethod
-    def token(index):
-        return None
 
 
 class AttributeChange(Change):
@@ -321,10 +321,6 @@ class LockChange(Change):
         if self.held is not None:
             os.close(self.held)
             self.held = None
-
-    @staticmethod
-    def token(index):
-        return None
 
 
 CHANGES = {"chmod": ModeChange, "ln": LinkChange, "setfattr": AttributeChange, "flock": LockChange}
